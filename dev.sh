@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The project's one entry point: installs what is missing, builds, tests, demos.
+#   ./dev.sh test            build the default and asan presets, run every test in both
+#   ./dev.sh demo            run the uninstaller on a throwaway fake installation
+#   ./dev.sh build [PRESET]  configure and build one preset (default: default)
+#   ./dev.sh bench           build the release preset and run the benchmarks
+#   ./dev.sh fuzz NAME SECS  build the clang fuzz preset and run fuzz/NAME_fuzz.cpp
+set -euo pipefail
+cd "$(dirname "$(readlink -f "$0")")"
+
+# Everything a new Debian 12 machine needs to build and test the project.
+PACKAGES=(
+  cmake ninja-build g++ clang pkg-config ccache
+  libicu-dev libplist-dev libgtest-dev libgmock-dev libbenchmark-dev
+  gettext procps util-linux psmisc
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+ensure_packages() {
+  local missing=() pkg
+  for pkg in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed" || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "dev.sh: installing ${missing[*]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  local preset=$1
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  cmake --preset "$preset" "${launcher[@]}" >/dev/null
+  cmake --build --preset "$preset"
+}
+
+cmd_test() {
+  ensure_packages
+  local status=0 preset
+  for preset in default asan; do
+    echo "== $preset: build"
+    build "$preset"
+    echo "== $preset: test"
+    ctest --preset "$preset" || status=1
+  done
+  return $status
+}
+
+cmd_demo() {
+  ensure_packages
+  build default
+  if [ ! -x build/bin/orvik-uninstaller ] || [ ! -x tests/e2e/demo.sh ]; then
+    echo "dev.sh demo: the uninstaller is not built yet; there is nothing to demonstrate." >&2
+    return 1
+  fi
+  tests/e2e/demo.sh build/bin/orvik-uninstaller
+}
+
+cmd_bench() {
+  ensure_packages
+  build release
+  local b
+  for b in build-release/bin/*_bench; do
+    [ -x "$b" ] || continue
+    echo "== $b"
+    "$b"
+  done
+  for b in bench/*.sh; do
+    [ -x "$b" ] || continue
+    echo "== $b"
+    "$b" build-release
+  done
+}
+
+cmd_fuzz() {
+  local name=${1:?usage: ./dev.sh fuzz NAME SECONDS} seconds=${2:-60}
+  ensure_packages
+  build fuzz
+  local corpus="build-fuzz/corpus/$name"
+  mkdir -p "$corpus"
+  "build-fuzz/bin/${name}_fuzz" -max_total_time="$seconds" "$corpus"
+}
+
+case "${1:-}" in
+  test) cmd_test ;;
+  demo) cmd_demo ;;
+  build) ensure_packages; build "${2:-default}" ;;
+  bench) cmd_bench ;;
+  fuzz) shift; cmd_fuzz "$@" ;;
+  *) sed -n '2,8p' "$0"; exit 2 ;;
+esac
