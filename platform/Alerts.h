@@ -108,9 +108,8 @@ OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP filterProc,
                           DialogItemIndex* outItemHit);
 // Pascal-string form: creates, shows and disposes of the alert in one call.
 // Texts are Mac OS Roman. A null `inAlertParam` shows a single OK button.
-OSErr StandardAlert(AlertType inAlertType, ConstStr255Param inError,
-                    ConstStr255Param inExplanation, const AlertStdAlertParamRec* inAlertParam,
-                    SInt16* outItemHit);
+OSErr StandardAlert(AlertType inAlertType, ConstStr255Param inError, ConstStr255Param inExplanation,
+                    const AlertStdAlertParamRec* inAlertParam, SInt16* outItemHit);
 
 namespace orvik::alerts {
 

@@ -98,7 +98,7 @@ namespace orvik::authorization {
 
 // How rights are obtained; tests replace the parts that depend on the machine.
 struct Environment {
-    bool runningAsRoot = false;   // effective user id 0
+    bool runningAsRoot = false;    // effective user id 0
     bool graphicalSession = false; // DISPLAY or WAYLAND_DISPLAY set
     bool hasTerminal = false;      // /dev/tty can be opened
     std::string pkexecPath = "/usr/bin/pkexec";

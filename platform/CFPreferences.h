@@ -47,8 +47,7 @@ CFPropertyListRef CFPreferencesCopyValue(CFStringRef key, CFStringRef applicatio
 CFPropertyListRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID);
 void CFPreferencesSetValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID,
                            CFStringRef userName, CFStringRef hostName);
-void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value,
-                              CFStringRef applicationID);
+void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID);
 Boolean CFPreferencesSynchronize(CFStringRef applicationID, CFStringRef userName,
                                  CFStringRef hostName);
 Boolean CFPreferencesAppSynchronize(CFStringRef applicationID);
