@@ -1,0 +1,411 @@
+// Authorization over the machine's own elevation tools.
+//
+// Already root: every right is granted without a prompt and the tool is
+// started directly. Otherwise the right is obtained by asking the user:
+//  - in a graphical session, pkexec asks when the tool is started; pkexec
+//    authorizes its parent (this process, which therefore stays until the
+//    tool has started), exits 126 when its dialog is dismissed and 127 when
+//    the user is not authorized, and marks every descriptor above 2
+//    close-on-exec before it replaces itself with the tool, so a pipe it
+//    inherited reaches end of file exactly when the tool starts or pkexec
+//    gives up;
+//  - on a terminal, sudo -v asks for the password when the right is
+//    requested, and the tool is then started through sudo, detached by
+//    setsid -f so that sudo returns at once.
+#include "platform/Authorization.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+struct AuthorizationOpaqueRef {
+    std::uint32_t magic;
+    bool adminGranted;
+};
+
+namespace orvik::authorization {
+namespace {
+
+constexpr std::uint32_t kMagic = 0x4F41555Au;
+constexpr const char* kAdminRight = "system.privilege.admin";
+constexpr int kPkexecDismissed = 126;
+constexpr int kPkexecNotAuthorized = 127;
+
+const Environment* g_override = nullptr;
+Environment g_overrideCopy;
+
+AuthorizationOpaqueRef* Unwrap(AuthorizationRef ref) {
+    auto* record = const_cast<AuthorizationOpaqueRef*>(ref);
+    return record != nullptr && record->magic == kMagic ? record : nullptr;
+}
+
+bool IsExecutable(const std::string& path) {
+    return access(path.c_str(), X_OK) == 0;
+}
+
+enum class Method { Root, Pkexec, Sudo, None };
+
+Method ChooseMethod(const Environment& env) {
+    if (env.runningAsRoot)
+        return Method::Root;
+    if (env.graphicalSession && IsExecutable(env.pkexecPath))
+        return Method::Pkexec;
+    if (env.hasTerminal && IsExecutable(env.sudoPath))
+        return Method::Sudo;
+    return Method::None;
+}
+
+std::vector<char*> MakeArgv(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
+// Runs argv (argv[0] an absolute path) with this process's terminal and
+// streams and returns its exit status, or -1 when it could not run.
+int RunAndWait(const std::vector<std::string>& args) {
+    std::vector<char*> argv = MakeArgv(args);
+    const pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR)
+            return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Requests the administrator right for a process that is not root.
+OSStatus ObtainAdminRight(const Environment& env, AuthorizationFlags flags) {
+    if ((flags & kAuthorizationFlagExtendRights) == 0)
+        return errAuthorizationDenied;
+    if ((flags & kAuthorizationFlagInteractionAllowed) == 0)
+        return errAuthorizationInteractionNotAllowed;
+    switch (ChooseMethod(env)) {
+    case Method::Root:
+        return errAuthorizationSuccess;
+    case Method::Pkexec:
+        // pkexec authenticates the start of the tool itself; asking here too
+        // would show the dialog twice.
+        return errAuthorizationSuccess;
+    case Method::Sudo:
+        return RunAndWait({env.sudoPath, "-v"}) == 0 ? errAuthorizationSuccess
+                                                     : errAuthorizationDenied;
+    case Method::None:
+        break;
+    }
+    return errAuthorizationInteractionNotAllowed;
+}
+
+void RedirectStandardStreamsToNull() {
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0)
+        return;
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (null > 2)
+        close(null);
+}
+
+void ReportErrnoAndExit(int fd) {
+    const int error = errno;
+    [[maybe_unused]] const ssize_t n = write(fd, &error, sizeof error);
+    _exit(127);
+}
+
+// Reads the exec report of a child: 0 when the pipe closed without one.
+int ReadExecReport(int fd) {
+    int error = 0;
+    ssize_t n;
+    do
+        n = read(fd, &error, sizeof error);
+    while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(sizeof error) ? (error != 0 ? error : EIO) : 0;
+}
+
+// Root: start the tool in a new session as a grandchild, so that it is
+// nobody's child here and never holds this process's terminal.
+OSStatus StartDirectly(const std::vector<std::string>& toolArgs) {
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return errAuthorizationInternal;
+    std::vector<char*> argv = MakeArgv(toolArgs);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(report[0]);
+        close(report[1]);
+        return errAuthorizationInternal;
+    }
+    if (pid == 0) {
+        close(report[0]);
+        if (setsid() < 0)
+            ReportErrnoAndExit(report[1]);
+        RedirectStandardStreamsToNull();
+        const pid_t tool = fork();
+        if (tool < 0)
+            ReportErrnoAndExit(report[1]);
+        if (tool == 0) {
+            execv(argv[0], argv.data());
+            ReportErrnoAndExit(report[1]);
+        }
+        _exit(0);
+    }
+    close(report[1]);
+    const int error = ReadExecReport(report[0]);
+    close(report[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return error == 0 ? errAuthorizationSuccess : errAuthorizationToolExecuteFailure;
+}
+
+// The command name and state of a process from /proc/<pid>/stat.
+bool ReadProcessState(pid_t pid, std::string* comm, char* state) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[512];
+    const ssize_t n = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    if (n <= 0)
+        return false;
+    const std::string text(buffer, static_cast<size_t>(n));
+    const size_t open = text.find('('), close = text.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close + 2 >= text.size())
+        return false;
+    *comm = text.substr(open + 1, close - open - 1);
+    *state = text[close + 2];
+    return true;
+}
+
+OSStatus StatusOfPkexecExit(int status) {
+    if (!WIFEXITED(status))
+        return errAuthorizationCanceled;
+    switch (WEXITSTATUS(status)) {
+    case kPkexecDismissed:
+        return errAuthorizationCanceled;
+    case kPkexecNotAuthorized:
+        return errAuthorizationDenied;
+    default:
+        return errAuthorizationToolExecuteFailure;
+    }
+}
+
+// After the pipe closed, pkexec has either become the tool or is ending.
+OSStatus AwaitPkexecOutcome(pid_t pid, const std::string& pkexecPath) {
+    const std::string pkexecName = pkexecPath.substr(pkexecPath.rfind('/') + 1).substr(0, 15);
+    // A kernel's exec closes descriptors just before it renames the process;
+    // the loop waits out that instant (bounded at about ten seconds).
+    for (int attempt = 0; attempt < 10000; ++attempt) {
+        int status = 0;
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return StatusOfPkexecExit(status);
+        if (done < 0 && errno != EINTR)
+            return errAuthorizationInternal;
+        std::string comm;
+        char state = '?';
+        if (ReadProcessState(pid, &comm, &state) && state != 'Z' && state != 'X' &&
+            comm != pkexecName)
+            return errAuthorizationSuccess;
+        usleep(1000);
+    }
+    return errAuthorizationInternal;
+}
+
+OSStatus StartThroughPkexec(const Environment& env, const std::vector<std::string>& toolArgs) {
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return errAuthorizationInternal;
+    std::vector<std::string> args{env.pkexecPath};
+    args.insert(args.end(), toolArgs.begin(), toolArgs.end());
+    std::vector<char*> argv = MakeArgv(args);
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(report[0]);
+        close(report[1]);
+        return errAuthorizationInternal;
+    }
+    if (pid == 0) {
+        close(report[0]);
+        if (setsid() < 0)
+            ReportErrnoAndExit(report[1]);
+        RedirectStandardStreamsToNull();
+        // pkexec itself closes this when it starts the tool.
+        if (fcntl(report[1], F_SETFD, 0) != 0)
+            ReportErrnoAndExit(report[1]);
+        execv(argv[0], argv.data());
+        ReportErrnoAndExit(report[1]);
+    }
+    close(report[1]);
+    const int error = ReadExecReport(report[0]);
+    close(report[0]);
+    if (error != 0) {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        return errAuthorizationToolExecuteFailure;
+    }
+    return AwaitPkexecOutcome(pid, env.pkexecPath);
+}
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// sudo runs a shell that hands the tool to setsid -f: the tool gets a new
+// session and null streams, and sudo returns as soon as it is started.
+OSStatus StartThroughSudo(const Environment& env, const std::vector<std::string>& toolArgs) {
+    const std::string script = "[ -x \"$0\" ] || exit 126; exec " + ShellQuote(env.setsidPath) +
+                               " -f \"$0\" \"$@\" </dev/null >/dev/null 2>&1";
+    std::vector<std::string> args{env.sudoPath, "--", env.shellPath, "-c", script};
+    args.insert(args.end(), toolArgs.begin(), toolArgs.end());
+    const int status = RunAndWait(args);
+    if (status == 0)
+        return errAuthorizationSuccess;
+    return status == 1 ? errAuthorizationDenied : errAuthorizationToolExecuteFailure;
+}
+
+} // namespace
+
+Environment CurrentEnvironment() {
+    if (g_override != nullptr)
+        return *g_override;
+    Environment env;
+    env.runningAsRoot = geteuid() == 0;
+    const char* display = getenv("DISPLAY");
+    const char* wayland = getenv("WAYLAND_DISPLAY");
+    env.graphicalSession =
+        (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
+    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    env.hasTerminal = tty >= 0;
+    if (tty >= 0)
+        close(tty);
+    return env;
+}
+
+void SetEnvironmentOverride(const Environment* environment) {
+    if (environment == nullptr) {
+        g_override = nullptr;
+        return;
+    }
+    g_overrideCopy = *environment;
+    g_override = &g_overrideCopy;
+}
+
+} // namespace orvik::authorization
+
+using namespace orvik::authorization;
+
+OSStatus AuthorizationCreate(const AuthorizationRights* rights,
+                             const AuthorizationEnvironment* environment, AuthorizationFlags flags,
+                             AuthorizationRef* authorization) {
+    if (authorization == nullptr)
+        return errAuthorizationInvalidPointer;
+    auto* record = new AuthorizationOpaqueRef{kMagic, false};
+    if (rights != nullptr && rights->count > 0) {
+        const OSStatus status =
+            AuthorizationCopyRights(record, rights, environment, flags, nullptr);
+        if (status != errAuthorizationSuccess) {
+            record->magic = 0;
+            delete record;
+            return status;
+        }
+    }
+    *authorization = record;
+    return errAuthorizationSuccess;
+}
+
+OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags) {
+    AuthorizationOpaqueRef* record = Unwrap(authorization);
+    if (record == nullptr)
+        return errAuthorizationInvalidRef;
+    record->magic = 0;
+    delete record;
+    return errAuthorizationSuccess;
+}
+
+OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const AuthorizationRights* rights,
+                                 const AuthorizationEnvironment*, AuthorizationFlags flags,
+                                 AuthorizationRights** authorizedRights) {
+    if (authorizedRights != nullptr)
+        *authorizedRights = nullptr;
+    AuthorizationOpaqueRef* record = Unwrap(authorization);
+    if (record == nullptr)
+        return errAuthorizationInvalidRef;
+    if (rights == nullptr || (rights->count > 0 && rights->items == nullptr))
+        return errAuthorizationInvalidSet;
+    const Environment env = CurrentEnvironment();
+    for (UInt32 i = 0; i < rights->count; ++i) {
+        const char* name = rights->items[i].name;
+        if (name == nullptr)
+            return errAuthorizationInvalidSet;
+        if (env.runningAsRoot)
+            continue;
+        if (std::strcmp(name, kAdminRight) != 0)
+            return errAuthorizationDenied;
+        if (record->adminGranted)
+            continue;
+        const OSStatus status = ObtainAdminRight(env, flags);
+        if (status != errAuthorizationSuccess)
+            return status;
+        record->adminGranted = true;
+    }
+    return errAuthorizationSuccess;
+}
+
+OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, const char* pathToTool,
+                                            AuthorizationFlags, char* const* arguments,
+                                            FILE** communicationsPipe) {
+    if (communicationsPipe != nullptr)
+        *communicationsPipe = nullptr;
+    AuthorizationOpaqueRef* record = Unwrap(authorization);
+    if (record == nullptr)
+        return errAuthorizationInvalidRef;
+    if (pathToTool == nullptr)
+        return errAuthorizationInvalidPointer;
+    // A bare name would be looked up differently by each elevation tool; the
+    // tool must be named by a path.
+    if (std::strchr(pathToTool, '/') == nullptr || !IsExecutable(pathToTool))
+        return errAuthorizationToolExecuteFailure;
+    std::vector<std::string> toolArgs{pathToTool};
+    for (char* const* a = arguments; a != nullptr && *a != nullptr; ++a)
+        toolArgs.emplace_back(*a);
+
+    const Environment env = CurrentEnvironment();
+    const Method method = ChooseMethod(env);
+    if (method == Method::Root)
+        return StartDirectly(toolArgs);
+    if (!record->adminGranted) {
+        const OSStatus status = ObtainAdminRight(env, kAuthorizationFlagExtendRights |
+                                                          kAuthorizationFlagInteractionAllowed);
+        if (status != errAuthorizationSuccess)
+            return status;
+        record->adminGranted = true;
+    }
+    switch (method) {
+    case Method::Pkexec:
+        return StartThroughPkexec(env, toolArgs);
+    case Method::Sudo:
+        return StartThroughSudo(env, toolArgs);
+    default:
+        return errAuthorizationInteractionNotAllowed;
+    }
+}

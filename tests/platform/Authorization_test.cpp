@@ -1,0 +1,249 @@
+#include "platform/Authorization.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using orvik::authorization::Environment;
+using orvik::authorization::SetEnvironmentOverride;
+
+constexpr AuthorizationFlags kUninstallFlags = kAuthorizationFlagInteractionAllowed |
+                                               kAuthorizationFlagExtendRights |
+                                               kAuthorizationFlagPreAuthorize;
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool Exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+class AuthorizationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/orvik-auth-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ASSERT_EQ(mkfifo((dir_ + "/go").c_str(), 0600), 0);
+        // The tool waits for the test's go-ahead, so a call that waited for
+        // the tool to finish would never return.
+        WriteScript("tool", "read go < " + dir_ +
+                                "/go\n"
+                                "printf '%s\\n' \"$0\" \"$@\" > " +
+                                dir_ +
+                                "/out.tmp\n"
+                                "set -- $(cut -d')' -f2 /proc/$$/stat)\n"
+                                "echo \"session=$4 tty=$5 stdin=$(readlink /proc/$$/fd/0)\" >> " +
+                                dir_ +
+                                "/out.tmp\n"
+                                "mv " +
+                                dir_ + "/out.tmp " + dir_ + "/out\n");
+        WriteScript("marker-tool", "touch " + dir_ + "/started\n");
+        // Stand-ins for the elevation tools: they obey a mode file and record
+        // their arguments.
+        WriteScript("pkexec", "printf '%s\\n' \"$@\" > " + dir_ +
+                                  "/pkexec-args\n"
+                                  "case $(cat " +
+                                  dir_ +
+                                  "/mode) in\n"
+                                  "  dismiss) exit 126;;\n  deny) exit 127;;\n"
+                                  "esac\n"
+                                  "for fd in /proc/$$/fd/*; do n=${fd##*/}\n"
+                                  "  [ \"$n\" -gt 2 ] 2>/dev/null && eval \"exec $n>&-\"\n"
+                                  "done\nexec \"$@\"\n");
+        WriteScript("sudo", "echo \"$*\" >> " + dir_ +
+                                "/sudo-calls\n"
+                                "if [ \"$1\" = -v ]; then [ $(cat " +
+                                dir_ +
+                                "/mode) = ok ]; exit; fi\n"
+                                "shift\nexec \"$@\"\n");
+        SetMode("ok");
+        env_.pkexecPath = dir_ + "/pkexec";
+        env_.sudoPath = dir_ + "/sudo";
+    }
+    void TearDown() override {
+        SetEnvironmentOverride(nullptr);
+        std::string command = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+    void WriteScript(const std::string& name, const std::string& body) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path) << "#!/bin/bash\n" << body;
+        ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+    }
+    void SetMode(const std::string& mode) { std::ofstream(dir_ + "/mode") << mode << "\n"; }
+    void Use(bool root, bool graphical, bool terminal) {
+        env_.runningAsRoot = root;
+        env_.graphicalSession = graphical;
+        env_.hasTerminal = terminal;
+        SetEnvironmentOverride(&env_);
+    }
+    // The uninstaller's call sequence; returns the first failing status.
+    OSStatus RunAsRoot(const std::string& tool) {
+        AuthorizationRef ref = nullptr;
+        OSStatus status = AuthorizationCreate(nullptr, kAuthorizationEmptyEnvironment,
+                                              kAuthorizationFlagDefaults, &ref);
+        if (status != errAuthorizationSuccess)
+            return status;
+        AuthorizationItem item = {kAuthorizationRightExecute, 0, nullptr, 0};
+        AuthorizationRights rights = {1, &item};
+        status = AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, nullptr);
+        if (status == errAuthorizationSuccess) {
+            char argument[] = "-reallyuninstall";
+            char* args[] = {argument, nullptr};
+            FILE* pipe = reinterpret_cast<FILE*>(0x1);
+            status = AuthorizationExecuteWithPrivileges(ref, tool.c_str(), 0, args, &pipe);
+            EXPECT_EQ(pipe, nullptr);
+        }
+        EXPECT_EQ(AuthorizationFree(ref, kAuthorizationFlagDefaults), errAuthorizationSuccess);
+        return status;
+    }
+    // Lets the tool go on and returns what it recorded.
+    std::string ReleaseToolAndReadOutput() {
+        int fd = -1;
+        for (int i = 0; i < 10000 && fd < 0; ++i) {
+            fd = open((dir_ + "/go").c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd < 0)
+                usleep(1000);
+        }
+        if (fd < 0)
+            return "tool never started";
+        EXPECT_EQ(write(fd, "go\n", 3), 3);
+        close(fd);
+        for (int i = 0; i < 10000 && !Exists(dir_ + "/out"); ++i)
+            usleep(1000);
+        return ReadFile(dir_ + "/out");
+    }
+    void ExpectDetachedToolWithExactArguments(const std::string& output) {
+        std::istringstream lines(output);
+        std::string arg0, arg1, detail, extra;
+        std::getline(lines, arg0);
+        std::getline(lines, arg1);
+        std::getline(lines, detail);
+        EXPECT_EQ(arg0, dir_ + "/tool") << output;
+        EXPECT_EQ(arg1, "-reallyuninstall") << output;
+        EXPECT_FALSE(std::getline(lines, extra)) << "more arguments than expected: " << output;
+        EXPECT_NE(detail.find("tty=0 "), std::string::npos) << "has a terminal: " << detail;
+        EXPECT_NE(detail.find("stdin=/dev/null"), std::string::npos) << detail;
+        EXPECT_EQ(detail.find("session=" + std::to_string(getsid(0)) + " "), std::string::npos)
+            << "runs in the caller's session: " << detail;
+    }
+
+    std::string dir_;
+    Environment env_;
+};
+
+TEST_F(AuthorizationTest, RootIsGrantedWithoutPromptAndTheToolRunsDetached) {
+    Use(true, false, false);
+    ASSERT_EQ(RunAsRoot(dir_ + "/tool"), errAuthorizationSuccess);
+    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
+    EXPECT_FALSE(Exists(dir_ + "/pkexec-args"));
+    EXPECT_FALSE(Exists(dir_ + "/sudo-calls"));
+}
+
+TEST_F(AuthorizationTest, GraphicalSessionStartsTheToolThroughPkexec) {
+    Use(false, true, true);
+    ASSERT_EQ(RunAsRoot(dir_ + "/tool"), errAuthorizationSuccess);
+    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
+    EXPECT_EQ(ReadFile(dir_ + "/pkexec-args"), dir_ + "/tool\n-reallyuninstall\n");
+    EXPECT_FALSE(Exists(dir_ + "/sudo-calls"));
+}
+
+TEST_F(AuthorizationTest, PkexecRefusalsAreFailuresAndStartNothing) {
+    Use(false, true, false);
+    const struct {
+        const char* mode;
+        OSStatus expected;
+    } rows[] = {{"dismiss", errAuthorizationCanceled}, {"deny", errAuthorizationDenied}};
+    for (const auto& row : rows) {
+        SetMode(row.mode);
+        EXPECT_EQ(RunAsRoot(dir_ + "/marker-tool"), row.expected) << row.mode;
+        EXPECT_FALSE(Exists(dir_ + "/started")) << row.mode;
+    }
+}
+
+TEST_F(AuthorizationTest, TerminalAsksWithSudoThenStartsTheToolDetached) {
+    Use(false, false, true);
+    ASSERT_EQ(RunAsRoot(dir_ + "/tool"), errAuthorizationSuccess);
+    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
+    const std::string calls = ReadFile(dir_ + "/sudo-calls");
+    EXPECT_EQ(calls.rfind("-v\n", 0), 0u) << calls;
+    EXPECT_NE(calls.find("\n-- /bin/sh -c "), std::string::npos) << calls;
+    EXPECT_NE(calls.find(dir_ + "/tool -reallyuninstall\n"), std::string::npos) << calls;
+}
+
+TEST_F(AuthorizationTest, SudoPasswordRefusedIsDeniedAndStartsNothing) {
+    Use(false, false, true);
+    SetMode("refuse");
+    EXPECT_EQ(RunAsRoot(dir_ + "/marker-tool"), errAuthorizationDenied);
+    EXPECT_EQ(ReadFile(dir_ + "/sudo-calls"), "-v\n");
+    EXPECT_FALSE(Exists(dir_ + "/started"));
+}
+
+TEST_F(AuthorizationTest, NoWayToAskOrNoPermissionToAskIsRefused) {
+    AuthorizationItem item = {kAuthorizationRightExecute, 0, nullptr, 0};
+    AuthorizationRights rights = {1, &item};
+    AuthorizationRef ref = nullptr;
+    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &ref), errAuthorizationSuccess);
+
+    Use(false, false, false);
+    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, nullptr),
+              errAuthorizationInteractionNotAllowed);
+    Use(false, true, true);
+    EXPECT_EQ(
+        AuthorizationCopyRights(ref, &rights, nullptr, kAuthorizationFlagExtendRights, nullptr),
+        errAuthorizationInteractionNotAllowed);
+    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kAuthorizationFlagInteractionAllowed,
+                                      nullptr),
+              errAuthorizationDenied);
+    AuthorizationItem unknown = {"system.privilege.other", 0, nullptr, 0};
+    AuthorizationRights other = {1, &unknown};
+    EXPECT_EQ(AuthorizationCopyRights(ref, &other, nullptr, kUninstallFlags, nullptr),
+              errAuthorizationDenied);
+    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
+}
+
+TEST_F(AuthorizationTest, BadArgumentsGiveStatusesNotCrashes) {
+    Use(true, false, false);
+    EXPECT_EQ(AuthorizationCreate(nullptr, nullptr, 0, nullptr), errAuthorizationInvalidPointer);
+    EXPECT_EQ(AuthorizationFree(nullptr, 0), errAuthorizationInvalidRef);
+    AuthorizationRights rights = {1, nullptr};
+    EXPECT_EQ(AuthorizationCopyRights(nullptr, &rights, nullptr, 0, nullptr),
+              errAuthorizationInvalidRef);
+
+    AuthorizationRef ref = nullptr;
+    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &ref), errAuthorizationSuccess);
+    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, 0, nullptr),
+              errAuthorizationInvalidSet);
+    EXPECT_EQ(AuthorizationCopyRights(ref, nullptr, nullptr, 0, nullptr),
+              errAuthorizationInvalidSet);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, nullptr, 0, nullptr, nullptr),
+              errAuthorizationInvalidPointer);
+    // A bare name, a missing file and a file without execute permission.
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, "tool", 0, nullptr, nullptr),
+              errAuthorizationToolExecuteFailure);
+    EXPECT_EQ(
+        AuthorizationExecuteWithPrivileges(ref, (dir_ + "/none").c_str(), 0, nullptr, nullptr),
+        errAuthorizationToolExecuteFailure);
+    EXPECT_EQ(
+        AuthorizationExecuteWithPrivileges(ref, (dir_ + "/mode").c_str(), 0, nullptr, nullptr),
+        errAuthorizationToolExecuteFailure);
+    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
+}
+
+} // namespace
