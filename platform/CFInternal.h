@@ -1,0 +1,136 @@
+// Private to the platform library: object layouts and helpers shared by the CF*.cpp
+// files. Nothing outside platform/ includes this.
+#pragma once
+
+#include "platform/CoreFoundation.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace cfimpl {
+
+// Type ids of the built-in types; registered types follow from kFirstDynamicTypeID.
+enum : CFTypeID {
+    kAllocatorTypeID = 1,
+    kStringTypeID,
+    kArrayTypeID,
+    kDictionaryTypeID,
+    kNumberTypeID,
+    kBooleanTypeID,
+    kDataTypeID,
+    kDateTypeID,
+    kCharacterSetTypeID,
+    kURLTypeID,
+    kNullTypeID,
+    kFirstDynamicTypeID = 16,
+};
+
+constexpr int32_t kImmortal = INT32_MIN / 2;
+
+// The classes of the built-in types, each defined in the file that implements the type
+// (constant-initialised, so usable before any dynamic initialisation).
+extern const CFRuntimeClass kAllocatorClass, kStringClass, kArrayClass, kDictionaryClass,
+    kNumberClass, kBooleanClass, kDataClass, kDateClass, kCharacterSetClass, kURLClass, kNullClass;
+
+// A zero-filled object of `size` bytes with one reference (malloc; throws std::bad_alloc).
+void* allocObject(CFTypeID id, size_t size);
+
+inline bool isType(CFTypeRef cf, CFTypeID id) {
+    return cf != nullptr && static_cast<const CFRuntimeBase*>(cf)->typeID == id;
+}
+
+// Frees memory through a contents deallocator: NULL/default/system/malloc use free,
+// kCFAllocatorNull nothing, a created allocator its deallocate callback.
+void deallocateWith(CFAllocatorRef deallocator, void* ptr);
+bool isNullAllocator(CFAllocatorRef a);
+
+// ---------------------------------------------------------------------------------------
+// Strings
+// ---------------------------------------------------------------------------------------
+
+enum : uint8_t {
+    kStrMutable = 1,  // chars on the heap (or NULL), grows
+    kStrExternal = 2, // chars belong to the caller (NoCopy with kCFAllocatorNull)
+    kStrFreeChars = 4 // chars freed with contentsDeallocator at finalize
+};
+
+} // namespace cfimpl
+
+struct __CFString {
+    CFRuntimeBase base;
+    UniChar* chars;
+    CFIndex length;
+    CFIndex capacity;  // mutable: units allocated
+    CFIndex maxLength; // mutable: 0 unlimited
+    CFAllocatorRef contentsDeallocator;
+    char* bytes; // 8-bit form kept beside the units (immutable strings), zero-terminated
+    CFStringEncoding bytesEncoding;
+    uint8_t flags;
+};
+
+namespace cfimpl {
+
+// An immutable string with room for n units (inline, zero-terminated) and, when
+// extraBytes > 0, for that many 8-bit bytes plus a zero after them (s->bytes).
+__CFString* newString(CFIndex n, CFIndex extraBytes = 0);
+__CFString* newMutableString(CFIndex maxLength);
+// Makes room for `needed` units in a mutable string; false when refused (maxLength).
+bool reserve(__CFString* s, CFIndex needed);
+// Replaces range of s with n units from src (src may point into s).
+bool replaceUnits(__CFString* s, CFRange range, const UniChar* src, CFIndex n);
+
+inline const UniChar* chars(CFStringRef s) {
+    return s ? s->chars : nullptr;
+}
+inline CFIndex length(CFStringRef s) {
+    return s ? s->length : 0;
+}
+inline bool isString(CFTypeRef cf) {
+    return isType(cf, kStringTypeID);
+}
+inline bool validRange(CFRange r, CFIndex len) {
+    return r.location >= 0 && r.length >= 0 && r.location <= len && r.length <= len - r.location;
+}
+
+// Encoding back ends (CFEncoding.cpp).
+// Decodes bytes into a new immutable string; NULL when not valid in the encoding.
+__CFString* decodeToString(const UInt8* bytes, CFIndex n, CFStringEncoding enc, bool external);
+// Encodes units; lossByte 0 stops at the first character the encoding lacks. Returns the
+// number of units consumed; *used gets the bytes written (counted when buf is NULL).
+CFIndex encodeUnits(const UniChar* s, CFIndex n, CFStringEncoding enc, UInt8 lossByte,
+                    bool external, UInt8* buf, CFIndex maxLen, CFIndex* used);
+// True when the encoding maps ASCII bytes to the same code points (UTF-8, MacRoman, ...).
+bool isAsciiCompatible(CFStringEncoding enc);
+
+// Case folding iterator over UTF-16 (CFStringSearch.cpp): yields full case folded units.
+struct FoldIter {
+    const UniChar* p;
+    const UniChar* end;
+    UniChar buf[8];
+    int bufPos = 0, bufLen = 0;
+    FoldIter(const UniChar* b, const UniChar* e) : p(b), end(e) {}
+    bool atBoundary() const { return bufPos == bufLen; }
+    // Next folded unit, or -1 at the end.
+    int next() {
+        if (bufPos < bufLen)
+            return buf[bufPos++];
+        if (p == end)
+            return -1;
+        UniChar c = *p;
+        if (c < 0x80) {
+            ++p;
+            return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+        }
+        return slowNext();
+    }
+    int slowNext();
+};
+
+// Description text of any object (CFBase.cpp), a new string.
+CFStringRef copyDescription(CFTypeRef cf);
+
+// Character-set membership (CFString.cpp).
+bool charSetContains(CFCharacterSetRef set, UTF32Char c);
+
+} // namespace cfimpl

@@ -1,0 +1,693 @@
+// CFString storage: creation, access, copies, mutation, case mapping, numeric values,
+// constant strings and character sets.
+//
+// An immutable string is one block: the object, then its units and a zero unit, then
+// (for strings decoded from 8-bit text) the original bytes and a zero byte. A mutable
+// string keeps its units in a separate heap block that grows by half again.
+#include "platform/CFInternal.h"
+
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+using namespace cfimpl;
+
+namespace {
+
+CFHashCode hashUnits(const UniChar* p, CFIndex n) {
+    // FNV-1a over the units; strings equal by CFEqual hash alike.
+    uint64_t h = 1469598103934665603ull;
+    for (CFIndex i = 0; i < n; ++i) {
+        h ^= p[i];
+        h *= 1099511628211ull;
+    }
+    return static_cast<CFHashCode>(h);
+}
+
+void finalizeString(CFTypeRef cf) {
+    auto* s = static_cast<__CFString*>(const_cast<void*>(cf));
+    if (s->flags & kStrMutable)
+        std::free(s->chars);
+    else if (s->flags & kStrFreeChars)
+        deallocateWith(s->contentsDeallocator, s->chars);
+}
+
+Boolean equalStrings(CFTypeRef a, CFTypeRef b) {
+    auto* x = static_cast<CFStringRef>(a);
+    auto* y = static_cast<CFStringRef>(b);
+    return x->length == y->length &&
+           std::memcmp(x->chars, y->chars, sizeof(UniChar) * static_cast<size_t>(x->length)) == 0;
+}
+
+CFHashCode hashString(CFTypeRef cf) {
+    auto* s = static_cast<CFStringRef>(cf);
+    return hashUnits(s->chars, s->length);
+}
+
+CFStringRef describeString(CFTypeRef cf) {
+    return CFStringCreateCopy(nullptr, static_cast<CFStringRef>(cf));
+}
+
+__CFString* mut(CFMutableStringRef s) {
+    return (s != nullptr && isString(s) && (s->flags & kStrMutable)) ? s : nullptr;
+}
+
+} // namespace
+
+const CFRuntimeClass cfimpl::kStringClass = {"CFString", finalizeString, equalStrings, hashString,
+                                             describeString};
+
+CFTypeID CFStringGetTypeID(void) {
+    return kStringTypeID;
+}
+
+// ---------------------------------------------------------------------------------------
+// Storage
+// ---------------------------------------------------------------------------------------
+
+__CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
+    size_t size = sizeof(__CFString) + sizeof(UniChar) * (static_cast<size_t>(n) + 1);
+    if (extraBytes > 0)
+        size += static_cast<size_t>(extraBytes) + 1;
+    auto* s = static_cast<__CFString*>(std::malloc(size));
+    if (s == nullptr)
+        throw std::bad_alloc();
+    s->base.typeID = kStringTypeID;
+    new (&s->base.refCount) std::atomic<int32_t>(1);
+    s->chars = reinterpret_cast<UniChar*>(s + 1);
+    s->length = n;
+    s->capacity = n;
+    s->maxLength = 0;
+    s->contentsDeallocator = nullptr;
+    s->bytes = extraBytes > 0 ? reinterpret_cast<char*>(s->chars + n + 1) : nullptr;
+    s->bytesEncoding = kCFStringEncodingInvalidId;
+    s->flags = 0;
+    s->chars[n] = 0;
+    return s;
+}
+
+__CFString* cfimpl::newMutableString(CFIndex maxLength) {
+    __CFString* s = newString(0);
+    s->chars = nullptr;
+    s->flags = kStrMutable;
+    s->capacity = 0;
+    reserve(s, 0); // units always exist, so readers never see a null pointer
+    s->chars[0] = 0;
+    s->maxLength = maxLength > 0 ? maxLength : 0;
+    return s;
+}
+
+bool cfimpl::reserve(__CFString* s, CFIndex needed) {
+    if (s->maxLength > 0 && needed > s->maxLength)
+        return false;
+    if (needed <= s->capacity && s->chars != nullptr)
+        return true;
+    CFIndex cap = std::max<CFIndex>(needed, s->capacity + s->capacity / 2);
+    cap = std::max<CFIndex>(cap, 16);
+    auto* p = static_cast<UniChar*>(
+        std::realloc(s->chars, sizeof(UniChar) * (static_cast<size_t>(cap) + 1)));
+    if (p == nullptr)
+        throw std::bad_alloc();
+    s->chars = p;
+    s->capacity = cap;
+    return true;
+}
+
+bool cfimpl::replaceUnits(__CFString* s, CFRange range, const UniChar* src, CFIndex n) {
+    if (!validRange(range, s->length) || n < 0 || (n > 0 && src == nullptr))
+        return false;
+    CFIndex newLen = s->length - range.length + n;
+    // The source may lie inside our own buffer, which reserve() may move.
+    std::vector<UniChar> tmp;
+    if (n > 0 && s->chars != nullptr && src >= s->chars && src < s->chars + s->capacity + 1) {
+        tmp.assign(src, src + n);
+        src = tmp.data();
+    }
+    if (!reserve(s, newLen))
+        return false;
+    UniChar* c = s->chars;
+    CFIndex tail = s->length - range.location - range.length;
+    std::memmove(c + range.location + n, c + range.location + range.length,
+                 sizeof(UniChar) * static_cast<size_t>(tail));
+    if (n > 0)
+        std::memcpy(c + range.location, src, sizeof(UniChar) * static_cast<size_t>(n));
+    s->length = newLen;
+    c[newLen] = 0;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Creation
+// ---------------------------------------------------------------------------------------
+
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, CFIndex numChars) {
+    if (numChars < 0 || (numChars > 0 && chars == nullptr))
+        return nullptr;
+    __CFString* s = newString(numChars);
+    if (numChars > 0)
+        std::memcpy(s->chars, chars, sizeof(UniChar) * static_cast<size_t>(numChars));
+    return s;
+}
+
+CFStringRef CFStringCreateWithCharactersNoCopy(CFAllocatorRef, const UniChar* chars,
+                                               CFIndex numChars,
+                                               CFAllocatorRef contentsDeallocator) {
+    if (numChars < 0 || (numChars > 0 && chars == nullptr))
+        return nullptr;
+    __CFString* s = newString(0);
+    static const UniChar kEmpty[1] = {0};
+    s->chars = const_cast<UniChar*>(chars ? chars : kEmpty);
+    s->length = numChars;
+    s->capacity = numChars;
+    s->contentsDeallocator = contentsDeallocator;
+    if (isNullAllocator(contentsDeallocator))
+        s->flags = kStrExternal;
+    else if (chars != nullptr)
+        s->flags = kStrFreeChars;
+    return s;
+}
+
+CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFStringEncoding encoding) {
+    if (cStr == nullptr)
+        return nullptr;
+    return decodeToString(reinterpret_cast<const UInt8*>(cStr),
+                          static_cast<CFIndex>(std::strlen(cStr)), encoding, false);
+}
+
+CFStringRef CFStringCreateWithCStringNoCopy(CFAllocatorRef alloc, const char* cStr,
+                                            CFStringEncoding encoding,
+                                            CFAllocatorRef contentsDeallocator) {
+    CFStringRef s = CFStringCreateWithCString(alloc, cStr, encoding);
+    // The units are decoded into our own storage, so the bytes are done with now.
+    if (cStr != nullptr && !isNullAllocator(contentsDeallocator))
+        deallocateWith(contentsDeallocator, const_cast<char*>(cStr));
+    return s;
+}
+
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean isExternalRepresentation) {
+    if (numBytes < 0 || (numBytes > 0 && bytes == nullptr))
+        return nullptr;
+    return decodeToString(bytes, numBytes, encoding, isExternalRepresentation);
+}
+
+CFStringRef CFStringCreateWithBytesNoCopy(CFAllocatorRef alloc, const UInt8* bytes,
+                                          CFIndex numBytes, CFStringEncoding encoding,
+                                          Boolean isExternalRepresentation,
+                                          CFAllocatorRef contentsDeallocator) {
+    CFStringRef s =
+        CFStringCreateWithBytes(alloc, bytes, numBytes, encoding, isExternalRepresentation);
+    if (bytes != nullptr && !isNullAllocator(contentsDeallocator))
+        deallocateWith(contentsDeallocator, const_cast<UInt8*>(bytes));
+    return s;
+}
+
+CFStringRef CFStringCreateCopy(CFAllocatorRef alloc, CFStringRef theString) {
+    if (!isString(theString))
+        return nullptr;
+    if (!(theString->flags & (kStrMutable | kStrExternal)))
+        return static_cast<CFStringRef>(CFRetain(theString));
+    return CFStringCreateWithCharacters(alloc, theString->chars, theString->length);
+}
+
+CFStringRef CFStringCreateWithSubstring(CFAllocatorRef alloc, CFStringRef str, CFRange range) {
+    if (!isString(str) || !validRange(range, str->length))
+        return nullptr;
+    if (range.location == 0 && range.length == str->length)
+        return CFStringCreateCopy(alloc, str);
+    return CFStringCreateWithCharacters(alloc, str->chars + range.location, range.length);
+}
+
+CFStringRef __CFStringMakeConstantString(const char* cStr) {
+    static std::mutex lock;
+    static auto* cache = new std::unordered_map<std::string, CFStringRef>();
+    if (cStr == nullptr)
+        cStr = "";
+    std::lock_guard<std::mutex> guard(lock);
+    auto it = cache->find(cStr);
+    if (it != cache->end())
+        return it->second;
+    CFStringRef s = CFStringCreateWithCString(nullptr, cStr, kCFStringEncodingUTF8);
+    if (s == nullptr) // not UTF-8: take the bytes as Latin-1 rather than fail
+        s = CFStringCreateWithCString(nullptr, cStr, kCFStringEncodingISOLatin1);
+    const_cast<__CFString*>(s)->base.refCount.store(kImmortal);
+    cache->emplace(cStr, s);
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------
+// Access
+// ---------------------------------------------------------------------------------------
+
+CFIndex CFStringGetLength(CFStringRef theString) {
+    return isString(theString) ? theString->length : 0;
+}
+
+UniChar CFStringGetCharacterAtIndex(CFStringRef theString, CFIndex idx) {
+    if (!isString(theString) || idx < 0 || idx >= theString->length)
+        return 0;
+    return theString->chars[idx];
+}
+
+void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer) {
+    if (!isString(theString) || buffer == nullptr || !validRange(range, theString->length))
+        return;
+    std::memcpy(buffer, theString->chars + range.location,
+                sizeof(UniChar) * static_cast<size_t>(range.length));
+}
+
+const UniChar* CFStringGetCharactersPtr(CFStringRef theString) {
+    if (!isString(theString))
+        return nullptr;
+    static const UniChar kEmpty[1] = {0};
+    return theString->chars ? theString->chars : kEmpty;
+}
+
+const char* CFStringGetCStringPtr(CFStringRef theString, CFStringEncoding encoding) {
+    if (!isString(theString) || theString->bytes == nullptr || (theString->flags & kStrMutable))
+        return nullptr;
+    if (theString->bytesEncoding == encoding)
+        return theString->bytes;
+    // Bytes that are all ASCII read the same in every ASCII-compatible encoding.
+    if (isAsciiCompatible(encoding) && isAsciiCompatible(theString->bytesEncoding)) {
+        for (const char* p = theString->bytes; *p; ++p)
+            if (static_cast<unsigned char>(*p) >= 0x80)
+                return nullptr;
+        return theString->bytes;
+    }
+    return nullptr;
+}
+
+Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize,
+                           CFStringEncoding encoding) {
+    if (buffer == nullptr || bufferSize <= 0)
+        return false;
+    if (!isString(theString)) {
+        buffer[0] = 0;
+        return false;
+    }
+    CFIndex used = 0;
+    CFIndex done = encodeUnits(theString->chars, theString->length, encoding, 0, false,
+                               reinterpret_cast<UInt8*>(buffer), bufferSize - 1, &used);
+    if (done != theString->length) {
+        buffer[0] = 0;
+        return false;
+    }
+    buffer[used] = 0;
+    return true;
+}
+
+CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
+                         UInt8 lossByte, Boolean isExternalRepresentation, UInt8* buffer,
+                         CFIndex maxBufLen, CFIndex* usedBufLen) {
+    CFIndex used = 0;
+    CFIndex done = 0;
+    if (isString(theString) && validRange(range, theString->length))
+        done = encodeUnits(theString->chars + range.location, range.length, encoding, lossByte,
+                           isExternalRepresentation, buffer, buffer ? maxBufLen : 0, &used);
+    if (usedBufLen != nullptr)
+        *usedBufLen = used;
+    return done;
+}
+
+Boolean CFStringGetFileSystemRepresentation(CFStringRef string, char* buffer, CFIndex maxBufLen) {
+    return CFStringGetCString(string, buffer, maxBufLen, kCFStringEncodingUTF8);
+}
+
+CFStringRef CFStringCreateWithFileSystemRepresentation(CFAllocatorRef alloc, const char* buffer) {
+    return CFStringCreateWithCString(alloc, buffer, kCFStringEncodingUTF8);
+}
+
+CFIndex CFStringGetMaximumSizeOfFileSystemRepresentation(CFStringRef string) {
+    return CFStringGetLength(string) * 3 + 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Numeric values
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+bool isSpaceUnit(UniChar c) {
+    return c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0xA0;
+}
+
+} // namespace
+
+SInt32 CFStringGetIntValue(CFStringRef str) {
+    if (!isString(str))
+        return 0;
+    const UniChar* p = str->chars;
+    const UniChar* end = p + str->length;
+    while (p < end && isSpaceUnit(*p))
+        ++p;
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+'))
+        negative = (*p++ == '-');
+    int64_t value = 0;
+    bool any = false;
+    while (p < end && *p >= '0' && *p <= '9') {
+        any = true;
+        value = value * 10 + (*p++ - '0');
+        if (value > static_cast<int64_t>(INT32_MAX) + 1)
+            value = static_cast<int64_t>(INT32_MAX) + 1; // saturate, keep reading digits
+    }
+    if (!any)
+        return 0;
+    if (negative)
+        return static_cast<SInt32>(-value);
+    return value > INT32_MAX ? INT32_MAX : static_cast<SInt32>(value);
+}
+
+double CFStringGetDoubleValue(CFStringRef str) {
+    if (!isString(str))
+        return 0.0;
+    const UniChar* p = str->chars;
+    const UniChar* end = p + str->length;
+    while (p < end && isSpaceUnit(*p))
+        ++p;
+    // Collect [sign] digits [. digits] [e [sign] digits] as ASCII, then convert without
+    // any locale (from_chars).
+    std::string text;
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+'))
+        negative = (*p++ == '-');
+    auto digits = [&] {
+        size_t before = text.size();
+        while (p < end && *p >= '0' && *p <= '9')
+            text.push_back(static_cast<char>(*p++));
+        return text.size() - before;
+    };
+    size_t mantissa = digits();
+    if (p < end && *p == '.') {
+        text.push_back('.');
+        ++p;
+        mantissa += digits();
+    }
+    if (mantissa == 0)
+        return 0.0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        const UniChar* save = p;
+        std::string::size_type mark = text.size();
+        text.push_back('e');
+        ++p;
+        if (p < end && (*p == '-' || *p == '+'))
+            text.push_back(static_cast<char>(*p++));
+        if (digits() == 0) {
+            text.resize(mark);
+            p = save;
+        }
+    }
+    double v = 0.0;
+    std::from_chars(text.data(), text.data() + text.size(), v);
+    return negative ? -v : v;
+}
+
+// ---------------------------------------------------------------------------------------
+// Mutable strings
+// ---------------------------------------------------------------------------------------
+
+CFMutableStringRef CFStringCreateMutable(CFAllocatorRef, CFIndex maxLength) {
+    return newMutableString(maxLength);
+}
+
+CFMutableStringRef CFStringCreateMutableCopy(CFAllocatorRef, CFIndex maxLength,
+                                             CFStringRef theString) {
+    __CFString* s = newMutableString(maxLength);
+    if (isString(theString) && theString->length > 0 &&
+        !replaceUnits(s, CFRangeMake(0, 0), theString->chars, theString->length)) {
+        CFRelease(s);
+        return nullptr;
+    }
+    return s;
+}
+
+void CFStringAppendCharacters(CFMutableStringRef theString, const UniChar* chars,
+                              CFIndex numChars) {
+    if (__CFString* s = mut(theString); s && numChars > 0 && chars)
+        replaceUnits(s, CFRangeMake(s->length, 0), chars, numChars);
+}
+
+void CFStringAppend(CFMutableStringRef theString, CFStringRef appendedString) {
+    if (isString(appendedString))
+        CFStringAppendCharacters(theString, appendedString->chars, appendedString->length);
+}
+
+void CFStringAppendCString(CFMutableStringRef theString, const char* cStr,
+                           CFStringEncoding encoding) {
+    if (mut(theString) == nullptr || cStr == nullptr || *cStr == 0)
+        return;
+    CFStringRef t = CFStringCreateWithCString(nullptr, cStr, encoding);
+    if (t != nullptr) {
+        CFStringAppend(theString, t);
+        CFRelease(t);
+    }
+}
+
+void CFStringInsert(CFMutableStringRef str, CFIndex idx, CFStringRef insertedStr) {
+    if (__CFString* s = mut(str); s && isString(insertedStr) && idx >= 0 && idx <= s->length)
+        replaceUnits(s, CFRangeMake(idx, 0), insertedStr->chars, insertedStr->length);
+}
+
+void CFStringDelete(CFMutableStringRef theString, CFRange range) {
+    if (__CFString* s = mut(theString))
+        replaceUnits(s, range, nullptr, 0);
+}
+
+void CFStringReplace(CFMutableStringRef theString, CFRange range, CFStringRef replacement) {
+    if (__CFString* s = mut(theString))
+        replaceUnits(s, range, chars(replacement), length(replacement));
+}
+
+void CFStringReplaceAll(CFMutableStringRef theString, CFStringRef replacement) {
+    if (__CFString* s = mut(theString))
+        replaceUnits(s, CFRangeMake(0, s->length), chars(replacement), length(replacement));
+}
+
+void CFStringSetValue(CFMutableStringRef theString, CFStringRef newValue) {
+    CFStringReplaceAll(theString, newValue);
+}
+
+namespace {
+
+// Full case mapping with the root locale; the result may be longer or shorter.
+void mapCase(CFMutableStringRef theString, bool upper) {
+    __CFString* s = mut(theString);
+    if (s == nullptr || s->length == 0)
+        return;
+    // Pure ASCII maps unit for unit.
+    bool ascii = true;
+    for (CFIndex i = 0; i < s->length && ascii; ++i)
+        ascii = s->chars[i] < 0x80;
+    if (ascii) {
+        for (CFIndex i = 0; i < s->length; ++i) {
+            UniChar c = s->chars[i];
+            if (upper && c >= 'a' && c <= 'z')
+                s->chars[i] = c - 32;
+            else if (!upper && c >= 'A' && c <= 'Z')
+                s->chars[i] = c + 32;
+        }
+        return;
+    }
+    std::vector<UniChar> out(static_cast<size_t>(s->length) * 3 + 4);
+    UErrorCode err = U_ZERO_ERROR;
+    auto* src = reinterpret_cast<const UChar*>(s->chars);
+    auto* dst = reinterpret_cast<UChar*>(out.data());
+    int32_t cap = static_cast<int32_t>(out.size());
+    int32_t srcLen = static_cast<int32_t>(s->length);
+    int32_t n = upper ? u_strToUpper(dst, cap, src, srcLen, "", &err)
+                      : u_strToLower(dst, cap, src, srcLen, "", &err);
+    if (U_FAILURE(err))
+        return;
+    replaceUnits(s, CFRangeMake(0, s->length), out.data(), n);
+}
+
+} // namespace
+
+void CFStringUppercase(CFMutableStringRef theString, const void*) {
+    mapCase(theString, true);
+}
+void CFStringLowercase(CFMutableStringRef theString, const void*) {
+    mapCase(theString, false);
+}
+
+void CFStringTrimWhitespace(CFMutableStringRef theString) {
+    __CFString* s = mut(theString);
+    if (s == nullptr)
+        return;
+    CFIndex b = 0, e = s->length;
+    while (b < e && u_isUWhiteSpace(s->chars[b]))
+        ++b;
+    while (e > b && u_isUWhiteSpace(s->chars[e - 1]))
+        --e;
+    replaceUnits(s, CFRangeMake(e, s->length - e), nullptr, 0);
+    replaceUnits(s, CFRangeMake(0, b), nullptr, 0);
+}
+
+void CFStringPad(CFMutableStringRef theString, CFStringRef padString, CFIndex len,
+                 CFIndex indexIntoPad) {
+    __CFString* s = mut(theString);
+    if (s == nullptr || len < 0)
+        return;
+    if (len <= s->length) {
+        replaceUnits(s, CFRangeMake(len, s->length - len), nullptr, 0);
+        return;
+    }
+    CFIndex padLen = length(padString);
+    if (padLen == 0 || indexIntoPad < 0 || indexIntoPad >= padLen)
+        return;
+    while (s->length < len) {
+        if (!replaceUnits(s, CFRangeMake(s->length, 0), padString->chars + indexIntoPad, 1))
+            return;
+        indexIntoPad = (indexIntoPad + 1) % padLen;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Character sets: a bitmap for the first 256 code points, a sorted list for the rest,
+// or a Unicode property for the predefined sets.
+// ---------------------------------------------------------------------------------------
+
+struct __CFCharacterSet {
+    CFRuntimeBase base;
+    uint64_t low[4];
+    UTF32Char* others; // sorted, unique
+    CFIndex otherCount;
+    UTF32Char rangeFirst, rangeLast; // a range set when rangeLast >= rangeFirst > 0
+    bool isRange;
+    CFCharacterSetPredefinedSet predefined;
+};
+
+namespace {
+
+void finalizeCharSet(CFTypeRef cf) {
+    std::free(static_cast<const __CFCharacterSet*>(cf)->others);
+}
+
+__CFCharacterSet* newCharSet() {
+    return static_cast<__CFCharacterSet*>(
+        allocObject(kCharacterSetTypeID, sizeof(__CFCharacterSet)));
+}
+
+bool predefinedContains(CFCharacterSetPredefinedSet which, UTF32Char c) {
+    UChar32 cp = static_cast<UChar32>(c);
+    switch (which) {
+    case kCFCharacterSetControl:
+        return u_charType(cp) == U_CONTROL_CHAR || u_charType(cp) == U_FORMAT_CHAR;
+    case kCFCharacterSetWhitespace:
+        return cp == 0x09 || u_charType(cp) == U_SPACE_SEPARATOR;
+    case kCFCharacterSetWhitespaceAndNewline:
+        return u_isUWhiteSpace(cp) || cp == 0x85;
+    case kCFCharacterSetDecimalDigit:
+        return u_charType(cp) == U_DECIMAL_DIGIT_NUMBER;
+    case kCFCharacterSetLetter:
+        return u_isalpha(cp) || u_charType(cp) == U_NON_SPACING_MARK ||
+               u_charType(cp) == U_COMBINING_SPACING_MARK;
+    case kCFCharacterSetLowercaseLetter:
+        return u_charType(cp) == U_LOWERCASE_LETTER;
+    case kCFCharacterSetUppercaseLetter:
+        return u_charType(cp) == U_UPPERCASE_LETTER || u_charType(cp) == U_TITLECASE_LETTER;
+    case kCFCharacterSetAlphaNumeric:
+        return u_isalnum(cp) || u_charType(cp) == U_NON_SPACING_MARK ||
+               u_charType(cp) == U_COMBINING_SPACING_MARK;
+    case kCFCharacterSetPunctuation:
+        return u_ispunct(cp);
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+const CFRuntimeClass cfimpl::kCharacterSetClass = {"CFCharacterSet", finalizeCharSet, nullptr,
+                                                   nullptr, nullptr};
+
+CFTypeID CFCharacterSetGetTypeID(void) {
+    return kCharacterSetTypeID;
+}
+
+bool cfimpl::charSetContains(CFCharacterSetRef set, UTF32Char c) {
+    if (set->predefined != 0)
+        return predefinedContains(set->predefined, c);
+    if (set->isRange)
+        return c >= set->rangeFirst && c <= set->rangeLast;
+    if (c < 256)
+        return (set->low[c >> 6] >> (c & 63)) & 1;
+    return std::binary_search(set->others, set->others + set->otherCount, c);
+}
+
+CFCharacterSetRef CFCharacterSetCreateWithCharactersInString(CFAllocatorRef,
+                                                             CFStringRef theString) {
+    if (!isString(theString))
+        return nullptr;
+    __CFCharacterSet* set = newCharSet();
+    std::vector<UTF32Char> others;
+    const UniChar* p = theString->chars;
+    CFIndex n = theString->length;
+    for (CFIndex i = 0; i < n; ++i) {
+        UTF32Char c = p[i];
+        if (U16_IS_LEAD(c) && i + 1 < n && U16_IS_TRAIL(p[i + 1]))
+            c = U16_GET_SUPPLEMENTARY(c, p[++i]);
+        if (c < 256)
+            set->low[c >> 6] |= uint64_t(1) << (c & 63);
+        else
+            others.push_back(c);
+    }
+    if (!others.empty()) {
+        std::sort(others.begin(), others.end());
+        others.erase(std::unique(others.begin(), others.end()), others.end());
+        set->others = static_cast<UTF32Char*>(std::malloc(others.size() * sizeof(UTF32Char)));
+        if (set->others == nullptr) {
+            CFRelease(set);
+            throw std::bad_alloc();
+        }
+        std::copy(others.begin(), others.end(), set->others);
+        set->otherCount = static_cast<CFIndex>(others.size());
+    }
+    return set;
+}
+
+CFCharacterSetRef CFCharacterSetCreateWithCharactersInRange(CFAllocatorRef, CFRange theRange) {
+    if (theRange.location < 0 || theRange.length < 0 ||
+        theRange.location + theRange.length > 0x110000)
+        return nullptr;
+    __CFCharacterSet* set = newCharSet();
+    set->isRange = true;
+    set->rangeFirst = static_cast<UTF32Char>(theRange.location);
+    set->rangeLast = static_cast<UTF32Char>(theRange.location + theRange.length - 1);
+    if (theRange.length == 0) { // empty: first > last
+        set->rangeFirst = 1;
+        set->rangeLast = 0;
+    }
+    return set;
+}
+
+CFCharacterSetRef CFCharacterSetGetPredefined(CFCharacterSetPredefinedSet which) {
+    static __CFCharacterSet sets[12];
+    static std::once_flag once;
+    if (which < 1 || which > 11 || which == 8 || which == 9)
+        return nullptr;
+    std::call_once(once, [] {
+        for (int i = 0; i < 12; ++i) {
+            sets[i].base.typeID = kCharacterSetTypeID;
+            sets[i].base.refCount.store(kImmortal);
+            sets[i].predefined = i;
+        }
+    });
+    return &sets[which];
+}
+
+Boolean CFCharacterSetIsCharacterMember(CFCharacterSetRef theSet, UniChar theChar) {
+    return isType(theSet, kCharacterSetTypeID) && charSetContains(theSet, theChar);
+}
+
+Boolean CFCharacterSetIsLongCharacterMember(CFCharacterSetRef theSet, UTF32Char theChar) {
+    return isType(theSet, kCharacterSetTypeID) && charSetContains(theSet, theChar);
+}

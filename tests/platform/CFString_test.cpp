@@ -1,0 +1,295 @@
+#include "platform/CoreFoundation.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::u16string units(CFStringRef s) {
+    std::u16string out(static_cast<size_t>(CFStringGetLength(s)), u'\0');
+    CFStringGetCharacters(s, CFRangeMake(0, CFStringGetLength(s)), out.data());
+    return out;
+}
+
+CFStringRef make(const std::u16string& text) {
+    return CFStringCreateWithCharacters(nullptr, text.data(), static_cast<CFIndex>(text.size()));
+}
+
+int gDeallocations = 0;
+void countingDeallocate(void* ptr, void*) {
+    ++gDeallocations;
+    std::free(ptr);
+}
+
+} // namespace
+
+TEST(CFString, CreateWithCharactersCopiesExactly) {
+    std::u16string text(u"a\0b\u00E9\U0001F600", 6);
+    CFStringRef s = make(text);
+    ASSERT_NE(s, nullptr);
+    text[0] = u'X'; // a copy: later changes to the source do not show
+    EXPECT_EQ(CFStringGetLength(s), 6);
+    EXPECT_EQ(units(s), std::u16string(u"a\0b\u00E9\U0001F600", 6));
+    EXPECT_EQ(CFStringGetCharacterAtIndex(s, 3), u'\u00E9');
+    EXPECT_EQ(CFStringGetCharacterAtIndex(s, 6), 0); // outside: 0, no crash
+    EXPECT_EQ(CFGetTypeID(s), CFStringGetTypeID());
+    const UniChar* p = CFStringGetCharactersPtr(s);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p[1], 0);
+    CFRelease(s);
+
+    CFStringRef empty = CFStringCreateWithCharacters(nullptr, nullptr, 0);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(CFStringGetLength(empty), 0);
+    CFRelease(empty);
+    EXPECT_EQ(CFStringCreateWithCharacters(nullptr, nullptr, 3), nullptr);
+    EXPECT_EQ(CFStringGetLength(nullptr), 0);
+}
+
+TEST(CFString, GetCharactersWritesOnlyTheRange) {
+    CFStringRef s = make(u"abcdef");
+    UniChar buf[6] = {u'#', u'#', u'#', u'#', u'#', u'#'};
+    CFStringGetCharacters(s, CFRangeMake(2, 3), buf + 1);
+    EXPECT_EQ(std::u16string(buf, 6), u"#cde##");
+    CFStringGetCharacters(s, CFRangeMake(4, 5), buf); // beyond the end: nothing
+    EXPECT_EQ(std::u16string(buf, 6), u"#cde##");
+    CFRelease(s);
+}
+
+TEST(CFString, NoCopyRefersToCallerUnitsAndCopiesDeepCopy) {
+    std::u16string text = u"hello";
+    CFStringRef s = CFStringCreateWithCharactersNoCopy(nullptr, text.data(), 5, kCFAllocatorNull);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(CFStringGetCharactersPtr(s), reinterpret_cast<const UniChar*>(text.data()));
+    CFStringRef copy = CFStringCreateCopy(nullptr, s);
+    EXPECT_NE(copy, s);
+    text[0] = u'j';
+    EXPECT_EQ(units(s), u"jello");
+    EXPECT_EQ(units(copy), u"hello");
+    CFRelease(s);
+    CFRelease(copy);
+
+    // An immutable owned string is shared by CFStringCreateCopy.
+    CFStringRef owned = make(u"x");
+    CFStringRef same = CFStringCreateCopy(nullptr, owned);
+    EXPECT_EQ(same, owned);
+    EXPECT_EQ(CFGetRetainCount(owned), 2);
+    CFRelease(same);
+    CFRelease(owned);
+}
+
+TEST(CFString, NoCopyFreesWithItsContentsDeallocator) {
+    CFAllocatorContext ctx{};
+    ctx.deallocate = countingDeallocate;
+    CFAllocatorRef counting = CFAllocatorCreate(nullptr, &ctx);
+    auto* buf = static_cast<UniChar*>(std::malloc(3 * sizeof(UniChar)));
+    buf[0] = u'a', buf[1] = u'b', buf[2] = u'c';
+    gDeallocations = 0;
+    CFStringRef s = CFStringCreateWithCharactersNoCopy(nullptr, buf, 3, counting);
+    CFRetain(s);
+    CFRelease(s);
+    EXPECT_EQ(gDeallocations, 0);
+    CFRelease(s);
+    EXPECT_EQ(gDeallocations, 1);
+    CFRelease(counting);
+}
+
+TEST(CFString, CStringDecodingPerEncoding) {
+    struct Row {
+        const char* bytes;
+        CFStringEncoding enc;
+        std::u16string expect; // empty with fail = true: decoding must fail
+        bool fail;
+    };
+    const Row rows[] = {
+        {"caf\xC3\xA9", kCFStringEncodingUTF8, u"caf\u00E9", false},
+        {"\xF0\x9F\x98\x80", kCFStringEncodingUTF8, u"\U0001F600", false},
+        {"caf\xC3", kCFStringEncodingUTF8, u"", true},          // truncated sequence
+        {"\xC0\xAF", kCFStringEncodingUTF8, u"", true},         // overlong
+        {"\xED\xA0\x80", kCFStringEncodingUTF8, u"", true},     // encoded surrogate
+        {"\xF4\x90\x80\x80", kCFStringEncodingUTF8, u"", true}, // above U+10FFFF
+        {"\xFF", kCFStringEncodingUTF8, u"", true},
+        {"caf\xE9", kCFStringEncodingISOLatin1, u"caf\u00E9", false},
+        {"\x80\xFF", kCFStringEncodingISOLatin1, u"\u0080\u00FF", false},
+        {"caf\x8E", kCFStringEncodingMacRoman, u"caf\u00E9", false},
+        {"\xA5\xDB", kCFStringEncodingMacRoman, u"\u2022\u20AC", false},
+        {"abc", kCFStringEncodingASCII, u"abc", false},
+        {"ab\x80", kCFStringEncodingASCII, u"", true},
+        {"\x80", kCFStringEncodingWindowsLatin1, u"\u20AC", false},
+        {"\xC0", kCFStringEncodingWindowsCyrillic, u"\u0410", false},
+        {"\x82\xA0", kCFStringEncodingDOSJapanese, u"\u3042", false},
+        {"\x82", kCFStringEncodingDOSJapanese, u"", true}, // lead byte alone
+        {"", kCFStringEncodingUTF8, u"", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << "bytes " << testing::PrintToString(r.bytes) << " encoding " << r.enc);
+        CFStringRef s = CFStringCreateWithCString(nullptr, r.bytes, r.enc);
+        if (r.fail) {
+            EXPECT_EQ(s, nullptr);
+            continue;
+        }
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(units(s), r.expect);
+        // And back to the same bytes.
+        char out[16];
+        std::memset(out, '#', sizeof out);
+        EXPECT_TRUE(CFStringGetCString(s, out, sizeof out, r.enc));
+        EXPECT_STREQ(out, r.bytes);
+        CFRelease(s);
+    }
+    EXPECT_EQ(CFStringCreateWithCString(nullptr, nullptr, kCFStringEncodingUTF8), nullptr);
+    EXPECT_EQ(CFStringCreateWithCString(nullptr, "x", 0x7777), nullptr); // unknown encoding
+}
+
+TEST(CFString, GetCStringFailsForMissingCharacterOrSmallBuffer) {
+    CFStringRef s = make(u"ab\u4E2D");
+    char buf[8];
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_FALSE(CFStringGetCString(s, buf, sizeof buf, kCFStringEncodingMacRoman));
+    EXPECT_FALSE(CFStringGetCString(s, buf, sizeof buf, kCFStringEncodingISOLatin1));
+    EXPECT_TRUE(CFStringGetCString(s, buf, sizeof buf, kCFStringEncodingUTF8));
+    EXPECT_STREQ(buf, "ab\xE4\xB8\xAD");
+    EXPECT_FALSE(CFStringGetCString(s, buf, 5, kCFStringEncodingUTF8)); // needs 6 with zero
+    EXPECT_TRUE(CFStringGetCString(s, buf, 6, kCFStringEncodingUTF8));
+    CFRelease(s);
+
+    CFStringRef lone = make(std::u16string(1, char16_t(0xD800)));
+    EXPECT_FALSE(CFStringGetCString(lone, buf, sizeof buf, kCFStringEncodingUTF8));
+    CFRelease(lone);
+}
+
+TEST(CFString, GetBytesWithLossByteAndCounting) {
+    CFStringRef s = make(u"a\u00E9\u4E2Db");
+    UInt8 buf[8];
+    std::memset(buf, '#', sizeof buf);
+    CFIndex used = -1;
+    // Counting only.
+    EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(0, 4), kCFStringEncodingISOLatin1, '?', false,
+                               nullptr, 0, &used),
+              4);
+    EXPECT_EQ(used, 4);
+    EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(0, 4), kCFStringEncodingISOLatin1, '?', false, buf,
+                               sizeof buf, &used),
+              4);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "a\xE9?b#");
+    // Without a loss byte the conversion stops before the missing character.
+    EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(0, 4), kCFStringEncodingISOLatin1, 0, false, buf,
+                               sizeof buf, &used),
+              2);
+    EXPECT_EQ(used, 2);
+    // Whole characters only: 4 bytes of room hold "a", "é" but not the 3 bytes of U+4E2D.
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(
+        CFStringGetBytes(s, CFRangeMake(0, 4), kCFStringEncodingUTF8, 0, false, buf, 4, &used), 2);
+    EXPECT_EQ(used, 3);
+    EXPECT_EQ(buf[3], '#');
+    CFRelease(s);
+}
+
+TEST(CFString, Utf16BytesHonourByteOrderMarks) {
+    const UInt8 be[] = {0xFE, 0xFF, 0x00, 0x41, 0x4E, 0x2D};
+    CFStringRef s = CFStringCreateWithBytes(nullptr, be, sizeof be, kCFStringEncodingUTF16, true);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(units(s), u"A\u4E2D");
+    CFRelease(s);
+    const UInt8 le[] = {0x41, 0x00, 0x2D, 0x4E};
+    s = CFStringCreateWithBytes(nullptr, le, sizeof le, kCFStringEncodingUTF16LE, false);
+    EXPECT_EQ(units(s), u"A\u4E2D");
+    UInt8 out[4];
+    CFIndex used = 0;
+    EXPECT_EQ(
+        CFStringGetBytes(s, CFRangeMake(0, 2), kCFStringEncodingUTF16BE, 0, false, out, 4, &used),
+        2);
+    EXPECT_EQ(used, 4);
+    EXPECT_EQ(out[0], 0x00);
+    EXPECT_EQ(out[1], 0x41);
+    CFRelease(s);
+    EXPECT_EQ(CFStringCreateWithBytes(nullptr, le, 3, kCFStringEncodingUTF16LE, false), nullptr);
+}
+
+TEST(CFString, CStringPtrOnlyWhenKeptAs8Bit) {
+    CFStringRef s = CFStringCreateWithCString(nullptr, "plain", kCFStringEncodingMacRoman);
+    const char* p = CFStringGetCStringPtr(s, kCFStringEncodingMacRoman);
+    ASSERT_NE(p, nullptr);
+    EXPECT_STREQ(p, "plain");
+    EXPECT_STREQ(CFStringGetCStringPtr(s, kCFStringEncodingUTF8), "plain"); // ASCII only
+    CFRelease(s);
+    s = CFStringCreateWithCString(nullptr, "caf\x8E", kCFStringEncodingMacRoman);
+    EXPECT_STREQ(CFStringGetCStringPtr(s, kCFStringEncodingMacRoman), "caf\x8E");
+    EXPECT_EQ(CFStringGetCStringPtr(s, kCFStringEncodingUTF8), nullptr);
+    CFRelease(s);
+    s = make(u"plain");
+    EXPECT_EQ(CFStringGetCStringPtr(s, kCFStringEncodingMacRoman), nullptr);
+    CFRelease(s);
+}
+
+TEST(CFString, EncodingTables) {
+    EXPECT_EQ(CFStringGetSystemEncoding(), kCFStringEncodingUTF8);
+    EXPECT_EQ(CFStringConvertWindowsCodepageToEncoding(65001), kCFStringEncodingUTF8);
+    EXPECT_EQ(CFStringConvertWindowsCodepageToEncoding(1252), kCFStringEncodingWindowsLatin1);
+    EXPECT_EQ(CFStringConvertWindowsCodepageToEncoding(10000), kCFStringEncodingMacRoman);
+    EXPECT_EQ(CFStringConvertWindowsCodepageToEncoding(0), kCFStringEncodingInvalidId);
+    EXPECT_EQ(CFStringConvertWindowsCodepageToEncoding(12345), kCFStringEncodingInvalidId);
+    EXPECT_EQ(CFStringConvertEncodingToWindowsCodepage(kCFStringEncodingISOLatin1), 28591u);
+    EXPECT_EQ(CFStringConvertEncodingToWindowsCodepage(0x7777), kCFStringEncodingInvalidId);
+    EXPECT_TRUE(CFStringIsEncodingAvailable(kCFStringEncodingMacRoman));
+    EXPECT_TRUE(CFStringIsEncodingAvailable(kCFStringEncodingDOSChineseSimplif));
+    EXPECT_FALSE(CFStringIsEncodingAvailable(0x7777));
+    EXPECT_EQ(CFStringGetMaximumSizeForEncoding(10, kCFStringEncodingUTF8), 30);
+    EXPECT_EQ(CFStringGetMaximumSizeForEncoding(10, kCFStringEncodingMacRoman), 10);
+}
+
+TEST(CFString, ConstantStringsAreCachedAndImmortal) {
+    CFStringRef a = CFSTR("constant");
+    CFStringRef b = CFSTR("constant");
+    EXPECT_EQ(a, b);
+    CFRelease(a);
+    CFRelease(a);
+    EXPECT_EQ(CFStringGetLength(b), 8);
+    EXPECT_EQ(units(CFSTR("\u00E9")), u"\u00E9");
+}
+
+TEST(CFString, EqualAndHash) {
+    CFStringRef a = make(u"same");
+    CFStringRef b = CFStringCreateWithCString(nullptr, "same", kCFStringEncodingASCII);
+    CFStringRef c = make(u"Same");
+    EXPECT_TRUE(CFEqual(a, b));
+    EXPECT_EQ(CFHash(a), CFHash(b));
+    EXPECT_FALSE(CFEqual(a, c));
+    EXPECT_FALSE(CFEqual(a, nullptr));
+    CFRelease(a);
+    CFRelease(b);
+    CFRelease(c);
+}
+
+TEST(CFString, IntAndDoubleValues) {
+    struct Row {
+        std::u16string text;
+        SInt32 i;
+        double d;
+    };
+    const Row rows[] = {
+        {u"42", 42, 42.0},
+        {u"  -12ab", -12, -12.0},
+        {u"+7", 7, 7.0},
+        {u"abc", 0, 0.0},
+        {u"", 0, 0.0},
+        {u"3.5e2x", 3, 350.0},
+        {u"1e", 1, 1.0},
+        {u".5", 0, 0.5},
+        {u"99999999999", INT32_MAX, 99999999999.0},
+        {u"-99999999999", INT32_MIN, -99999999999.0},
+        {u"-2147483648", INT32_MIN, -2147483648.0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.text.begin(), r.text.end()));
+        CFStringRef s = make(r.text);
+        EXPECT_EQ(CFStringGetIntValue(s), r.i);
+        EXPECT_DOUBLE_EQ(CFStringGetDoubleValue(s), r.d);
+        CFRelease(s);
+    }
+    EXPECT_EQ(CFStringGetIntValue(nullptr), 0);
+}
