@@ -132,6 +132,14 @@ using Backend = std::function<OSStatus(const AlertRequest&, DialogItemIndex* ite
 // choice. Returns the previous replacement.
 Backend SetBackend(Backend backend);
 
+// Where the graphical tools are looked for (tests point these at stand-ins).
+struct DialogTools {
+    std::string zenity = "/usr/bin/zenity";
+    std::string kdialog = "/usr/bin/kdialog";
+};
+// Returns the previous setting.
+DialogTools SetDialogTools(const DialogTools& tools);
+
 // The built-in backends, for tests and for code that wants one explicitly.
 // The terminal prompt reads and writes `fd` (normally /dev/tty opened anew).
 OSStatus RunTerminalPrompt(const AlertRequest& request, int fd, DialogItemIndex* itemHit);

@@ -1,0 +1,324 @@
+#include "platform/Alerts.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <pty.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using orvik::alerts::AlertRequest;
+
+AlertRequest Confirmation() {
+    AlertRequest request;
+    request.type = kAlertCautionAlert;
+    request.title = "Product Uninstall";
+    request.message = "Remove everything?";
+    request.buttons[0] = "Yes";
+    request.buttons[1] = "No";
+    request.defaultItem = 2;
+    request.cancelItem = 1;
+    return request;
+}
+
+// A pseudo-terminal whose slave side the prompt talks to.
+class Pty {
+public:
+    Pty() { EXPECT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0); }
+    ~Pty() {
+        close(master_);
+        close(slave_);
+    }
+    void Type(const std::string& keys) {
+        EXPECT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+    // Everything the terminal has shown so far (prompt and echo).
+    std::string Screen() {
+        std::string text;
+        const int flags = fcntl(master_, F_GETFL);
+        fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(master_, buffer, sizeof buffer)) > 0)
+            text.append(buffer, static_cast<size_t>(n));
+        fcntl(master_, F_SETFL, flags);
+        return text;
+    }
+    int slave() const { return slave_; }
+    int master() const { return master_; }
+
+private:
+    int master_ = -1, slave_ = -1;
+};
+
+TEST(TerminalPrompt, ShowsTitleMessageAndNumberedButtonsWithTheDefaultMarked) {
+    Pty pty;
+    pty.Type("\n");
+    DialogItemIndex item = -1;
+    ASSERT_EQ(orvik::alerts::RunTerminalPrompt(Confirmation(), pty.slave(), &item), noErr);
+    const std::string screen = pty.Screen();
+    EXPECT_NE(screen.find("Product Uninstall"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Remove everything?"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("[1] Yes  [2] No (default)"), std::string::npos) << screen;
+    EXPECT_LT(screen.find("Product Uninstall"), screen.find("Remove everything?"));
+}
+
+TEST(TerminalPrompt, AnswersChooseByReturnNumberOrTextInAnyCase) {
+    struct Row {
+        std::string keys;
+        int defaultItem;
+        DialogItemIndex expected;
+    } rows[] = {
+        {"\n", 2, 2},              // Return takes the default
+        {"\n", 1, 1},              //
+        {"1\n", 2, 1},             // number
+        {" 2 \n", 1, 2},           // surrounding blanks ignored
+        {"yes\n", 2, 1},           // text, any case
+        {"NO\n", 1, 2},            //
+        {"3\nmaybe\nYeS\n", 2, 1}, // no button 3, no such text: asked again
+        {"1\r\n", 2, 1},           // a carriage return is a blank
+    };
+    for (const Row& row : rows) {
+        Pty pty;
+        pty.Type(row.keys);
+        AlertRequest request = Confirmation();
+        request.defaultItem = row.defaultItem;
+        DialogItemIndex item = -1;
+        EXPECT_EQ(orvik::alerts::RunTerminalPrompt(request, pty.slave(), &item), noErr)
+            << "keys " << row.keys;
+        EXPECT_EQ(item, row.expected) << "keys " << row.keys;
+    }
+}
+
+TEST(TerminalPrompt, NonAsciiButtonTextsMatchIgnoringCase) {
+    AlertRequest request = Confirmation();
+    request.buttons[0] = "Ändern";
+    request.buttons[1] = "Échec";
+    Pty pty;
+    pty.Type("ÉCHEC\n");
+    DialogItemIndex item = 0;
+    ASSERT_EQ(orvik::alerts::RunTerminalPrompt(request, pty.slave(), &item), noErr);
+    EXPECT_EQ(item, 2);
+    Pty again;
+    again.Type("ändern\n");
+    ASSERT_EQ(orvik::alerts::RunTerminalPrompt(request, again.slave(), &item), noErr);
+    EXPECT_EQ(item, 1);
+}
+
+TEST(TerminalPrompt, EndOfInputFailsWithItemZero) {
+    for (const std::string keys : {"\x04", "maybe\n\x04"}) {
+        Pty pty;
+        pty.Type(keys);
+        DialogItemIndex item = -1;
+        EXPECT_NE(orvik::alerts::RunTerminalPrompt(Confirmation(), pty.slave(), &item), noErr);
+        EXPECT_EQ(item, 0);
+    }
+    // A prompt without a default button does not take an empty line.
+    AlertRequest noDefault = Confirmation();
+    noDefault.defaultItem = 0;
+    Pty pty;
+    pty.Type("\n\x04");
+    DialogItemIndex item = -1;
+    EXPECT_NE(orvik::alerts::RunTerminalPrompt(noDefault, pty.slave(), &item), noErr);
+    EXPECT_EQ(item, 0);
+}
+
+// The whole route: a process whose controlling terminal is a pty runs a
+// standard alert; its exit status reports the status and item.
+int RunAlertOnTerminal(const std::string& keys, std::string* screen) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        orvik::alerts::SetBackend(nullptr);
+        CFStringRef title = CFSTR("Product Uninstall");
+        CFStringRef question = CFSTR("Remove everything?");
+        CFStringRef yes = CFStringCreateWithCString(nullptr, "Ja", kCFStringEncodingUTF8);
+        CFStringRef no = CFStringCreateWithCString(nullptr, "Nein", kCFStringEncodingUTF8);
+        AlertStdCFStringAlertParamRec params = {
+            kStdCFStringAlertVersionOne, false, false, yes, no, nullptr,
+            kAlertStdAlertCancelButton, kAlertStdAlertOKButton, kWindowDefaultPosition, 0};
+        DialogRef alert = nullptr;
+        if (CreateStandardAlert(kAlertCautionAlert, title, question, &params, &alert) != noErr)
+            _exit(90);
+        CFRelease(yes);
+        CFRelease(no);
+        DialogItemIndex item = -1;
+        const OSStatus status = RunStandardAlert(alert, nullptr, &item);
+        _exit(status == noErr ? item : 10 + item);
+    }
+    EXPECT_GT(pid, 0);
+    EXPECT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(master, buffer, sizeof buffer)) > 0) // EIO once the child is gone
+        screen->append(buffer, static_cast<size_t>(n));
+    close(master);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(StandardAlerts, ConfirmationOnTheControllingTerminal) {
+    std::string screen;
+    EXPECT_EQ(RunAlertOnTerminal("\n", &screen), 2) << screen; // Return: the default, "Nein"
+    EXPECT_NE(screen.find("[1] Ja  [2] Nein (default)"), std::string::npos) << screen;
+    screen.clear();
+    EXPECT_EQ(RunAlertOnTerminal("ja\n", &screen), 1) << screen;
+    screen.clear();
+    EXPECT_EQ(RunAlertOnTerminal("\x04", &screen), 10) << screen; // failure, item 0
+}
+
+TEST(StandardAlerts, ParametersReachTheBackendAndTheItemComesBack) {
+    AlertRequest seen;
+    orvik::alerts::SetBackend([&](const AlertRequest& request, DialogItemIndex* item) {
+        seen = request;
+        *item = 3;
+        return OSStatus{noErr};
+    });
+    AlertStdCFStringAlertParamRec params;
+    ASSERT_EQ(GetStandardAlertDefaultParams(&params, kStdCFStringAlertVersionOne), noErr);
+    params.cancelText = CFSTR("Stop");
+    params.otherText = CFSTR("Later");
+    params.defaultButton = kAlertStdAlertOtherButton;
+    params.cancelButton = kAlertStdAlertCancelButton;
+    DialogRef alert = nullptr;
+    ASSERT_EQ(CreateStandardAlert(kAlertNoteAlert, CFSTR("Title"), CFSTR("Text"), &params, &alert),
+              noErr);
+    DialogItemIndex item = 0;
+    EXPECT_EQ(RunStandardAlert(alert, nullptr, &item), noErr);
+    EXPECT_EQ(item, 3);
+    EXPECT_EQ(seen.type, kAlertNoteAlert);
+    EXPECT_EQ(seen.title, "Title");
+    EXPECT_EQ(seen.message, "Text");
+    EXPECT_EQ(seen.buttons[0], "OK"); // kAlertDefaultOKText: the platform's wording
+    EXPECT_EQ(seen.buttons[1], "Stop");
+    EXPECT_EQ(seen.buttons[2], "Later");
+    EXPECT_EQ(seen.defaultItem, 3);
+    EXPECT_EQ(seen.cancelItem, 2);
+
+    // Pascal strings are Mac OS Roman; a button index the alert lacks is a failure.
+    const unsigned char title[] = "\x05" "Alert";
+    const unsigned char message[] = "\x04" "Caf\x8E";
+    const unsigned char ok[] = "\x02" "OK";
+    AlertStdAlertParamRec pascal = {false, false, nullptr, ok, nullptr, nullptr, 1, 2, 0};
+    SInt16 hit = -1;
+    EXPECT_NE(StandardAlert(kAlertStopAlert, title, message, &pascal, &hit), noErr);
+    EXPECT_EQ(hit, 0);
+    EXPECT_EQ(seen.title, "Alert");
+    EXPECT_EQ(seen.message, "Café");
+    EXPECT_EQ(seen.buttons[0], "OK");
+    EXPECT_EQ(seen.buttons[1], "");
+
+    orvik::alerts::SetBackend([](const AlertRequest&, DialogItemIndex* item) {
+        *item = 0;
+        return OSStatus{kOrvikAlertNotShownErr};
+    });
+    hit = -1;
+    EXPECT_NE(StandardAlert(kAlertStopAlert, title, message, nullptr, &hit), noErr);
+    EXPECT_EQ(hit, 0);
+    orvik::alerts::SetBackend(nullptr);
+
+    EXPECT_EQ(RunStandardAlert(nullptr, nullptr, &item), paramErr);
+    EXPECT_EQ(CreateStandardAlert(kAlertNoteAlert, nullptr, nullptr, nullptr, nullptr), paramErr);
+}
+
+// Stand-in for zenity: records its arguments and user, answers as told.
+class GraphicalDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/orvik-alert-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+        const std::string tool = dir_ + "/zenity";
+        std::ofstream(tool) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > " << dir_
+                            << "/args\nid -u > " << dir_ << "/uid\n. " << dir_ << "/answer\n";
+        ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
+        orvik::alerts::DialogTools tools;
+        tools.zenity = tool;
+        tools.kdialog = dir_ + "/missing";
+        previous_ = orvik::alerts::SetDialogTools(tools);
+    }
+    void TearDown() override {
+        orvik::alerts::SetDialogTools(previous_);
+        unsetenv("PKEXEC_UID");
+        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
+    }
+    void Answer(const std::string& script) { std::ofstream(dir_ + "/answer") << script << "\n"; }
+    std::string Read(const std::string& name) {
+        std::ifstream in(dir_ + "/" + name);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    std::string dir_;
+    orvik::alerts::DialogTools previous_;
+};
+
+TEST_F(GraphicalDialogTest, ButtonsDefaultAndAnswersMapToItems) {
+    if (geteuid() == 0)
+        setenv("PKEXEC_UID", std::to_string(65534).c_str(), 1);
+    struct Row {
+        const char* answer;
+        DialogItemIndex expected;
+    } rows[] = {{"exit 0", 1}, {"exit 1", 2}, {"exit 5", 0}, {"exit 127", 0}};
+    for (const Row& row : rows) {
+        Answer(row.answer);
+        DialogItemIndex item = -1;
+        const OSStatus status = orvik::alerts::RunGraphicalDialog(Confirmation(), &item);
+        EXPECT_EQ(item, row.expected) << row.answer;
+        EXPECT_EQ(status == noErr, row.expected != 0) << row.answer;
+    }
+    const std::string args = Read("args");
+    EXPECT_NE(args.find("--question\n--title=Product Uninstall\n--text=Remove everything?\n"),
+              std::string::npos)
+        << args;
+    EXPECT_NE(args.find("--ok-label=Yes\n--cancel-label=No\n--default-cancel\n"),
+              std::string::npos)
+        << args;
+
+    AlertRequest three = Confirmation();
+    three.buttons[2] = "Later";
+    Answer("echo Later; exit 1");
+    DialogItemIndex item = -1;
+    EXPECT_EQ(orvik::alerts::RunGraphicalDialog(three, &item), noErr);
+    EXPECT_EQ(item, 3);
+    EXPECT_NE(Read("args").find("--extra-button=Later\n"), std::string::npos);
+
+    AlertRequest notice = Confirmation();
+    notice.type = kAlertStopAlert;
+    notice.buttons[1].clear();
+    notice.defaultItem = 1;
+    Answer("exit 1"); // closing a notice dismisses it
+    EXPECT_EQ(orvik::alerts::RunGraphicalDialog(notice, &item), noErr);
+    EXPECT_EQ(item, 1);
+    EXPECT_EQ(Read("args").rfind("--error\n", 0), 0u);
+}
+
+TEST_F(GraphicalDialogTest, RootShowsTheDialogAsTheRequestingUserOrNotAtAll) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to switch users";
+    Answer("exit 0");
+    DialogItemIndex item = -1;
+    unsetenv("PKEXEC_UID");
+    unsetenv("SUDO_UID");
+    EXPECT_NE(orvik::alerts::RunGraphicalDialog(Confirmation(), &item), noErr);
+    EXPECT_EQ(item, 0);
+    EXPECT_EQ(Read("uid"), "");
+
+    setenv("PKEXEC_UID", "65534", 1);
+    EXPECT_EQ(orvik::alerts::RunGraphicalDialog(Confirmation(), &item), noErr);
+    EXPECT_EQ(item, 1);
+    EXPECT_EQ(Read("uid"), "65534\n");
+}
+
+} // namespace
