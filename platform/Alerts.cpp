@@ -80,9 +80,9 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b) {
         std::u16string out(s.size() + 1, u'\0');
         int32_t length = 0;
         UErrorCode error = U_ZERO_ERROR;
-        u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()),
-                             static_cast<int32_t>(out.size()), &length, s.data(),
-                             static_cast<int32_t>(s.size()), 0xFFFD, nullptr, &error);
+        u_strFromUTF8WithSub(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+                             &length, s.data(), static_cast<int32_t>(s.size()), 0xFFFD, nullptr,
+                             &error);
         out.resize(U_SUCCESS(error) ? static_cast<size_t>(length) : 0);
         return out;
     };
@@ -317,12 +317,11 @@ int RunKdialog(const std::string& tool, const AlertRequest& request, const Dialo
         args.insert(args.end(), {request.type == kAlertStopAlert ? "--error" : "--msgbox", text,
                                  "--ok-label", request.buttons[items[0] - 1]});
     } else {
-        args.insert(args.end(),
-                    {items.size() == 3 ? "--yesnocancel"
-                     : request.type == kAlertCautionAlert ? "--warningyesno"
-                                                          : "--yesno",
-                     text, "--yes-label", request.buttons[items[0] - 1], "--no-label",
-                     request.buttons[items[1] - 1]});
+        args.insert(args.end(), {items.size() == 3                    ? "--yesnocancel"
+                                 : request.type == kAlertCautionAlert ? "--warningyesno"
+                                                                      : "--yesno",
+                                 text, "--yes-label", request.buttons[items[0] - 1], "--no-label",
+                                 request.buttons[items[1] - 1]});
         if (items.size() == 3)
             args.insert(args.end(), {"--cancel-label", request.buttons[items[2] - 1]});
     }
@@ -450,8 +449,7 @@ std::string ButtonText(ConstStringPtr text, const char* platformWording) {
     return orvik::alerts::Utf8FromPascalMacRoman(text);
 }
 
-template <typename Params>
-void FillButtons(const Params& params, AlertRequest* request) {
+template <typename Params> void FillButtons(const Params& params, AlertRequest* request) {
     request->buttons[0] = ButtonText(params.defaultText, "OK");
     request->buttons[1] = ButtonText(params.cancelText, "Cancel");
     request->buttons[2] = ButtonText(params.otherText, "Don't Save");
@@ -503,9 +501,8 @@ OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP, DialogItemIndex* ou
     return status;
 }
 
-OSErr StandardAlert(AlertType inAlertType, ConstStr255Param inError,
-                    ConstStr255Param inExplanation, const AlertStdAlertParamRec* inAlertParam,
-                    SInt16* outItemHit) {
+OSErr StandardAlert(AlertType inAlertType, ConstStr255Param inError, ConstStr255Param inExplanation,
+                    const AlertStdAlertParamRec* inAlertParam, SInt16* outItemHit) {
     AlertRequest request;
     request.type = inAlertType;
     request.title = orvik::alerts::Utf8FromPascalMacRoman(inError);

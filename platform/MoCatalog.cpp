@@ -21,7 +21,9 @@ std::uint32_t ReadWord(const std::string& data, std::size_t at, bool swapped) {
 
 // The key a catalog entry is sorted by: the msgid up to its first zero (a
 // plural entry holds "singular\0plural").
-std::string_view FirstPart(std::string_view text) { return text.substr(0, text.find('\0')); }
+std::string_view FirstPart(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
 
 std::string CharsetOfHeader(std::string_view header) {
     const std::string_view marker = "charset=";

@@ -143,9 +143,16 @@ int RunAlertOnTerminal(const std::string& keys, std::string* screen) {
         CFStringRef question = CFSTR("Remove everything?");
         CFStringRef yes = CFStringCreateWithCString(nullptr, "Ja", kCFStringEncodingUTF8);
         CFStringRef no = CFStringCreateWithCString(nullptr, "Nein", kCFStringEncodingUTF8);
-        AlertStdCFStringAlertParamRec params = {
-            kStdCFStringAlertVersionOne, false, false, yes, no, nullptr,
-            kAlertStdAlertCancelButton, kAlertStdAlertOKButton, kWindowDefaultPosition, 0};
+        AlertStdCFStringAlertParamRec params = {kStdCFStringAlertVersionOne,
+                                                false,
+                                                false,
+                                                yes,
+                                                no,
+                                                nullptr,
+                                                kAlertStdAlertCancelButton,
+                                                kAlertStdAlertOKButton,
+                                                kWindowDefaultPosition,
+                                                0};
         DialogRef alert = nullptr;
         if (CreateStandardAlert(kAlertCautionAlert, title, question, &params, &alert) != noErr)
             _exit(90);
@@ -206,9 +213,12 @@ TEST(StandardAlerts, ParametersReachTheBackendAndTheItemComesBack) {
     EXPECT_EQ(seen.cancelItem, 2);
 
     // Pascal strings are Mac OS Roman; a button index the alert lacks is a failure.
-    const unsigned char title[] = "\x05" "Alert";
-    const unsigned char message[] = "\x04" "Caf\x8E";
-    const unsigned char ok[] = "\x02" "OK";
+    const unsigned char title[] = "\x05"
+                                  "Alert";
+    const unsigned char message[] = "\x04"
+                                    "Caf\x8E";
+    const unsigned char ok[] = "\x02"
+                               "OK";
     AlertStdAlertParamRec pascal = {false, false, nullptr, ok, nullptr, nullptr, 1, 2, 0};
     SInt16 hit = -1;
     EXPECT_NE(StandardAlert(kAlertStopAlert, title, message, &pascal, &hit), noErr);
@@ -240,8 +250,8 @@ protected:
         dir_ = pattern;
         ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
         const std::string tool = dir_ + "/zenity";
-        std::ofstream(tool) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > " << dir_
-                            << "/args\nid -u > " << dir_ << "/uid\n. " << dir_ << "/answer\n";
+        std::ofstream(tool) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > " << dir_ << "/args\nid -u > "
+                            << dir_ << "/uid\n. " << dir_ << "/answer\n";
         ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
         orvik::alerts::DialogTools tools;
         tools.zenity = tool;
@@ -282,8 +292,7 @@ TEST_F(GraphicalDialogTest, ButtonsDefaultAndAnswersMapToItems) {
     EXPECT_NE(args.find("--question\n--title=Product Uninstall\n--text=Remove everything?\n"),
               std::string::npos)
         << args;
-    EXPECT_NE(args.find("--ok-label=Yes\n--cancel-label=No\n--default-cancel\n"),
-              std::string::npos)
+    EXPECT_NE(args.find("--ok-label=Yes\n--cancel-label=No\n--default-cancel\n"), std::string::npos)
         << args;
 
     AlertRequest three = Confirmation();

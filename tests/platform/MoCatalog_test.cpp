@@ -47,9 +47,9 @@ TEST(MoCatalog, FindsTranslationsInBothByteOrdersAndInUnsortedTables) {
                          {"Uninstall completed successfully.", "Fertig."},
                          {"Yes", "Ja"}};
     Pairs unsorted = {pairs[3], pairs[1], pairs[0], pairs[2]};
-    for (const auto& [name, data] : {std::pair{"little", BuildCatalog(pairs)},
-                                     std::pair{"big", BuildCatalog(pairs, true)},
-                                     std::pair{"unsorted", BuildCatalog(unsorted)}}) {
+    for (const auto& [name, data] :
+         {std::pair{"little", BuildCatalog(pairs)}, std::pair{"big", BuildCatalog(pairs, true)},
+          std::pair{"unsorted", BuildCatalog(unsorted)}}) {
         auto catalog = MoCatalog::Parse(data);
         ASSERT_TRUE(catalog.has_value()) << name;
         EXPECT_EQ(catalog->Find("Yes"), "Ja") << name;
@@ -73,8 +73,7 @@ TEST(MoCatalog, PluralEntriesAnswerForTheSingularAndEmptyTranslationsAreAbsent) 
 }
 
 TEST(MoCatalog, OtherCharsetsAreConvertedToUtf8) {
-    const Pairs pairs = {{"", "Content-Type: text/plain; charset=ISO-8859-1\n"},
-                         {"Yes", "S\xED"}};
+    const Pairs pairs = {{"", "Content-Type: text/plain; charset=ISO-8859-1\n"}, {"Yes", "S\xED"}};
     auto catalog = MoCatalog::Parse(BuildCatalog(pairs));
     ASSERT_TRUE(catalog.has_value());
     EXPECT_EQ(catalog->Find("Yes"), "S\xC3\xAD");
