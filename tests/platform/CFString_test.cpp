@@ -293,3 +293,92 @@ TEST(CFString, IntAndDoubleValues) {
     }
     EXPECT_EQ(CFStringGetIntValue(nullptr), 0);
 }
+
+TEST(CFString, MutableEditing) {
+    CFMutableStringRef m = CFStringCreateMutable(nullptr, 0);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(CFStringGetLength(m), 0);
+    EXPECT_NE(CFStringGetCharactersPtr(m), nullptr);
+    CFStringAppendCharacters(m, reinterpret_cast<const UniChar*>(u"abc"), 3);
+    CFStringAppendCString(m, "d\xC3\xA9", kCFStringEncodingUTF8);
+    CFStringAppendCString(m, "\xC3", kCFStringEncodingUTF8); // invalid: nothing appended
+    CFStringAppendCString(m, "\x8E", kCFStringEncodingMacRoman);
+    EXPECT_EQ(units(m), u"abcd\u00E9\u00E9");
+    CFStringInsert(m, 0, CFSTR(">"));
+    CFStringInsert(m, 99, CFSTR("!")); // outside: refused
+    CFStringDelete(m, CFRangeMake(2, 2));
+    EXPECT_EQ(units(m), u">ad\u00E9\u00E9");
+    CFStringReplace(m, CFRangeMake(1, 2), CFSTR("XYZ"));
+    EXPECT_EQ(units(m), u">XYZ\u00E9\u00E9");
+    // Appending a string to itself reads the units before they move.
+    CFStringAppend(m, m);
+    EXPECT_EQ(units(m), u">XYZ\u00E9\u00E9>XYZ\u00E9\u00E9");
+    CFStringReplaceAll(m, CFSTR("all"));
+    EXPECT_EQ(units(m), u"all");
+    CFStringRef copy = CFStringCreateCopy(nullptr, m);
+    EXPECT_NE(copy, m);
+    CFStringAppend(m, CFSTR("+"));
+    EXPECT_EQ(units(copy), u"all");
+    CFMutableStringRef m2 = CFStringCreateMutableCopy(nullptr, 0, copy);
+    EXPECT_EQ(units(m2), u"all");
+    CFRelease(m2);
+    CFRelease(copy);
+    CFRelease(m);
+
+    // Immutable strings refuse edits.
+    CFStringRef fixed = make(u"fixed");
+    CFStringAppend(const_cast<CFMutableStringRef>(fixed), CFSTR("x"));
+    EXPECT_EQ(units(fixed), u"fixed");
+    CFRelease(fixed);
+
+    CFMutableStringRef limited = CFStringCreateMutable(nullptr, 3);
+    CFStringAppend(limited, CFSTR("ab"));
+    CFStringAppend(limited, CFSTR("cd"));
+    EXPECT_EQ(units(limited), u"ab");
+    CFRelease(limited);
+}
+
+TEST(CFString, CaseMappingUsesFullRootMapping) {
+    struct Row {
+        std::u16string in, upper, lower;
+    };
+    const Row rows[] = {
+        {u"straße", u"STRASSE", u"straße"},
+        {u"Hello World", u"HELLO WORLD", u"hello world"},
+        {u"\u0130", u"\u0130", u"i\u0307"}, // root locale: dotted capital I
+        {u"\u00C9t\u00E9", u"\u00C9T\u00C9", u"\u00E9t\u00E9"},
+        {u"", u"", u""},
+    };
+    for (const Row& r : rows) {
+        CFMutableStringRef m = CFStringCreateMutable(nullptr, 0);
+        CFStringAppendCharacters(m, reinterpret_cast<const UniChar*>(r.in.data()),
+                                 static_cast<CFIndex>(r.in.size()));
+        CFStringUppercase(m, nullptr);
+        EXPECT_EQ(units(m), r.upper);
+        CFRelease(m);
+        m = CFStringCreateMutable(nullptr, 0);
+        CFStringAppendCharacters(m, reinterpret_cast<const UniChar*>(r.in.data()),
+                                 static_cast<CFIndex>(r.in.size()));
+        CFStringLowercase(m, nullptr);
+        EXPECT_EQ(units(m), r.lower);
+        CFRelease(m);
+    }
+}
+
+TEST(CFString, SubstringTrimAndPad) {
+    CFStringRef s = make(u"hello");
+    CFStringRef sub = CFStringCreateWithSubstring(nullptr, s, CFRangeMake(1, 3));
+    EXPECT_EQ(units(sub), u"ell");
+    EXPECT_EQ(CFStringCreateWithSubstring(nullptr, s, CFRangeMake(3, 3)), nullptr);
+    CFRelease(sub);
+    CFRelease(s);
+
+    CFMutableStringRef m = CFStringCreateMutableCopy(nullptr, 0, CFSTR(" \t x y \n"));
+    CFStringTrimWhitespace(m);
+    EXPECT_EQ(units(m), u"x y");
+    CFStringPad(m, CFSTR("-."), 7, 1);
+    EXPECT_EQ(units(m), u"x y.-.-");
+    CFStringPad(m, nullptr, 2, 0);
+    EXPECT_EQ(units(m), u"x ");
+    CFRelease(m);
+}
