@@ -501,7 +501,10 @@ bool PtySession::ReadSome(int timeoutMs) {
     ssize_t n = read(m_master, buffer, sizeof buffer);
     if (n <= 0)
         return false; // EIO: every slave descriptor is closed
-    m_output.append(buffer, n);
+    // The terminal turns "\n" into "\r\n"; the prompts are compared without the "\r".
+    for (ssize_t i = 0; i < n; ++i)
+        if (buffer[i] != '\r')
+            m_output += buffer[i];
     return true;
 }
 

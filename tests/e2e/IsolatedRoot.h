@@ -108,7 +108,7 @@ public:
     PtySession& operator=(const PtySession&) = delete;
 
     bool Started() const { return m_pid > 0; }
-    // Waits (at most `seconds`) until everything read so far contains `text`.
+    // Waits (at most `seconds`) until everything read so far (without "\r") contains `text`.
     bool WaitForOutput(const std::string& text, int seconds);
     void Send(const std::string& keys);
     // Waits for the program to end, reading its remaining output. Exit status as RunAndWait.
