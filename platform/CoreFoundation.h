@@ -433,8 +433,10 @@ void CFStringPad(CFMutableStringRef theString, CFStringRef padString, CFIndex le
 //   %S  a zero-terminated 16-bit string (const UniChar*)
 //   %s  a zero-terminated 8-bit string in the system encoding (UTF-8)
 //   %c  an int holding a byte; %C an int holding a UTF-16 unit
-// A NULL %s/%S/%@ gives "(null)". formatOptions is ignored. NULL for a NULL format or
-// a malformed directive.
+// A NULL %s/%S/%@ gives "(null)"; %s bytes that are not UTF-8 are read as MacRoman;
+// %n writes nothing. Text that is not a directive ("100%", "%k") is copied as written.
+// formatOptions is ignored. NULL for a NULL format, or n$ positions that mix with
+// sequential arguments, leave one out or give one two types.
 // ---------------------------------------------------------------------------------------
 
 CFStringRef CFStringCreateWithFormat(CFAllocatorRef alloc, CFDictionaryRef formatOptions,
