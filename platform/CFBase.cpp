@@ -14,9 +14,9 @@ constexpr CFTypeID kMaxTypes = 256;
 
 // Built-in types sit at fixed ids; registered ones are appended after them.
 const CFRuntimeClass* gClasses[kMaxTypes] = {
-    nullptr,     &kAllocatorClass,    &kStringClass,  nullptr,
-    nullptr,     &kNumberClass,       &kBooleanClass, &kDataClass,
-    &kDateClass, &kCharacterSetClass, nullptr,        &kNullClass,
+    nullptr,           &kAllocatorClass,    &kStringClass,  &kArrayClass,
+    &kDictionaryClass, &kNumberClass,       &kBooleanClass, &kDataClass,
+    &kDateClass,       &kCharacterSetClass, nullptr,        &kNullClass,
 };
 std::atomic<CFTypeID> gNextTypeID{kFirstDynamicTypeID};
 

@@ -1,0 +1,775 @@
+// CFArray and CFDictionary, with the callbacks their creators give, and the string calls
+// that produce arrays.
+//
+// An array is a contiguous block of values. A dictionary is an open-addressing hash
+// table (linear probing, at most half full) whose slots hold what the key and value
+// retain callbacks returned.
+#include "platform/CFInternal.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using namespace cfimpl;
+
+namespace {
+
+// Retaining for CF objects: a string that refers to its caller's units is copied, so a
+// container never depends on memory it does not own.
+const void* typeRetain(CFAllocatorRef, const void* value) {
+    if (isString(value) && (static_cast<CFStringRef>(value)->flags & kStrExternal))
+        return CFStringCreateCopy(nullptr, static_cast<CFStringRef>(value));
+    return CFRetain(value);
+}
+
+void typeRelease(CFAllocatorRef, const void* value) {
+    CFRelease(value);
+}
+
+// String keys enter as immutable copies (a mutable key changed later would corrupt the
+// table); other keys are retained.
+const void* copyStringRetain(CFAllocatorRef, const void* value) {
+    if (isString(value))
+        return CFStringCreateCopy(nullptr, static_cast<CFStringRef>(value));
+    return CFRetain(value);
+}
+
+} // namespace
+
+const CFArrayCallBacks kCFTypeArrayCallBacks = {0, typeRetain, typeRelease, CFCopyDescription,
+                                                CFEqual};
+const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {
+    0, typeRetain, typeRelease, CFCopyDescription, CFEqual, CFHash};
+const CFDictionaryKeyCallBacks kCFCopyStringDictionaryKeyCallBacks = {
+    0, copyStringRetain, typeRelease, CFCopyDescription, CFEqual, CFHash};
+const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, typeRetain, typeRelease,
+                                                                    CFCopyDescription, CFEqual};
+
+namespace {
+
+std::u16string describe(const void* v, CFStringRef (*desc)(const void*)) {
+    CFStringRef d = nullptr;
+    if (desc != nullptr)
+        d = desc(v);
+    if (d == nullptr) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "<%p>", v);
+        d = CFStringCreateWithCString(nullptr, buf, kCFStringEncodingASCII);
+    }
+    std::u16string out(reinterpret_cast<const char16_t*>(d->chars), static_cast<size_t>(d->length));
+    CFRelease(d);
+    return out;
+}
+
+CFStringRef stringOf(const std::u16string& s) {
+    return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(s.data()),
+                                        static_cast<CFIndex>(s.size()));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Arrays
+// ---------------------------------------------------------------------------------------
+
+struct __CFArray {
+    CFRuntimeBase base;
+    const void** items;
+    CFIndex count;
+    CFIndex capacity;
+    CFIndex maxCount; // mutable: 0 unlimited
+    CFArrayCallBacks cb;
+    bool isMutable;
+};
+
+namespace {
+
+const void* retainValue(const __CFArray* a, const void* v) {
+    return a->cb.retain ? a->cb.retain(nullptr, v) : v;
+}
+void releaseValue(const __CFArray* a, const void* v) {
+    if (a->cb.release)
+        a->cb.release(nullptr, v);
+}
+bool valuesEqual(const __CFArray* a, const void* x, const void* y) {
+    return x == y || (a->cb.equal != nullptr && a->cb.equal(x, y));
+}
+
+void finalizeArray(CFTypeRef cf) {
+    auto* a = static_cast<const __CFArray*>(cf);
+    for (CFIndex i = 0; i < a->count; ++i)
+        releaseValue(a, a->items[i]);
+    std::free(a->items);
+}
+
+Boolean equalArrays(CFTypeRef x, CFTypeRef y) {
+    auto* a = static_cast<CFArrayRef>(x);
+    auto* b = static_cast<CFArrayRef>(y);
+    if (a->count != b->count)
+        return false;
+    for (CFIndex i = 0; i < a->count; ++i)
+        if (!valuesEqual(a, a->items[i], b->items[i]))
+            return false;
+    return true;
+}
+
+CFHashCode hashArray(CFTypeRef cf) {
+    return static_cast<CFHashCode>(static_cast<CFArrayRef>(cf)->count);
+}
+
+CFStringRef describeArray(CFTypeRef cf) {
+    auto* a = static_cast<CFArrayRef>(cf);
+    std::u16string s = u"(";
+    for (CFIndex i = 0; i < a->count; ++i) {
+        if (i > 0)
+            s += u", ";
+        s += describe(a->items[i], a->cb.copyDescription);
+    }
+    s += u")";
+    return stringOf(s);
+}
+
+__CFArray* newArray(const CFArrayCallBacks* cb, bool isMutable, CFIndex maxCount) {
+    auto* a = static_cast<__CFArray*>(allocObject(kArrayTypeID, sizeof(__CFArray)));
+    if (cb != nullptr)
+        a->cb = *cb;
+    a->isMutable = isMutable;
+    a->maxCount = maxCount > 0 ? maxCount : 0;
+    return a;
+}
+
+bool reserveArray(__CFArray* a, CFIndex needed) {
+    if (a->maxCount > 0 && needed > a->maxCount)
+        return false;
+    if (needed <= a->capacity)
+        return true;
+    CFIndex cap = std::max<CFIndex>({needed, a->capacity * 2, 8});
+    auto* p =
+        static_cast<const void**>(std::realloc(a->items, sizeof(void*) * static_cast<size_t>(cap)));
+    if (p == nullptr)
+        throw std::bad_alloc();
+    a->items = p;
+    a->capacity = cap;
+    return true;
+}
+
+__CFArray* mutArray(CFMutableArrayRef a) {
+    return (isType(a, kArrayTypeID) && a->isMutable) ? a : nullptr;
+}
+
+bool isArray(CFArrayRef a) {
+    return isType(a, kArrayTypeID);
+}
+
+} // namespace
+
+const CFRuntimeClass cfimpl::kArrayClass = {"CFArray", finalizeArray, equalArrays, hashArray,
+                                            describeArray};
+
+CFTypeID CFArrayGetTypeID(void) {
+    return kArrayTypeID;
+}
+
+CFArrayRef CFArrayCreate(CFAllocatorRef, const void** values, CFIndex numValues,
+                         const CFArrayCallBacks* callBacks) {
+    if (numValues < 0 || (numValues > 0 && values == nullptr))
+        return nullptr;
+    __CFArray* a = newArray(callBacks, false, 0);
+    reserveArray(a, numValues);
+    for (CFIndex i = 0; i < numValues; ++i)
+        a->items[a->count++] = retainValue(a, values[i]);
+    return a;
+}
+
+CFArrayRef CFArrayCreateCopy(CFAllocatorRef alloc, CFArrayRef theArray) {
+    if (!isArray(theArray))
+        return nullptr;
+    return CFArrayCreate(alloc, theArray->items, theArray->count, &theArray->cb);
+}
+
+CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef, CFIndex capacity,
+                                       const CFArrayCallBacks* callBacks) {
+    return newArray(callBacks, true, capacity);
+}
+
+CFMutableArrayRef CFArrayCreateMutableCopy(CFAllocatorRef, CFIndex capacity, CFArrayRef theArray) {
+    __CFArray* a = newArray(isArray(theArray) ? &theArray->cb : nullptr, true, capacity);
+    if (isArray(theArray)) {
+        if (!reserveArray(a, theArray->count)) {
+            CFRelease(a);
+            return nullptr;
+        }
+        for (CFIndex i = 0; i < theArray->count; ++i)
+            a->items[a->count++] = retainValue(a, theArray->items[i]);
+    }
+    return a;
+}
+
+CFIndex CFArrayGetCount(CFArrayRef theArray) {
+    return isArray(theArray) ? theArray->count : 0;
+}
+
+const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx) {
+    if (!isArray(theArray) || idx < 0 || idx >= theArray->count)
+        return nullptr;
+    return theArray->items[idx];
+}
+
+void CFArrayGetValues(CFArrayRef theArray, CFRange range, const void** values) {
+    if (!isArray(theArray) || values == nullptr || !validRange(range, theArray->count))
+        return;
+    std::copy(theArray->items + range.location, theArray->items + range.location + range.length,
+              values);
+}
+
+CFIndex CFArrayGetFirstIndexOfValue(CFArrayRef theArray, CFRange range, const void* value) {
+    if (!isArray(theArray) || !validRange(range, theArray->count))
+        return kCFNotFound;
+    for (CFIndex i = range.location; i < range.location + range.length; ++i)
+        if (valuesEqual(theArray, theArray->items[i], value))
+            return i;
+    return kCFNotFound;
+}
+
+CFIndex CFArrayGetCountOfValue(CFArrayRef theArray, CFRange range, const void* value) {
+    if (!isArray(theArray) || !validRange(range, theArray->count))
+        return 0;
+    CFIndex n = 0;
+    for (CFIndex i = range.location; i < range.location + range.length; ++i)
+        n += valuesEqual(theArray, theArray->items[i], value) ? 1 : 0;
+    return n;
+}
+
+Boolean CFArrayContainsValue(CFArrayRef theArray, CFRange range, const void* value) {
+    return CFArrayGetFirstIndexOfValue(theArray, range, value) != kCFNotFound;
+}
+
+void CFArrayApplyFunction(CFArrayRef theArray, CFRange range, CFArrayApplierFunction applier,
+                          void* context) {
+    if (!isArray(theArray) || applier == nullptr || !validRange(range, theArray->count))
+        return;
+    for (CFIndex i = range.location; i < range.location + range.length; ++i)
+        applier(theArray->items[i], context);
+}
+
+void CFArrayInsertValueAtIndex(CFMutableArrayRef theArray, CFIndex idx, const void* value) {
+    __CFArray* a = mutArray(theArray);
+    if (a == nullptr || idx < 0 || idx > a->count || !reserveArray(a, a->count + 1))
+        return;
+    std::move_backward(a->items + idx, a->items + a->count, a->items + a->count + 1);
+    a->items[idx] = retainValue(a, value);
+    ++a->count;
+}
+
+void CFArrayAppendValue(CFMutableArrayRef theArray, const void* value) {
+    if (__CFArray* a = mutArray(theArray))
+        CFArrayInsertValueAtIndex(a, a->count, value);
+}
+
+void CFArraySetValueAtIndex(CFMutableArrayRef theArray, CFIndex idx, const void* value) {
+    __CFArray* a = mutArray(theArray);
+    if (a == nullptr || idx < 0 || idx > a->count)
+        return;
+    if (idx == a->count) {
+        CFArrayInsertValueAtIndex(a, idx, value);
+        return;
+    }
+    const void* v = retainValue(a, value);
+    releaseValue(a, a->items[idx]);
+    a->items[idx] = v;
+}
+
+void CFArrayRemoveValueAtIndex(CFMutableArrayRef theArray, CFIndex idx) {
+    __CFArray* a = mutArray(theArray);
+    if (a == nullptr || idx < 0 || idx >= a->count)
+        return;
+    const void* v = a->items[idx];
+    std::move(a->items + idx + 1, a->items + a->count, a->items + idx);
+    --a->count;
+    releaseValue(a, v);
+}
+
+void CFArrayRemoveAllValues(CFMutableArrayRef theArray) {
+    __CFArray* a = mutArray(theArray);
+    if (a == nullptr)
+        return;
+    CFIndex n = a->count;
+    a->count = 0;
+    for (CFIndex i = 0; i < n; ++i)
+        releaseValue(a, a->items[i]);
+}
+
+void CFArrayAppendArray(CFMutableArrayRef theArray, CFArrayRef otherArray, CFRange otherRange) {
+    __CFArray* a = mutArray(theArray);
+    if (a == nullptr || !isArray(otherArray) || !validRange(otherRange, otherArray->count))
+        return;
+    // Copy the values first: otherArray may be theArray itself.
+    std::vector<const void*> values(otherArray->items + otherRange.location,
+                                    otherArray->items + otherRange.location + otherRange.length);
+    for (const void* v : values)
+        CFArrayAppendValue(a, v);
+}
+
+void CFArraySortValues(CFMutableArrayRef theArray, CFRange range, CFComparatorFunction comparator,
+                       void* context) {
+    __CFArray* a = mutArray(theArray);
+    if (a == nullptr || comparator == nullptr || !validRange(range, a->count))
+        return;
+    std::stable_sort(a->items + range.location, a->items + range.location + range.length,
+                     [&](const void* x, const void* y) { return comparator(x, y, context) < 0; });
+}
+
+// ---------------------------------------------------------------------------------------
+// Dictionaries
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+enum : uint8_t { kEmpty = 0, kUsed = 1, kDeleted = 2 };
+
+struct Slot {
+    const void* key;
+    const void* value;
+    CFHashCode hash;
+    uint8_t state;
+};
+
+} // namespace
+
+struct __CFDictionary {
+    CFRuntimeBase base;
+    Slot* slots;
+    CFIndex slotCount; // a power of two, or 0
+    CFIndex count;
+    CFIndex used; // used + deleted slots
+    CFIndex maxCount;
+    CFDictionaryKeyCallBacks kcb;
+    CFDictionaryValueCallBacks vcb;
+    bool isMutable;
+};
+
+namespace {
+
+CFHashCode keyHash(const __CFDictionary* d, const void* key) {
+    CFHashCode h = d->kcb.hash ? d->kcb.hash(key) : reinterpret_cast<CFHashCode>(key);
+    // Spread the bits: pointers and small integers differ mostly in their low bits.
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return h;
+}
+
+bool keysEqual(const __CFDictionary* d, const void* a, const void* b) {
+    return a == b || (d->kcb.equal != nullptr && d->kcb.equal(a, b));
+}
+
+// The slot holding key, or NULL.
+Slot* findSlot(const __CFDictionary* d, const void* key, CFHashCode h) {
+    if (d->slotCount == 0)
+        return nullptr;
+    CFIndex mask = d->slotCount - 1;
+    for (CFIndex i = static_cast<CFIndex>(h) & mask, n = 0; n < d->slotCount;
+         i = (i + 1) & mask, ++n) {
+        Slot& s = d->slots[i];
+        if (s.state == kEmpty)
+            return nullptr;
+        if (s.state == kUsed && s.hash == h && keysEqual(d, s.key, key))
+            return &s;
+    }
+    return nullptr;
+}
+
+void rehash(__CFDictionary* d, CFIndex newCount) {
+    auto* slots = static_cast<Slot*>(std::calloc(static_cast<size_t>(newCount), sizeof(Slot)));
+    if (slots == nullptr)
+        throw std::bad_alloc();
+    CFIndex mask = newCount - 1;
+    for (CFIndex i = 0; i < d->slotCount; ++i) {
+        const Slot& s = d->slots[i];
+        if (s.state != kUsed)
+            continue;
+        CFIndex j = static_cast<CFIndex>(s.hash) & mask;
+        while (slots[j].state == kUsed)
+            j = (j + 1) & mask;
+        slots[j] = s;
+    }
+    std::free(d->slots);
+    d->slots = slots;
+    d->slotCount = newCount;
+    d->used = d->count;
+}
+
+// Inserts an entry known to be absent.
+void insertNew(__CFDictionary* d, const void* key, const void* value, CFHashCode h) {
+    if ((d->used + 1) * 2 > d->slotCount) {
+        CFIndex n = 8;
+        while (n < (d->count + 1) * 2)
+            n *= 2;
+        rehash(d, n); // also clears the deleted slots
+    }
+    CFIndex mask = d->slotCount - 1;
+    CFIndex i = static_cast<CFIndex>(h) & mask;
+    while (d->slots[i].state == kUsed)
+        i = (i + 1) & mask;
+    if (d->slots[i].state == kEmpty)
+        ++d->used;
+    d->slots[i] = Slot{d->kcb.retain ? d->kcb.retain(nullptr, key) : key,
+                       d->vcb.retain ? d->vcb.retain(nullptr, value) : value, h, kUsed};
+    ++d->count;
+}
+
+void releaseEntry(const __CFDictionary* d, const void* key, const void* value) {
+    if (d->kcb.release)
+        d->kcb.release(nullptr, key);
+    if (d->vcb.release)
+        d->vcb.release(nullptr, value);
+}
+
+void finalizeDictionary(CFTypeRef cf) {
+    auto* d = static_cast<const __CFDictionary*>(cf);
+    for (CFIndex i = 0; i < d->slotCount; ++i)
+        if (d->slots[i].state == kUsed)
+            releaseEntry(d, d->slots[i].key, d->slots[i].value);
+    std::free(d->slots);
+}
+
+bool valuesEqual(const __CFDictionary* d, const void* a, const void* b) {
+    return a == b || (d->vcb.equal != nullptr && d->vcb.equal(a, b));
+}
+
+Boolean equalDictionaries(CFTypeRef x, CFTypeRef y) {
+    auto* a = static_cast<CFDictionaryRef>(x);
+    auto* b = static_cast<CFDictionaryRef>(y);
+    if (a->count != b->count)
+        return false;
+    for (CFIndex i = 0; i < a->slotCount; ++i) {
+        const Slot& s = a->slots[i];
+        if (s.state != kUsed)
+            continue;
+        Slot* t = findSlot(b, s.key, keyHash(b, s.key));
+        if (t == nullptr || !valuesEqual(a, s.value, t->value))
+            return false;
+    }
+    return true;
+}
+
+CFHashCode hashDictionary(CFTypeRef cf) {
+    return static_cast<CFHashCode>(static_cast<CFDictionaryRef>(cf)->count);
+}
+
+CFStringRef describeDictionary(CFTypeRef cf) {
+    auto* d = static_cast<CFDictionaryRef>(cf);
+    std::u16string s = u"{";
+    for (CFIndex i = 0; i < d->slotCount; ++i) {
+        const Slot& e = d->slots[i];
+        if (e.state != kUsed)
+            continue;
+        s += describe(e.key, d->kcb.copyDescription);
+        s += u" = ";
+        s += describe(e.value, d->vcb.copyDescription);
+        s += u"; ";
+    }
+    s += u"}";
+    return stringOf(s);
+}
+
+__CFDictionary* newDictionary(const CFDictionaryKeyCallBacks* kcb,
+                              const CFDictionaryValueCallBacks* vcb, bool isMutable,
+                              CFIndex maxCount) {
+    auto* d = static_cast<__CFDictionary*>(allocObject(kDictionaryTypeID, sizeof(__CFDictionary)));
+    if (kcb != nullptr)
+        d->kcb = *kcb;
+    if (vcb != nullptr)
+        d->vcb = *vcb;
+    d->isMutable = isMutable;
+    d->maxCount = maxCount > 0 ? maxCount : 0;
+    return d;
+}
+
+bool isDict(CFDictionaryRef d) {
+    return isType(d, kDictionaryTypeID);
+}
+
+__CFDictionary* mutDict(CFMutableDictionaryRef d) {
+    return (isDict(d) && d->isMutable) ? d : nullptr;
+}
+
+void copyEntries(__CFDictionary* to, CFDictionaryRef from) {
+    for (CFIndex i = 0; i < from->slotCount; ++i) {
+        const Slot& s = from->slots[i];
+        if (s.state == kUsed)
+            insertNew(to, s.key, s.value, keyHash(to, s.key));
+    }
+}
+
+} // namespace
+
+const CFRuntimeClass cfimpl::kDictionaryClass = {
+    "CFDictionary", finalizeDictionary, equalDictionaries, hashDictionary, describeDictionary};
+
+CFTypeID CFDictionaryGetTypeID(void) {
+    return kDictionaryTypeID;
+}
+
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values,
+                                   CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
+                                   const CFDictionaryValueCallBacks* valueCallBacks) {
+    if (numValues < 0 || (numValues > 0 && (keys == nullptr || values == nullptr)))
+        return nullptr;
+    __CFDictionary* d = newDictionary(keyCallBacks, valueCallBacks, false, 0);
+    for (CFIndex i = 0; i < numValues; ++i) {
+        CFHashCode h = keyHash(d, keys[i]);
+        Slot* s = findSlot(d, keys[i], h);
+        if (s == nullptr) {
+            insertNew(d, keys[i], values[i], h);
+        } else { // a repeated key: the last value wins
+            const void* v = d->vcb.retain ? d->vcb.retain(nullptr, values[i]) : values[i];
+            if (d->vcb.release)
+                d->vcb.release(nullptr, s->value);
+            s->value = v;
+        }
+    }
+    return d;
+}
+
+CFDictionaryRef CFDictionaryCreateCopy(CFAllocatorRef, CFDictionaryRef theDict) {
+    if (!isDict(theDict))
+        return nullptr;
+    __CFDictionary* d = newDictionary(&theDict->kcb, &theDict->vcb, false, 0);
+    copyEntries(d, theDict);
+    return d;
+}
+
+CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef, CFIndex capacity,
+                                                 const CFDictionaryKeyCallBacks* keyCallBacks,
+                                                 const CFDictionaryValueCallBacks* valueCallBacks) {
+    return newDictionary(keyCallBacks, valueCallBacks, true, capacity);
+}
+
+CFMutableDictionaryRef CFDictionaryCreateMutableCopy(CFAllocatorRef, CFIndex capacity,
+                                                     CFDictionaryRef theDict) {
+    if (!isDict(theDict))
+        return newDictionary(nullptr, nullptr, true, capacity);
+    if (capacity > 0 && theDict->count > capacity)
+        return nullptr;
+    __CFDictionary* d = newDictionary(&theDict->kcb, &theDict->vcb, true, capacity);
+    copyEntries(d, theDict);
+    return d;
+}
+
+CFIndex CFDictionaryGetCount(CFDictionaryRef theDict) {
+    return isDict(theDict) ? theDict->count : 0;
+}
+
+Boolean CFDictionaryGetValueIfPresent(CFDictionaryRef theDict, const void* key,
+                                      const void** value) {
+    if (!isDict(theDict))
+        return false;
+    Slot* s = findSlot(theDict, key, keyHash(theDict, key));
+    if (s == nullptr)
+        return false;
+    if (value != nullptr)
+        *value = s->value;
+    return true;
+}
+
+const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key) {
+    const void* v = nullptr;
+    return CFDictionaryGetValueIfPresent(theDict, key, &v) ? v : nullptr;
+}
+
+Boolean CFDictionaryContainsKey(CFDictionaryRef theDict, const void* key) {
+    return CFDictionaryGetValueIfPresent(theDict, key, nullptr);
+}
+
+Boolean CFDictionaryContainsValue(CFDictionaryRef theDict, const void* value) {
+    if (!isDict(theDict))
+        return false;
+    for (CFIndex i = 0; i < theDict->slotCount; ++i)
+        if (theDict->slots[i].state == kUsed &&
+            valuesEqual(theDict, theDict->slots[i].value, value))
+            return true;
+    return false;
+}
+
+void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void** keys, const void** values) {
+    if (!isDict(theDict))
+        return;
+    CFIndex k = 0;
+    for (CFIndex i = 0; i < theDict->slotCount; ++i) {
+        const Slot& s = theDict->slots[i];
+        if (s.state != kUsed)
+            continue;
+        if (keys)
+            keys[k] = s.key;
+        if (values)
+            values[k] = s.value;
+        ++k;
+    }
+}
+
+void CFDictionaryApplyFunction(CFDictionaryRef theDict, CFDictionaryApplierFunction applier,
+                               void* context) {
+    if (!isDict(theDict) || applier == nullptr)
+        return;
+    // Snapshot first so that the applier may not disturb the walk.
+    std::vector<std::pair<const void*, const void*>> entries;
+    entries.reserve(static_cast<size_t>(theDict->count));
+    for (CFIndex i = 0; i < theDict->slotCount; ++i)
+        if (theDict->slots[i].state == kUsed)
+            entries.emplace_back(theDict->slots[i].key, theDict->slots[i].value);
+    for (auto& e : entries)
+        applier(e.first, e.second, context);
+}
+
+namespace {
+
+enum class Put { Add, Set, Replace };
+
+void put(CFMutableDictionaryRef theDict, const void* key, const void* value, Put mode) {
+    __CFDictionary* d = mutDict(theDict);
+    if (d == nullptr)
+        return;
+    CFHashCode h = keyHash(d, key);
+    Slot* s = findSlot(d, key, h);
+    if (s == nullptr) {
+        if (mode == Put::Replace || (d->maxCount > 0 && d->count >= d->maxCount))
+            return;
+        insertNew(d, key, value, h);
+        return;
+    }
+    if (mode == Put::Add)
+        return;
+    // Retain the new value before releasing the old one: they may be the same object.
+    const void* v = d->vcb.retain ? d->vcb.retain(nullptr, value) : value;
+    const void* old = s->value;
+    s->value = v;
+    if (d->vcb.release)
+        d->vcb.release(nullptr, old);
+}
+
+} // namespace
+
+void CFDictionaryAddValue(CFMutableDictionaryRef theDict, const void* key, const void* value) {
+    put(theDict, key, value, Put::Add);
+}
+
+void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void* key, const void* value) {
+    put(theDict, key, value, Put::Set);
+}
+
+void CFDictionaryReplaceValue(CFMutableDictionaryRef theDict, const void* key, const void* value) {
+    put(theDict, key, value, Put::Replace);
+}
+
+void CFDictionaryRemoveValue(CFMutableDictionaryRef theDict, const void* key) {
+    __CFDictionary* d = mutDict(theDict);
+    if (d == nullptr)
+        return;
+    Slot* s = findSlot(d, key, keyHash(d, key));
+    if (s == nullptr)
+        return;
+    const void* k = s->key;
+    const void* v = s->value;
+    s->state = kDeleted;
+    s->key = s->value = nullptr;
+    --d->count;
+    releaseEntry(d, k, v); // after the table is consistent: callbacks may look at it
+}
+
+void CFDictionaryRemoveAllValues(CFMutableDictionaryRef theDict) {
+    __CFDictionary* d = mutDict(theDict);
+    if (d == nullptr)
+        return;
+    Slot* slots = d->slots;
+    CFIndex n = d->slotCount;
+    d->slots = nullptr;
+    d->slotCount = d->count = d->used = 0;
+    for (CFIndex i = 0; i < n; ++i)
+        if (slots[i].state == kUsed)
+            releaseEntry(d, slots[i].key, slots[i].value);
+    std::free(slots);
+}
+
+// ---------------------------------------------------------------------------------------
+// String calls that build or read arrays
+// ---------------------------------------------------------------------------------------
+
+CFStringRef CFStringCreateByCombiningStrings(CFAllocatorRef, CFArrayRef theArray,
+                                             CFStringRef separatorString) {
+    CFIndex count = CFArrayGetCount(theArray);
+    CFIndex sepLen = length(separatorString);
+    CFIndex total = 0;
+    for (CFIndex i = 0; i < count; ++i) {
+        auto v = static_cast<CFStringRef>(CFArrayGetValueAtIndex(theArray, i));
+        total += (isString(v) ? v->length : 0) + (i > 0 ? sepLen : 0);
+    }
+    __CFString* s = newString(total);
+    UniChar* out = s->chars;
+    for (CFIndex i = 0; i < count; ++i) {
+        auto v = static_cast<CFStringRef>(CFArrayGetValueAtIndex(theArray, i));
+        if (i > 0 && sepLen > 0) {
+            std::memcpy(out, separatorString->chars, sizeof(UniChar) * static_cast<size_t>(sepLen));
+            out += sepLen;
+        }
+        if (isString(v) && v->length > 0) {
+            std::memcpy(out, v->chars, sizeof(UniChar) * static_cast<size_t>(v->length));
+            out += v->length;
+        }
+    }
+    return s;
+}
+
+CFArrayRef CFStringCreateArrayBySeparatingStrings(CFAllocatorRef alloc, CFStringRef theString,
+                                                  CFStringRef separatorString) {
+    if (!isString(theString) || !isString(separatorString) || separatorString->length == 0)
+        return nullptr;
+    CFMutableArrayRef parts = CFArrayCreateMutable(alloc, 0, &kCFTypeArrayCallBacks);
+    CFIndex pos = 0;
+    CFRange hit;
+    while (CFStringFindWithOptions(theString, separatorString,
+                                   CFRangeMake(pos, theString->length - pos), 0, &hit)) {
+        CFStringRef part =
+            CFStringCreateWithSubstring(alloc, theString, CFRangeMake(pos, hit.location - pos));
+        CFArrayAppendValue(parts, part);
+        CFRelease(part);
+        pos = hit.location + hit.length;
+    }
+    CFStringRef last =
+        CFStringCreateWithSubstring(alloc, theString, CFRangeMake(pos, theString->length - pos));
+    CFArrayAppendValue(parts, last);
+    CFRelease(last);
+    parts->isMutable = false;
+    return parts;
+}
+
+CFArrayRef CFStringCreateArrayWithFindResults(CFAllocatorRef alloc, CFStringRef theString,
+                                              CFStringRef stringToFind, CFRange rangeToSearch,
+                                              CFStringCompareFlags compareOptions) {
+    if (!isString(theString) || !validRange(rangeToSearch, theString->length))
+        return nullptr;
+    CFMutableArrayRef found = CFArrayCreateMutable(alloc, 0, &kCFTypeArrayCallBacks);
+    bool backwards = compareOptions & kCFCompareBackwards;
+    CFRange rest = rangeToSearch, hit;
+    while (rest.length > 0 &&
+           CFStringFindWithOptions(theString, stringToFind, rest, compareOptions, &hit)) {
+        CFDataRef d = CFDataCreate(alloc, reinterpret_cast<const UInt8*>(&hit), sizeof hit);
+        CFArrayAppendValue(found, d);
+        CFRelease(d);
+        if (compareOptions & kCFCompareAnchored)
+            break;
+        if (backwards) {
+            rest.length = hit.location - rest.location;
+        } else {
+            CFIndex end = hit.location + hit.length;
+            rest.length -= end - rest.location;
+            rest.location = end;
+        }
+    }
+    if (CFArrayGetCount(found) == 0) {
+        CFRelease(found);
+        return nullptr;
+    }
+    found->isMutable = false;
+    return found;
+}
