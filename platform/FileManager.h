@@ -204,6 +204,7 @@ enum : FSCatalogInfoBitmap {
     kFSCatInfoSharingFlags = 0x00010000,
     kFSCatInfoUserPrivs = 0x00020000,
     kFSCatInfoUserAccess = 0x00080000,
+    kFSCatInfoSetOwnership = 0x00100000, // a refused owner change is an error
     kFSCatInfoAllDates = 0x000003E0,
     kFSCatInfoGettableInfo = 0x0003FFFF,
     kFSCatInfoSettableInfo = 0x00001FE3,

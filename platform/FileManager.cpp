@@ -1,0 +1,904 @@
+// File references over POSIX: the errno table, names, the reference records,
+// the pool of folder descriptors and path resolution.
+//
+// A reference is a chain of records {parent, name, device, inode} from "/".
+// Operations reach an object as (descriptor of its folder, its name), so the
+// kernel never follows a link on their behalf. Folder descriptors come from a
+// small pool (kSlots at most) keyed by record; a miss reopens the folder
+// from the nearest pooled ancestor (or from a pooled child through ".."),
+// refusing every link on the way, and checks the device and inode.
+#include "platform/FileManagerInternal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace orvik::fm {
+
+OSErr StatusFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return noErr;
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ESTALE:
+    case ENXIO:
+        return fnfErr;
+    case ENOTEMPTY:
+    case EBUSY:
+    case ETXTBSY:
+        return fBsyErr;
+    case EEXIST:
+        return dupFNErr;
+    case EXDEV:
+        return diffVolErr;
+    case EINVAL:
+    case EFAULT:
+    case EOVERFLOW:
+    case ENOTSUP:
+    case ENOSYS:
+        return paramErr;
+    case EISDIR:
+        return notAFileErr;
+    case EACCES:
+        return afpAccessDenied;
+    case EPERM:
+        return permErr;
+    case EROFS:
+        return wPrErr;
+    case ENOSPC:
+    case EDQUOT:
+    case E2BIG:
+        return dskFulErr;
+    case ENAMETOOLONG:
+        return errFSNameTooLong;
+    case EILSEQ:
+        return bdNamErr;
+    case EMFILE:
+    case ENFILE:
+        return tmfoErr;
+    case EBADF:
+        return rfNumErr;
+    case ENOMEM:
+        return memFullErr;
+    case ENODATA:
+        return errFSForkNotFound;
+    case ENODEV:
+        return nsvErr;
+    default:
+        return ioErr;
+    }
+}
+
+// ---- Names ----
+
+namespace {
+
+// Length of the valid UTF-8 sequence at p (1..4), or 0 when the byte there
+// does not start one.
+size_t Utf8SequenceLength(const unsigned char* p, size_t left) {
+    unsigned char b = p[0];
+    if (b < 0x80)
+        return 1;
+    auto cont = [&](size_t i, unsigned char lo, unsigned char hi) {
+        return i < left && p[i] >= lo && p[i] <= hi;
+    };
+    if (b >= 0xC2 && b <= 0xDF)
+        return cont(1, 0x80, 0xBF) ? 2 : 0;
+    if (b == 0xE0)
+        return cont(1, 0xA0, 0xBF) && cont(2, 0x80, 0xBF) ? 3 : 0;
+    if ((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF)
+        return cont(1, 0x80, 0xBF) && cont(2, 0x80, 0xBF) ? 3 : 0;
+    if (b == 0xED)
+        return cont(1, 0x80, 0x9F) && cont(2, 0x80, 0xBF) ? 3 : 0;
+    if (b == 0xF0)
+        return cont(1, 0x90, 0xBF) && cont(2, 0x80, 0xBF) && cont(3, 0x80, 0xBF) ? 4 : 0;
+    if (b >= 0xF1 && b <= 0xF3)
+        return cont(1, 0x80, 0xBF) && cont(2, 0x80, 0xBF) && cont(3, 0x80, 0xBF) ? 4 : 0;
+    if (b == 0xF4)
+        return cont(1, 0x80, 0x8F) && cont(2, 0x80, 0xBF) && cont(3, 0x80, 0xBF) ? 4 : 0;
+    return 0;
+}
+
+// Decodes bytes to UTF-16, calling put for each unit; invalid bytes become
+// U+DC80..U+DCFF.
+template <typename Put> void DecodeBytes(std::string_view bytes, Put put) {
+    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t n = bytes.size();
+    for (size_t i = 0; i < n;) {
+        size_t len = Utf8SequenceLength(p + i, n - i);
+        if (len == 0) {
+            put(char16_t(0xDC00 | p[i]));
+            i += 1;
+            continue;
+        }
+        uint32_t c;
+        switch (len) {
+        case 1:
+            c = p[i];
+            break;
+        case 2:
+            c = (p[i] & 0x1Fu) << 6 | (p[i + 1] & 0x3Fu);
+            break;
+        case 3:
+            c = (p[i] & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
+            break;
+        default:
+            c = (p[i] & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12 | (p[i + 2] & 0x3Fu) << 6 |
+                (p[i + 3] & 0x3Fu);
+        }
+        if (c >= 0x10000) {
+            put(char16_t(0xD800 + ((c - 0x10000) >> 10)));
+            put(char16_t(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            put(char16_t(c));
+        }
+        i += len;
+    }
+}
+
+} // namespace
+
+bool IsValidUtf8(const char* bytes, size_t length) {
+    auto p = reinterpret_cast<const unsigned char*>(bytes);
+    for (size_t i = 0; i < length;) {
+        size_t len = Utf8SequenceLength(p + i, length - i);
+        if (len == 0)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+bool UnicodeToBytes(const UniChar* units, size_t count, std::string& out) {
+    out.clear();
+    out.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t c = units[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
+            ++i;
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            out.push_back(char(c & 0xFF)); // an escaped byte
+            continue;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return false;
+        }
+        if (c < 0x80) {
+            out.push_back(char(c));
+        } else if (c < 0x800) {
+            out.push_back(char(0xC0 | (c >> 6)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(char(0xE0 | (c >> 12)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | (c >> 18)));
+            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(char(0x80 | (c & 0x3F)));
+        }
+    }
+    return true;
+}
+
+bool BytesToUnicode(std::string_view bytes, std::u16string& out) {
+    out.clear();
+    out.reserve(bytes.size());
+    DecodeBytes(bytes, [&](char16_t u) { out.push_back(u); });
+    return true;
+}
+
+void BytesToName(std::string_view bytes, HFSUniStr255* out) {
+    UInt16 n = 0;
+    DecodeBytes(bytes, [&](char16_t u) {
+        if (n < 255)
+            out->unicode[n++] = u;
+    });
+    out->length = n;
+}
+
+NameCheck NameToBytes(const UniChar* units, UniCharCount count, std::string& out) {
+    if (!units || count == 0 || count > 255 || !UnicodeToBytes(units, count, out))
+        return NameCheck::invalid;
+    if (out == "." || out == ".." || out.find_first_of(std::string_view("/\0", 2)) != out.npos)
+        return NameCheck::invalid;
+    if (out.size() > NAME_MAX)
+        return NameCheck::tooLong;
+    return NameCheck::ok;
+}
+
+// ---- Records ----
+
+namespace {
+
+struct RootRecord {
+    OrvikFSNode node;
+    char name[2] = {'/', 0};
+};
+
+RootRecord* MakeRoot() {
+    auto* r = new RootRecord;
+    r->node.refs.store(1u << 30);
+    r->node.parent = nullptr;
+    struct stat st {};
+    stat("/", &st);
+    r->node.dev = st.st_dev;
+    r->node.ino = st.st_ino;
+    r->node.mode = S_IFDIR;
+    r->node.nameLength = 1;
+    return r;
+}
+
+} // namespace
+
+OrvikFSNode* RootNode() {
+    static RootRecord* root = MakeRoot();
+    return &root->node;
+}
+
+OrvikFSNode* MakeNode(OrvikFSNode* parent, std::string_view name, dev_t dev, ino_t ino,
+                      uint32_t mode) {
+    void* memory = ::operator new(sizeof(OrvikFSNode) + name.size() + 1);
+    auto* node = new (memory) OrvikFSNode;
+    node->refs.store(1, std::memory_order_relaxed);
+    node->parent = parent;
+    node->dev = dev;
+    node->ino = ino;
+    node->mode = mode & S_IFMT;
+    node->nameLength = uint32_t(name.size());
+    char* text = reinterpret_cast<char*>(node + 1);
+    memcpy(text, name.data(), name.size());
+    text[name.size()] = 0;
+    return node;
+}
+
+OrvikFSNode* NodeFromStatx(OrvikFSNode* parentRetained, std::string_view name,
+                           const struct statx& st) {
+    return MakeNode(parentRetained, name, makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino,
+                    st.stx_mode);
+}
+
+OrvikFSNode* Retain(OrvikFSNode* node) {
+    if (node)
+        node->refs.fetch_add(1, std::memory_order_relaxed);
+    return node;
+}
+
+// Iterative, so that dropping the last reference to a record 3,000 folders
+// deep does not recurse 3,000 times.
+void Release(OrvikFSNode* node) {
+    while (node && node->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        OrvikFSNode* parent = node->parent;
+        node->~OrvikFSNode();
+        ::operator delete(node);
+        node = parent;
+    }
+}
+
+void SetRef(FSRef* ref, OrvikFSNode* adoptedNode) {
+    OrvikFSNode* old = ref->node;
+    ref->node = adoptedNode;
+    Release(old);
+}
+
+std::string PathOf(const OrvikFSNode* node) {
+    if (node->isRoot())
+        return "/";
+    size_t total = 0;
+    std::vector<const OrvikFSNode*> chain;
+    for (const OrvikFSNode* n = node; !n->isRoot(); n = n->parent) {
+        chain.push_back(n);
+        total += n->nameLength + 1;
+    }
+    std::string path;
+    path.reserve(total);
+    for (size_t i = chain.size(); i-- > 0;) {
+        path.push_back('/');
+        path.append(chain[i]->nameView());
+    }
+    return path;
+}
+
+// ---- The descriptor pool ----
+
+namespace {
+
+constexpr int kSlots = 64;
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+struct Slot {
+    OrvikFSNode* node = nullptr;
+    int fd = -1;
+    uint64_t used = 0;
+    int pins = 0;
+    bool pathOnly = false; // O_PATH: usable as a folder, not for reading
+    IteratorSlotOwner* owner = nullptr;
+};
+
+Slot g_slots[kSlots];
+uint64_t g_clock = 0;
+
+bool SameObject(int fd, const OrvikFSNode* node) {
+    struct stat st;
+    return fstat(fd, &st) == 0 && st.st_dev == node->dev && st.st_ino == node->ino &&
+           S_ISDIR(st.st_mode);
+}
+
+int FindSlot(const OrvikFSNode* node) {
+    for (int i = 0; i < kSlots; ++i)
+        if (g_slots[i].node == node)
+            return i;
+    return -1;
+}
+
+void EvictSlot(int i) {
+    Slot& s = g_slots[i];
+    if (s.owner)
+        s.owner->Evicted();
+    close(s.fd);
+    Release(s.node);
+    s = Slot{};
+}
+
+int InsertSlot(OrvikFSNode* node, int fd, bool pathOnly, IteratorSlotOwner* owner) {
+    int chosen = -1;
+    for (int i = 0; i < kSlots && chosen < 0; ++i)
+        if (!g_slots[i].node)
+            chosen = i;
+    if (chosen < 0) {
+        for (int i = 0; i < kSlots; ++i)
+            if (g_slots[i].pins == 0 && (chosen < 0 || g_slots[i].used < g_slots[chosen].used))
+                chosen = i;
+        if (chosen < 0)
+            return -1;
+        EvictSlot(chosen);
+    }
+    g_slots[chosen] = Slot{Retain(node), fd, ++g_clock, 1, pathOnly, owner};
+    return chosen;
+}
+
+// Gives back unpinned descriptors when the process runs out of them.
+void ShedSlots() {
+    for (int i = 0; i < kSlots; ++i)
+        if (g_slots[i].node && g_slots[i].pins == 0)
+            EvictSlot(i);
+}
+
+int OpenFolderAt(int dirFd, const char* name, bool* pathOnly) {
+    int fd = openat(dirFd, name, kFolderFlags);
+    if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+        ShedSlots();
+        fd = openat(dirFd, name, kFolderFlags);
+    }
+    *pathOnly = false;
+    if (fd < 0 && errno == EACCES) {
+        fd = openat(dirFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        *pathOnly = true;
+    }
+    return fd;
+}
+
+// openat2 with RESOLVE_NO_SYMLINKS, where the kernel has it: a whole chain
+// of names in one call, refusing any link on the way.
+int OpenChain(int dirFd, const std::string& relative, bool* pathOnly) {
+    static std::atomic<bool> unavailable{false};
+    if (!unavailable.load(std::memory_order_relaxed)) {
+        struct open_how how {};
+        how.flags = kFolderFlags;
+        how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+        int fd = int(syscall(SYS_openat2, dirFd, relative.c_str(), &how, sizeof how));
+        if (fd >= 0) {
+            *pathOnly = false;
+            return fd;
+        }
+        if (errno != ENOSYS && errno != EPERM && errno != E2BIG && errno != EACCES)
+            return -1;
+        if (errno != EACCES)
+            unavailable.store(true, std::memory_order_relaxed);
+    }
+    // One name at a time, each refusing a link.
+    int cur = dirFd;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find('/', start);
+        if (end == relative.npos)
+            end = relative.size();
+        std::string name = relative.substr(start, end - start);
+        int next = OpenFolderAt(cur, name.c_str(), pathOnly);
+        int saved = errno;
+        if (cur != dirFd)
+            close(cur);
+        if (next < 0) {
+            errno = saved;
+            return -1;
+        }
+        cur = next;
+        start = end + 1;
+    }
+    return cur;
+}
+
+int OpenRootFolder(bool* pathOnly) {
+    *pathOnly = false;
+    return open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// A new descriptor of the folder, or -1 with *status set.
+int OpenFolderFresh(OrvikFSNode* node, bool* pathOnly, OSErr* status) {
+    if (node->isRoot()) {
+        int fd = OpenRootFolder(pathOnly);
+        if (fd < 0)
+            *status = LastStatus();
+        return fd;
+    }
+    // A pooled child leads back up through "..", which is never a link.
+    for (int i = 0; i < kSlots; ++i) {
+        if (!g_slots[i].node || g_slots[i].node->parent != node)
+            continue;
+        int fd = OpenFolderAt(g_slots[i].fd, "..", pathOnly);
+        if (fd >= 0 && SameObject(fd, node))
+            return fd;
+        if (fd >= 0)
+            close(fd);
+    }
+    // Otherwise down from the nearest pooled ancestor, or from "/".
+    std::vector<const OrvikFSNode*> chain;
+    int base = -1, baseSlot = -1;
+    for (const OrvikFSNode* a = node;;) {
+        chain.push_back(a);
+        a = a->parent;
+        if (a->isRoot())
+            break;
+        baseSlot = FindSlot(a);
+        if (baseSlot >= 0)
+            break;
+    }
+    bool ignored;
+    if (baseSlot >= 0) {
+        base = g_slots[baseSlot].fd;
+        g_slots[baseSlot].pins++;
+    } else {
+        baseSlot = FindSlot(RootNode());
+        if (baseSlot >= 0) {
+            base = g_slots[baseSlot].fd;
+            g_slots[baseSlot].pins++;
+        } else {
+            base = OpenRootFolder(&ignored);
+        }
+    }
+    if (base < 0) {
+        *status = LastStatus();
+        return -1;
+    }
+    int cur = base;
+    for (size_t i = chain.size(); i > 0;) {
+        std::string relative;
+        while (i > 0 && relative.size() + chain[i - 1]->nameLength + 1 < 3800) {
+            if (!relative.empty())
+                relative.push_back('/');
+            relative.append(chain[--i]->nameView());
+        }
+        int next = OpenChain(cur, relative, pathOnly);
+        int saved = errno;
+        if (cur != base)
+            close(cur);
+        cur = next;
+        if (cur < 0) {
+            errno = saved;
+            break;
+        }
+    }
+    int saved = errno;
+    if (baseSlot >= 0)
+        g_slots[baseSlot].pins--;
+    else
+        close(base);
+    if (cur < 0) {
+        *status = StatusFromErrno(saved);
+        return -1;
+    }
+    if (!SameObject(cur, node)) {
+        close(cur);
+        *status = fnfErr;
+        return -1;
+    }
+    return cur;
+}
+
+} // namespace
+
+std::recursive_mutex& Lock() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
+DirFd::~DirFd() {
+    if (owned_ && fd_ >= 0)
+        close(fd_);
+    if (slot_ >= 0)
+        UnpinSlot(slot_);
+}
+
+void PinSlot(int slot) {
+    g_slots[slot].pins++;
+    g_slots[slot].used = ++g_clock;
+}
+
+void UnpinSlot(int slot) {
+    if (g_slots[slot].pins > 0)
+        g_slots[slot].pins--;
+}
+
+OSErr OpenFolder(OrvikFSNode* folder, DirFd& out) {
+    if (!folder)
+        return paramErr;
+    int slot = FindSlot(folder);
+    if (slot >= 0) {
+        PinSlot(slot);
+        out.set(g_slots[slot].fd, slot, false);
+        return noErr;
+    }
+    bool pathOnly = false;
+    OSErr status = noErr;
+    int fd = OpenFolderFresh(folder, &pathOnly, &status);
+    if (fd < 0)
+        return status;
+    slot = InsertSlot(folder, fd, pathOnly, nullptr);
+    out.set(fd, slot, slot < 0);
+    return noErr;
+}
+
+OSErr OpenParent(OrvikFSNode* node, DirFd& out, const char** name) {
+    if (!node)
+        return paramErr;
+    if (node->isRoot()) {
+        out.set(AT_FDCWD, -1, false);
+        *name = "/";
+        return noErr;
+    }
+    *name = node->name();
+    return OpenFolder(node->parent, out);
+}
+
+void ForgetFolder(const OrvikFSNode* folder) {
+    for (int i = 0; i < kSlots; ++i) {
+        const Slot& s = g_slots[i];
+        if (s.node && s.pins == 0 &&
+            (s.node == folder || (s.node->dev == folder->dev && s.node->ino == folder->ino)))
+            EvictSlot(i);
+    }
+}
+
+OSErr AttachIterator(OrvikFSNode* folder, IteratorSlotOwner* owner, int* fd, int* slot) {
+    DirFd dir;
+    OSErr status = OpenFolder(folder, dir);
+    if (status != noErr)
+        return status;
+    // A cached descriptor nobody iterates with becomes the iterator's own.
+    int i = dir.slot();
+    if (i >= 0 && !g_slots[i].owner && !g_slots[i].pathOnly && g_slots[i].pins == 1 &&
+        lseek(g_slots[i].fd, 0, SEEK_SET) == 0) {
+        g_slots[i].owner = owner;
+        PinSlot(i); // the iterator's pin; dir gives back its own
+        *fd = g_slots[i].fd;
+        *slot = i;
+        return noErr;
+    }
+    int own = openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0)
+        return LastStatus();
+    i = InsertSlot(folder, own, false, owner);
+    if (i < 0) {
+        close(own);
+        return tmfoErr;
+    }
+    *fd = own;
+    *slot = i;
+    return noErr;
+}
+
+void DetachIterator(int slot) {
+    g_slots[slot].owner = nullptr;
+}
+
+// ---- Path resolution ----
+
+namespace {
+
+void PushComponents(std::vector<std::string>& pending, std::string_view path) {
+    size_t end = path.size();
+    while (end > 0) {
+        size_t start = path.rfind('/', end - 1);
+        start = start == path.npos ? 0 : start + 1;
+        if (end > start)
+            pending.emplace_back(path.substr(start, end - start));
+        if (start == 0)
+            break;
+        end = start - 1;
+    }
+}
+
+class Walker {
+public:
+    ~Walker() {
+        if (fd_ >= 0)
+            close(fd_);
+        Release(cur_);
+    }
+    OSErr StartAtRoot() {
+        Move(Retain(RootNode()), open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        return fd_ < 0 ? LastStatus() : OSErr(noErr);
+    }
+    int fd() const { return fd_; }
+    OrvikFSNode* node() const { return cur_; }
+    OSErr Up() {
+        if (cur_->isRoot())
+            return noErr;
+        int next = openat(fd_, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0)
+            return LastStatus();
+        Move(Retain(cur_->parent), next);
+        return noErr;
+    }
+    OSErr Down(const std::string& name, const struct statx& st) {
+        int next = openat(fd_, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0)
+            return LastStatus();
+        struct stat check;
+        if (fstat(next, &check) != 0 || check.st_ino != st.stx_ino) {
+            close(next);
+            return fnfErr; // replaced while we looked
+        }
+        Move(NodeFromStatx(Retain(cur_), name, st), next);
+        return noErr;
+    }
+
+private:
+    void Move(OrvikFSNode* node, int fd) {
+        if (fd_ >= 0)
+            close(fd_);
+        Release(cur_);
+        cur_ = node;
+        fd_ = fd;
+    }
+    OrvikFSNode* cur_ = nullptr;
+    int fd_ = -1;
+};
+
+} // namespace
+
+int StatxAt(int dirFd, const char* name, unsigned mask, struct statx* st) {
+    if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, st) == 0)
+        return 0;
+    return errno;
+}
+
+OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* isDirectory) {
+    if (!ref)
+        return paramErr;
+    if (path.empty() || path.find('\0') != path.npos)
+        return fnfErr;
+    std::vector<std::string> pending;
+    PushComponents(pending, path);
+    bool mustBeFolder = path.back() == '/';
+    if (path.front() != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        if (!cwd)
+            return LastStatus();
+        PushComponents(pending, cwd);
+        free(cwd);
+    }
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    Walker walk;
+    if (OSErr status = walk.StartAtRoot())
+        return status;
+    OrvikFSNode* result = nullptr;
+    int links = 0;
+    while (!pending.empty()) {
+        std::string name = std::move(pending.back());
+        pending.pop_back();
+        bool last = pending.empty();
+        if (name == ".")
+            continue;
+        if (name == "..") {
+            if (OSErr status = walk.Up())
+                return status;
+            continue;
+        }
+        struct statx st;
+        if (int error = StatxAt(walk.fd(), name.c_str(), STATX_TYPE | STATX_INO, &st))
+            return StatusFromErrno(error);
+        if (S_ISLNK(st.stx_mode) && (!last || followLeaf || mustBeFolder)) {
+            if (++links > 40)
+                return fnfErr; // ELOOP
+            std::string target(PATH_MAX, '\0');
+            ssize_t n = readlinkat(walk.fd(), name.c_str(), target.data(), target.size());
+            if (n <= 0)
+                return n < 0 ? LastStatus() : OSErr(fnfErr);
+            target.resize(size_t(n));
+            if (target.front() == '/') {
+                if (OSErr status = walk.StartAtRoot())
+                    return status;
+            }
+            if (target.back() == '/' && last)
+                mustBeFolder = true;
+            PushComponents(pending, target);
+            continue;
+        }
+        if (last && !S_ISDIR(st.stx_mode)) {
+            if (mustBeFolder)
+                return fnfErr; // ENOTDIR
+            result = NodeFromStatx(Retain(walk.node()), name, st);
+            break;
+        }
+        if (!S_ISDIR(st.stx_mode))
+            return fnfErr; // ENOTDIR
+        if (OSErr status = walk.Down(name, st))
+            return status;
+    }
+    if (!result)
+        result = Retain(walk.node());
+    if (isDirectory)
+        *isDirectory = result->isDir();
+    SetRef(ref, result);
+    return noErr;
+}
+
+} // namespace orvik::fm
+
+using namespace orvik::fm;
+
+// ---- FSRef value semantics ----
+
+FSRef::FSRef(const FSRef& other) noexcept : node(Retain(other.node)) {}
+FSRef::FSRef(FSRef&& other) noexcept : node(other.node) {
+    other.node = nullptr;
+}
+FSRef& FSRef::operator=(const FSRef& other) noexcept {
+    if (this != &other)
+        SetRef(this, Retain(other.node));
+    return *this;
+}
+FSRef& FSRef::operator=(FSRef&& other) noexcept {
+    if (this != &other) {
+        SetRef(this, other.node);
+        other.node = nullptr;
+    }
+    return *this;
+}
+FSRef::~FSRef() {
+    Release(node);
+}
+
+// ---- Public calls ----
+
+OSStatus FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory) {
+    return FSPathMakeRefWithOptions(path, kFSPathMakeRefDefaultOptions, ref, isDirectory);
+}
+
+OSStatus FSPathMakeRefWithOptions(const UInt8* path, OptionBits options, FSRef* ref,
+                                  Boolean* isDirectory) {
+    if (!path || !ref)
+        return paramErr;
+    std::string_view text(reinterpret_cast<const char*>(path));
+    // Only UTF-8: a path narrowed to another encoding must not name another file.
+    if (!IsValidUtf8(text.data(), text.size()))
+        return fnfErr;
+    return ResolvePath(text, !(options & kFSPathMakeRefDoNotFollowLeafSymlink), ref, isDirectory);
+}
+
+OSStatus FSRefMakePath(const FSRef* ref, UInt8* path, UInt32 maxPathSize) {
+    OrvikFSNode* node = NodeOf(ref);
+    if (!node || !path)
+        return paramErr;
+    std::string text = PathOf(node);
+    if (text.size() + 1 > maxPathSize)
+        return pathTooLongErr;
+    memcpy(path, text.c_str(), text.size() + 1);
+    return noErr;
+}
+
+OSErr FSMakeFSRefUnicode(const FSRef* parentRef, UniCharCount nameLength, const UniChar* name,
+                         TextEncoding /*textEncodingHint*/, FSRef* newRef) {
+    OrvikFSNode* parent = NodeOf(parentRef);
+    if (!parent || !newRef || (nameLength && !name))
+        return paramErr;
+    std::string bytes;
+    switch (NameToBytes(name, nameLength, bytes)) {
+    case NameCheck::ok:
+        break;
+    case NameCheck::invalid:
+        return fnfErr; // nothing can have that name
+    case NameCheck::tooLong:
+        return errFSNameTooLong;
+    }
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    DirFd dir;
+    if (OSErr status = OpenFolder(parent, dir))
+        return status;
+    struct statx st;
+    if (int error = StatxAt(dir.fd(), bytes.c_str(), STATX_TYPE | STATX_INO, &st))
+        return StatusFromErrno(error);
+    SetRef(newRef, NodeFromStatx(Retain(parent), bytes, st));
+    return noErr;
+}
+
+OSErr PBMakeFSRefUnicodeSync(FSRefParam* paramBlock) {
+    if (!paramBlock)
+        return paramErr;
+    paramBlock->ioResult =
+        FSMakeFSRefUnicode(paramBlock->ref, paramBlock->nameLength, paramBlock->name,
+                           paramBlock->textEncodingHint, paramBlock->newRef);
+    return paramBlock->ioResult;
+}
+
+OSErr FSCompareFSRefs(const FSRef* ref1, const FSRef* ref2) {
+    OrvikFSNode* a = NodeOf(ref1);
+    OrvikFSNode* b = NodeOf(ref2);
+    if (!a || !b)
+        return paramErr;
+    if (a == b)
+        return noErr;
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    struct statx sa, sb;
+    const char* name;
+    {
+        DirFd dir;
+        if (OSErr status = OpenParent(a, dir, &name))
+            return status;
+        if (int error = StatxAt(dir.fd(), name, STATX_INO, &sa))
+            return StatusFromErrno(error);
+    }
+    {
+        DirFd dir;
+        if (OSErr status = OpenParent(b, dir, &name))
+            return status;
+        if (int error = StatxAt(dir.fd(), name, STATX_INO, &sb))
+            return StatusFromErrno(error);
+    }
+    bool same = sa.stx_ino == sb.stx_ino && sa.stx_dev_major == sb.stx_dev_major &&
+                sa.stx_dev_minor == sb.stx_dev_minor;
+    return same ? OSErr(noErr) : OSErr(errFSRefsDifferent);
+}
+
+bool FSNameUnicodeToBytes(const UniChar* units, UniCharCount count, char* out, size_t outSize,
+                          size_t* outLength) {
+    std::string bytes;
+    if ((count && !units) || !UnicodeToBytes(units, count, bytes))
+        return false;
+    if (out) {
+        if (bytes.size() + 1 > outSize)
+            return false;
+        memcpy(out, bytes.c_str(), bytes.size() + 1);
+    }
+    if (outLength)
+        *outLength = bytes.size();
+    return true;
+}
+
+bool FSNameBytesToUnicode(const char* bytes, size_t length, UniChar* out, size_t outCapacity,
+                          UniCharCount* outLength) {
+    if (!bytes && length)
+        return false;
+    std::u16string units;
+    BytesToUnicode(std::string_view(bytes ? bytes : "", length), units);
+    if (out) {
+        if (units.size() > outCapacity)
+            return false;
+        memcpy(out, units.data(), units.size() * sizeof(UniChar));
+    }
+    if (outLength)
+        *outLength = units.size();
+    return true;
+}

@@ -1,0 +1,576 @@
+// Forks: the data fork is the file's content, a named fork N the extended
+// attribute "user." + N. An open fork is a slot in a table of at most 32767
+// entries (the reference number is the slot + 1) holding the descriptor and
+// the fork's mark. A named fork is read whole when opened and written back
+// when flushed or closed, since attributes have no partial writes.
+#include "platform/FileManagerInternal.h"
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+namespace orvik::fm {
+namespace {
+
+constexpr size_t kMaxForks = 32767;
+constexpr size_t kMaxNamedForkSize = 65536; // XATTR_SIZE_MAX
+const char16_t kResourceForkName[] = u"RESOURCE_FORK";
+
+struct Fork {
+    FSRef ref;
+    int fd = -1;
+    bool named = false;
+    std::string attribute;
+    std::vector<char> data;
+    bool dirty = false;
+    int64_t mark = 0;
+    bool canRead = false;
+    bool canWrite = false;
+};
+
+std::mutex g_forkMutex;
+std::vector<std::unique_ptr<Fork>> g_forks;
+
+Fork* FindFork(FSIORefNum refNum) {
+    std::lock_guard<std::mutex> lock(g_forkMutex);
+    if (refNum < 1 || size_t(refNum) > g_forks.size())
+        return nullptr;
+    return g_forks[size_t(refNum) - 1].get();
+}
+
+OSErr AddFork(std::unique_ptr<Fork> fork, FSIORefNum* refNum) {
+    std::lock_guard<std::mutex> lock(g_forkMutex);
+    size_t i = 0;
+    while (i < g_forks.size() && g_forks[i])
+        ++i;
+    if (i == g_forks.size()) {
+        if (i >= kMaxForks)
+            return tmfoErr;
+        g_forks.emplace_back();
+    }
+    g_forks[i] = std::move(fork);
+    *refNum = FSIORefNum(i + 1);
+    return noErr;
+}
+
+std::unique_ptr<Fork> TakeFork(FSIORefNum refNum) {
+    std::lock_guard<std::mutex> lock(g_forkMutex);
+    if (refNum < 1 || size_t(refNum) > g_forks.size())
+        return nullptr;
+    return std::move(g_forks[size_t(refNum) - 1]);
+}
+
+// "user." + the name's bytes; false for a name no attribute can have.
+bool AttributeName(const UniChar* name, UniCharCount length, std::string& out) {
+    std::string bytes;
+    if (!name || !UnicodeToBytes(name, length, bytes) || bytes.find('\0') != bytes.npos)
+        return false;
+    out = "user." + bytes;
+    return out.size() <= 255;
+}
+
+OSErr ForkSize(Fork* f, int64_t* size) {
+    if (f->named) {
+        *size = int64_t(f->data.size());
+        return noErr;
+    }
+    struct stat st;
+    if (fstat(f->fd, &st) != 0)
+        return LastStatus();
+    *size = st.st_size;
+    return noErr;
+}
+
+// The absolute position that a position mode and offset name.
+OSErr Position(Fork* f, UInt16 positionMode, SInt64 offset, int64_t* position) {
+    int64_t base = 0;
+    switch (positionMode & 3) {
+    case fsAtMark:
+        *position = f->mark;
+        return noErr;
+    case fsFromStart:
+        base = 0;
+        break;
+    case fsFromLEOF:
+        if (OSErr status = ForkSize(f, &base))
+            return status;
+        break;
+    case fsFromMark:
+        base = f->mark;
+        break;
+    }
+    if ((offset < 0 && base + offset < 0) || (offset > 0 && base > INT64_MAX - offset))
+        return posErr;
+    *position = base + offset;
+    return noErr;
+}
+
+// The regular file a reference names, opened without following a link.
+OSErr OpenRegular(OrvikFSNode* node, int flags, int* fd) {
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    DirFd dir;
+    const char* name;
+    if (OSErr status = OpenParent(node, dir, &name))
+        return status;
+    struct statx st;
+    if (int error = StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO, &st))
+        return StatusFromErrno(error);
+    if (!S_ISREG(st.stx_mode))
+        return notAFileErr;
+    *fd = openat(dir.fd(), name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (*fd < 0)
+        return LastStatus();
+    struct stat check;
+    if (fstat(*fd, &check) != 0 || !S_ISREG(check.st_mode) || check.st_ino != st.stx_ino) {
+        close(*fd);
+        *fd = -1;
+        return fnfErr; // replaced meanwhile
+    }
+    return noErr;
+}
+
+OSErr WriteBack(Fork* f) {
+    if (!f->named || !f->dirty)
+        return noErr;
+    if (fsetxattr(f->fd, f->attribute.c_str(), f->data.data(), f->data.size(), 0) != 0)
+        return LastStatus();
+    f->dirty = false;
+    return noErr;
+}
+
+} // namespace
+} // namespace orvik::fm
+
+using namespace orvik::fm;
+
+OSErr FSGetDataForkName(HFSUniStr255* dataForkName) {
+    if (!dataForkName)
+        return paramErr;
+    dataForkName->length = 0;
+    return noErr;
+}
+
+OSErr FSGetResourceForkName(HFSUniStr255* resourceForkName) {
+    if (!resourceForkName)
+        return paramErr;
+    size_t n = sizeof kResourceForkName / sizeof kResourceForkName[0] - 1;
+    memcpy(resourceForkName->unicode, kResourceForkName, n * sizeof(UniChar));
+    resourceForkName->length = UInt16(n);
+    return noErr;
+}
+
+OSErr FSIterateForks(const FSRef* ref, CatPositionRec* forkIterator, HFSUniStr255* forkName,
+                     SInt64* forkSize, UInt64* forkPhysicalSize) {
+    OrvikFSNode* node = NodeOf(ref);
+    if (!node || !forkIterator)
+        return paramErr;
+    int index = forkIterator->initialize == 0 ? 0 : forkIterator->priv[0];
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    DirFd dir;
+    const char* name;
+    if (OSErr status = OpenParent(node, dir, &name))
+        return status;
+    struct statx st;
+    if (int error =
+            StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_BLOCKS, &st))
+        return StatusFromErrno(error);
+    if (!S_ISREG(st.stx_mode))
+        return errFSNoMoreItems;
+    forkIterator->initialize = 1;
+    forkIterator->priv[0] = SInt16(index + 1);
+    if (index == 0) {
+        if (forkName)
+            forkName->length = 0;
+        if (forkSize)
+            *forkSize = SInt64(st.stx_size);
+        if (forkPhysicalSize)
+            *forkPhysicalSize = st.stx_blocks * 512;
+        return noErr;
+    }
+    int fd = OpenObjectForAttributes(dir.fd(), name, st);
+    if (fd < 0)
+        return errFSNoMoreItems; // no attributes can be read
+    std::vector<char> list;
+    ssize_t listSize = flistxattr(fd, nullptr, 0);
+    if (listSize > 0) {
+        list.resize(size_t(listSize));
+        listSize = flistxattr(fd, list.data(), list.size());
+    }
+    OSErr status = errFSNoMoreItems;
+    int seen = 0;
+    for (ssize_t i = 0; listSize > 0 && i < listSize;) {
+        const char* attr = list.data() + i;
+        size_t len = strnlen(attr, size_t(listSize - i));
+        i += ssize_t(len) + 1;
+        if (strncmp(attr, "user.", 5) != 0 || ++seen != index)
+            continue;
+        ssize_t size = fgetxattr(fd, attr, nullptr, 0);
+        if (size < 0) {
+            status = LastStatus();
+            break;
+        }
+        if (forkName)
+            BytesToName(std::string_view(attr + 5, len - 5), forkName);
+        if (forkSize)
+            *forkSize = size;
+        if (forkPhysicalSize)
+            *forkPhysicalSize = UInt64(size);
+        status = noErr;
+        break;
+    }
+    close(fd);
+    return status;
+}
+
+OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
+    OrvikFSNode* node = NodeOf(ref);
+    if (!node)
+        return paramErr;
+    if (forkNameLength == 0)
+        return errFSForkExists; // the data fork always exists
+    std::string attribute;
+    if (!AttributeName(forkName, forkNameLength, attribute))
+        return errFSBadForkName;
+    int fd;
+    if (OSErr status = OpenRegular(node, O_RDONLY, &fd))
+        return status;
+    int rc = fsetxattr(fd, attribute.c_str(), "", 0, XATTR_CREATE);
+    int error = errno;
+    close(fd);
+    if (rc != 0)
+        return error == EEXIST ? OSErr(errFSForkExists) : StatusFromErrno(error);
+    return noErr;
+}
+
+OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
+    OrvikFSNode* node = NodeOf(ref);
+    if (!node || forkNameLength == 0)
+        return paramErr;
+    std::string attribute;
+    if (!AttributeName(forkName, forkNameLength, attribute))
+        return errFSBadForkName;
+    int fd;
+    if (OSErr status = OpenRegular(node, O_RDONLY, &fd))
+        return status;
+    int rc = fremovexattr(fd, attribute.c_str());
+    int error = errno;
+    close(fd);
+    return rc == 0 ? OSErr(noErr) : StatusFromErrno(error);
+}
+
+OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName,
+                 SInt8 permissions, FSIORefNum* forkRefNum) {
+    OrvikFSNode* node = NodeOf(ref);
+    if (!node || !forkRefNum || (forkNameLength && !forkName))
+        return paramErr;
+    auto fork = std::make_unique<Fork>();
+    fork->ref = *ref;
+    fork->named = forkNameLength != 0;
+    if (fork->named && !AttributeName(forkName, forkNameLength, fork->attribute))
+        return errFSBadForkName;
+    // Deny modes (0x10, 0x20) are accepted and not enforced.
+    int access = permissions & 0x0F;
+    int flags = access == fsRdPerm ? O_RDONLY : access == fsWrPerm ? O_WRONLY : O_RDWR;
+    int openFlags = fork->named ? O_RDONLY : flags; // attributes need only a descriptor
+    OSErr status = OpenRegular(node, openFlags, &fork->fd);
+    if (status != noErr && access == fsCurPerm && !fork->named &&
+        (status == afpAccessDenied || status == permErr || status == wPrErr || status == fBsyErr)) {
+        flags = O_RDONLY; // the current permission: whatever is allowed
+        status = OpenRegular(node, flags, &fork->fd);
+    }
+    if (status != noErr)
+        return status;
+    fork->canRead = flags != O_WRONLY;
+    fork->canWrite = flags != O_RDONLY;
+    if (fork->named) {
+        ssize_t size = fgetxattr(fork->fd, fork->attribute.c_str(), nullptr, 0);
+        if (size >= 0) {
+            fork->data.resize(size_t(size));
+            size =
+                fgetxattr(fork->fd, fork->attribute.c_str(), fork->data.data(), fork->data.size());
+        }
+        if (size < 0) {
+            status = LastStatus();
+            close(fork->fd);
+            return status;
+        }
+        fork->data.resize(size_t(size));
+    }
+    int fd = fork->fd;
+    status = AddFork(std::move(fork), forkRefNum);
+    if (status != noErr)
+        close(fd);
+    return status;
+}
+
+OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,
+                 ByteCount requestCount, void* buffer, ByteCount* actualCount) {
+    if (actualCount)
+        *actualCount = 0;
+    Fork* f = FindFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    if (requestCount && !buffer)
+        return paramErr;
+    if (!f->canRead)
+        return afpAccessDenied;
+    int64_t position;
+    if (OSErr status = Position(f, positionMode, positionOffset, &position))
+        return status;
+    ByteCount done = 0;
+    OSErr status = noErr;
+    if (f->named) {
+        size_t size = f->data.size();
+        done = size_t(position) >= size
+                   ? 0
+                   : std::min<ByteCount>(requestCount, size - size_t(position));
+        if (done)
+            memcpy(buffer, f->data.data() + position, done);
+    } else {
+        while (done < requestCount) {
+            ssize_t n = pread(f->fd, static_cast<char*>(buffer) + done, requestCount - done,
+                              off_t(position + int64_t(done)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                status = LastStatus();
+                break;
+            }
+            if (n == 0)
+                break;
+            done += ByteCount(n);
+        }
+    }
+    f->mark = position + int64_t(done);
+    if (actualCount)
+        *actualCount = done;
+    if (status != noErr)
+        return status;
+    return done < requestCount ? eofErr : noErr;
+}
+
+OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,
+                  ByteCount requestCount, const void* buffer, ByteCount* actualCount) {
+    if (actualCount)
+        *actualCount = 0;
+    Fork* f = FindFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    if (requestCount && !buffer)
+        return paramErr;
+    if (!f->canWrite)
+        return wrPermErr;
+    int64_t position;
+    if (OSErr status = Position(f, positionMode, positionOffset, &position))
+        return status;
+    ByteCount done = 0;
+    OSErr status = noErr;
+    if (f->named) {
+        if (uint64_t(position) + requestCount > kMaxNamedForkSize)
+            return dskFulErr;
+        if (f->data.size() < size_t(position) + requestCount)
+            f->data.resize(size_t(position) + requestCount);
+        if (requestCount)
+            memcpy(f->data.data() + position, buffer, requestCount);
+        f->dirty = true;
+        done = requestCount;
+    } else {
+        while (done < requestCount) {
+            ssize_t n = pwrite(f->fd, static_cast<const char*>(buffer) + done, requestCount - done,
+                               off_t(position + int64_t(done)));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                status = n < 0 ? LastStatus() : OSErr(dskFulErr);
+                break;
+            }
+            done += ByteCount(n);
+        }
+    }
+    f->mark = position + int64_t(done);
+    if (actualCount)
+        *actualCount = done;
+    return status;
+}
+
+OSErr FSGetForkPosition(FSIORefNum forkRefNum, SInt64* position) {
+    Fork* f = FindFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    if (!position)
+        return paramErr;
+    *position = f->mark;
+    return noErr;
+}
+
+OSErr FSSetForkPosition(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset) {
+    Fork* f = FindFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    int64_t position = 0, size = 0;
+    if (OSErr status = Position(f, positionMode, positionOffset, &position))
+        return status;
+    if (OSErr status = ForkSize(f, &size))
+        return status;
+    if (position > size)
+        return eofErr;
+    f->mark = position;
+    return noErr;
+}
+
+OSErr FSGetForkSize(FSIORefNum forkRefNum, SInt64* forkSize) {
+    Fork* f = FindFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    if (!forkSize)
+        return paramErr;
+    int64_t size = 0;
+    if (OSErr status = ForkSize(f, &size))
+        return status;
+    *forkSize = size;
+    return noErr;
+}
+
+OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset) {
+    Fork* f = FindFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    if (!f->canWrite)
+        return wrPermErr;
+    int64_t size;
+    if (OSErr status = Position(f, positionMode, positionOffset, &size))
+        return status;
+    if (f->named) {
+        if (uint64_t(size) > kMaxNamedForkSize)
+            return dskFulErr;
+        f->data.resize(size_t(size));
+        f->dirty = true;
+    } else if (ftruncate(f->fd, off_t(size)) != 0) {
+        return LastStatus();
+    }
+    if (f->mark > size)
+        f->mark = size;
+    return noErr;
+}
+
+OSErr FSAllocateFork(FSIORefNum forkRefNum, FSAllocationFlags /*flags*/, UInt16 positionMode,
+                     SInt64 positionOffset, UInt64 requestCount, UInt64* actualCount) {
+    if (actualCount)
+        *actualCount = 0;
+    Fork* f = FindFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    if (!f->canWrite)
+        return wrPermErr;
+    int64_t start;
+    if (OSErr status = Position(f, positionMode, positionOffset, &start))
+        return status;
+    if (requestCount > uint64_t(INT64_MAX - start))
+        return dskFulErr;
+    if (requestCount == 0)
+        return noErr;
+    if (f->named) {
+        if (uint64_t(start) + requestCount > kMaxNamedForkSize)
+            return dskFulErr;
+    } else if (fallocate(f->fd, FALLOC_FL_KEEP_SIZE, off_t(start), off_t(requestCount)) != 0) {
+        if (errno != EOPNOTSUPP)
+            return LastStatus();
+        // No reservation on this file system: at least the space must be free.
+        struct statvfs fs;
+        if (fstatvfs(f->fd, &fs) == 0 && uint64_t(fs.f_bavail) * fs.f_frsize < requestCount)
+            return dskFulErr;
+    }
+    if (actualCount)
+        *actualCount = requestCount;
+    return noErr;
+}
+
+OSErr FSFlushFork(FSIORefNum forkRefNum) {
+    Fork* f = FindFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    if (f->named)
+        return WriteBack(f);
+    return fdatasync(f->fd) == 0 ? OSErr(noErr) : LastStatus();
+}
+
+OSErr FSCloseFork(FSIORefNum forkRefNum) {
+    std::unique_ptr<Fork> f = TakeFork(forkRefNum);
+    if (!f)
+        return rfNumErr;
+    OSErr status = WriteBack(f.get());
+    close(f->fd);
+    return status;
+}
+
+OSErr FSCopyForkChunk(FSIORefNum sourceRefNum, FSIORefNum destRefNum, ByteCount requestCount,
+                      void* scratch, ByteCount* actualCount) {
+    if (actualCount)
+        *actualCount = 0;
+    Fork* s = FindFork(sourceRefNum);
+    Fork* d = FindFork(destRefNum);
+    if (!s || !d)
+        return rfNumErr;
+    if (!s->canRead)
+        return afpAccessDenied;
+    if (!d->canWrite)
+        return wrPermErr;
+    if (requestCount == 0)
+        return noErr;
+    if (!s->named && !d->named) {
+        static std::atomic<bool> unavailable{false};
+        loff_t in = s->mark, out = d->mark;
+        ByteCount done = 0;
+        bool fallback = unavailable.load(std::memory_order_relaxed);
+        while (!fallback && done < requestCount) {
+            ssize_t n = copy_file_range(s->fd, &in, d->fd, &out, requestCount - done, 0);
+            if (n > 0) {
+                done += ByteCount(n);
+                continue;
+            }
+            if (n == 0)
+                break;
+            if (errno == EINTR)
+                continue;
+            if (done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                              errno == EOPNOTSUPP || errno == EBADF || errno == EPERM)) {
+                if (errno == ENOSYS)
+                    unavailable.store(true, std::memory_order_relaxed);
+                fallback = true;
+                break;
+            }
+            OSErr status = LastStatus();
+            s->mark += int64_t(done);
+            d->mark += int64_t(done);
+            if (actualCount)
+                *actualCount = done;
+            return status;
+        }
+        if (!fallback) {
+            s->mark += int64_t(done);
+            d->mark += int64_t(done);
+            if (actualCount)
+                *actualCount = done;
+            return done < requestCount ? eofErr : noErr;
+        }
+    }
+    if (!scratch)
+        return paramErr;
+    ByteCount got = 0, put = 0;
+    OSErr readStatus = FSReadFork(sourceRefNum, fsAtMark, 0, requestCount, scratch, &got);
+    if (readStatus != noErr && readStatus != eofErr)
+        return readStatus;
+    OSErr writeStatus = FSWriteFork(destRefNum, fsAtMark, 0, got, scratch, &put);
+    if (actualCount)
+        *actualCount = put;
+    if (writeStatus != noErr)
+        return writeStatus;
+    return readStatus;
+}

@@ -1,0 +1,135 @@
+// Private to the file manager's .cpp files: the reference record, the
+// errno table, the pool of folder descriptors and the helpers every call
+// shares. Nothing outside platform/FileManager*.cpp and LaunchServices.cpp
+// includes this.
+#pragma once
+
+#include "platform/FileManager.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+// One object on disk: its folder (the parent record, null for "/"), its name
+// bytes, and the device, inode and type seen when the record was made. The
+// record never changes after it is made; FSRef shares it.
+struct OrvikFSNode {
+    std::atomic<uint32_t> refs;
+    OrvikFSNode* parent; // holds one reference; null only for the root
+    dev_t dev;
+    ino_t ino;
+    uint32_t mode; // S_IFMT bits when made
+    uint32_t nameLength;
+
+    const char* name() const { return reinterpret_cast<const char*>(this + 1); }
+    std::string_view nameView() const { return {name(), nameLength}; }
+    bool isRoot() const { return parent == nullptr; }
+    bool isDir() const { return S_ISDIR(mode); }
+};
+
+namespace orvik::fm {
+
+// errno to status: the one table.
+OSErr StatusFromErrno(int error);
+inline OSErr LastStatus() {
+    return StatusFromErrno(errno);
+}
+
+// Records. MakeNode takes over one reference to parent (may be null only for
+// the root). AdoptNode wraps a new record in an FSRef.
+OrvikFSNode* RootNode(); // immortal
+OrvikFSNode* MakeNode(OrvikFSNode* parent, std::string_view name, dev_t dev, ino_t ino,
+                      uint32_t mode);
+OrvikFSNode* Retain(OrvikFSNode* node);
+void Release(OrvikFSNode* node);
+void SetRef(FSRef* ref, OrvikFSNode* adoptedNode); // ref takes the reference
+inline OrvikFSNode* NodeOf(const FSRef* ref) {
+    return ref ? ref->node : nullptr;
+}
+OrvikFSNode* NodeFromStatx(OrvikFSNode* parentRetained, std::string_view name,
+                           const struct statx& st);
+
+// Names.
+enum class NameCheck { ok, invalid, tooLong };
+// UTF-16 name to bytes for one component: no '/', no NUL, not "." or "..".
+NameCheck NameToBytes(const UniChar* units, UniCharCount count, std::string& out);
+bool IsValidUtf8(const char* bytes, size_t length);
+void BytesToName(std::string_view bytes, HFSUniStr255* out); // at most 255 units
+bool BytesToUnicode(std::string_view bytes, std::u16string& out);
+bool UnicodeToBytes(const UniChar* units, size_t count, std::string& out);
+
+// A folder descriptor lent by the pool (or owned, when the pool is full) for
+// the length of one call. Every pool user holds Lock() for the whole call.
+std::recursive_mutex& Lock();
+class DirFd {
+public:
+    DirFd() = default;
+    DirFd(const DirFd&) = delete;
+    DirFd& operator=(const DirFd&) = delete;
+    ~DirFd();
+    int fd() const { return fd_; }
+    int slot() const { return slot_; }
+    void set(int fd, int slot, bool owned) {
+        fd_ = fd;
+        slot_ = slot;
+        owned_ = owned;
+    }
+
+private:
+    int fd_ = -1;
+    int slot_ = -1;
+    bool owned_ = false;
+};
+// A descriptor of the folder itself: fnfErr when it is no longer the folder
+// the record names (device and inode differ) or a link stands in its way.
+OSErr OpenFolder(OrvikFSNode* folder, DirFd& out);
+// The folder holding node, and node's name in it. For "/": AT_FDCWD and "/".
+OSErr OpenParent(OrvikFSNode* node, DirFd& out, const char** name);
+// Forgets descriptors of a deleted folder.
+void ForgetFolder(const OrvikFSNode* folder);
+
+// Iterator descriptors live in the pool too, so a deep walk keeps only a
+// bounded number open: an evicted iterator reopens its folder on next use.
+struct IteratorSlotOwner {
+    virtual void Evicted() = 0;
+    virtual ~IteratorSlotOwner() = default;
+};
+// Gives the iterator a descriptor of its own (position 0) pinned in slot.
+OSErr AttachIterator(OrvikFSNode* folder, IteratorSlotOwner* owner, int* fd, int* slot);
+void PinSlot(int slot);
+void UnpinSlot(int slot);
+// The iterator is done: its descriptor stays as a cached folder descriptor.
+void DetachIterator(int slot);
+
+// statx of (dir, name) without following a link; errno on failure.
+int StatxAt(int dirFd, const char* name, unsigned mask, struct statx* st);
+// Opens a regular file or folder named (dirFd, name) for reading only after
+// statx said it is one, and checks it is the same inode; -1 (errno) else.
+int OpenObjectForAttributes(int dirFd, const char* name, const struct statx& expected);
+bool IsLocked(const struct statx& st);
+
+// Catalog information.
+unsigned StatxMaskFor(FSCatalogInfoBitmap whichInfo);
+void FillCatalogInfo(const struct statx& st, int dirFd, const char* name,
+                     FSCatalogInfoBitmap whichInfo, FSCatalogInfo* info);
+OSErr SetCatalogInfoAt(int dirFd, const char* name, FSCatalogInfoBitmap whichInfo,
+                       const FSCatalogInfo* info);
+FSVolumeRefNum VolumeOf(dev_t dev, int dirFd, const char* name);
+void FillSpec(const OrvikFSNode* node, FSSpec* spec);
+
+// Dates: seconds since 1904 in 48 bits and a 16-bit fraction.
+UTCDateTime ToUTCDateTime(int64_t unixSeconds, uint32_t nanoseconds);
+void FromUTCDateTime(const UTCDateTime& date, int64_t* unixSeconds, uint32_t* nanoseconds);
+
+// Path bytes of a record ("/" for the root).
+std::string PathOf(const OrvikFSNode* node);
+// Resolves path bytes; followLeaf false keeps a final link.
+OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* isDirectory);
+
+} // namespace orvik::fm

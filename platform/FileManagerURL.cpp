@@ -1,0 +1,41 @@
+// File URLs and references. A URL's path crosses to bytes with the file
+// manager's own escape (lone U+DC80..U+DCFF back to single bytes), so a name
+// that is not UTF-8, listed from a folder, can be named again by URL.
+#include "platform/FileManagerInternal.h"
+
+#if __has_include("platform/CoreFoundation.h")
+#include "platform/CoreFoundation.h"
+
+using namespace orvik::fm;
+
+Boolean CFURLGetFSRef(CFURLRef url, FSRef* fsRef) {
+    if (!url || !fsRef)
+        return false;
+    CFStringRef path = CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle);
+    if (!path)
+        return false;
+    std::u16string units(size_t(CFStringGetLength(path)), u'\0');
+    CFStringGetCharacters(path, CFRange{0, CFIndex(units.size())}, units.data());
+    CFRelease(path);
+    std::string bytes;
+    if (!UnicodeToBytes(units.data(), units.size(), bytes))
+        return false;
+    return ResolvePath(bytes, true, fsRef, nullptr) == noErr;
+}
+
+CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) {
+    OrvikFSNode* node = NodeOf(fsRef);
+    if (!node)
+        return nullptr;
+    std::u16string units;
+    BytesToUnicode(PathOf(node), units);
+    CFStringRef path = CFStringCreateWithCharacters(allocator, units.data(), CFIndex(units.size()));
+    if (!path)
+        return nullptr;
+    CFURLRef url =
+        CFURLCreateWithFileSystemPath(allocator, path, kCFURLPOSIXPathStyle, node->isDir());
+    CFRelease(path);
+    return url;
+}
+
+#endif

@@ -1,0 +1,467 @@
+// References, paths, statuses, links, names, catalog information and
+// iteration of the file manager.
+#include "platform/FileManager.h"
+
+#include <sys/xattr.h>
+
+#include <cerrno>
+#include <set>
+
+#include "platform/FileManagerInternal.h"
+#include "tests/platform/FileManagerTestSupport.h"
+
+using fmtest::TempFolderTest;
+using fmtest::U16;
+
+namespace {
+
+class FileManagerTest : public TempFolderTest {};
+
+TEST(FileManagerStatus, ErrnoTable) {
+    struct Row {
+        int error;
+        OSErr status;
+    } rows[] = {{0, noErr},           {ENOENT, fnfErr},          {ENOTDIR, fnfErr},
+                {ENOTEMPTY, fBsyErr}, {EBUSY, fBsyErr},          {EEXIST, dupFNErr},
+                {EXDEV, diffVolErr},  {EINVAL, paramErr},        {EISDIR, notAFileErr},
+                {ENOSPC, dskFulErr},  {EACCES, afpAccessDenied}, {EIO, ioErr}};
+    for (const Row& row : rows)
+        EXPECT_EQ(orvik::fm::StatusFromErrno(row.error), row.status) << "errno " << row.error;
+}
+
+TEST_F(FileManagerTest, PathToReferenceAndBack) {
+    MakeFolder("dir");
+    MakeFile("dir/file", "abc");
+    FSRef ref;
+    Boolean isDirectory = 7;
+    std::string path = Path("dir/./file");
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &isDirectory),
+              noErr);
+    EXPECT_EQ(isDirectory, 0);
+    UInt8 buffer[4096];
+    ASSERT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("dir/file"));
+    // Too small a buffer: an error, and not one byte past the size given.
+    UInt8 small[8];
+    memset(small, 0x5A, sizeof small);
+    EXPECT_EQ(FSRefMakePath(&ref, small, 4), pathTooLongErr);
+    EXPECT_EQ(small[4], 0x5A);
+
+    FSRef folder;
+    ASSERT_EQ(Ref("dir/sub/..", &folder), fnfErr);  // "sub" does not exist
+    ASSERT_EQ(Ref("dir/file/..", &folder), fnfErr); // a file is no folder
+    ASSERT_EQ(Ref("dir/", &folder), noErr);
+    ASSERT_EQ(FSRefMakePath(&folder, buffer, sizeof buffer), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("dir"));
+
+    // Relative paths start at the working folder.
+    char saved[4096];
+    ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(chdir(Path("dir").c_str()), 0);
+    FSRef relative;
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("file"), &relative, nullptr), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&relative, &ref), noErr);
+    EXPECT_EQ(chdir(saved), 0);
+
+    FSRef root;
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("/"), &root, &isDirectory), noErr);
+    EXPECT_EQ(isDirectory, 1);
+    ASSERT_EQ(FSRefMakePath(&root, buffer, sizeof buffer), noErr);
+    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "/");
+}
+
+TEST_F(FileManagerTest, FailuresGiveTheStatusesOfTheTable) {
+    MakeFolder("full");
+    MakeFile("full/entry");
+    MakeFile("file");
+    FSRef ref, parent, full, file;
+    // Missing object, missing parent, a file used as a folder: -43.
+    EXPECT_EQ(Ref("missing", &ref), fnfErr);
+    EXPECT_EQ(Ref("missing/child", &ref), fnfErr);
+    EXPECT_EQ(Ref("file/child", &ref), fnfErr);
+    // Bytes that are not UTF-8 never name a file, even one with those bytes.
+    MakeFile("caf\xE9");
+    EXPECT_EQ(Ref("caf\xE9", &ref), fnfErr);
+    // A folder that is not empty: -47; an existing name: -48.
+    ASSERT_EQ(Ref("full", &full), noErr);
+    EXPECT_EQ(FSDeleteObject(&full), fBsyErr);
+    ASSERT_EQ(Ref("", &parent), noErr);
+    std::u16string name = U16("file");
+    EXPECT_EQ(FSCreateFileUnicode(&parent, name.size(), name.data(), 0, nullptr, nullptr, nullptr),
+              dupFNErr);
+    EXPECT_EQ(FSCreateDirectoryUnicode(&parent, name.size(), name.data(), 0, nullptr, nullptr,
+                                       nullptr, nullptr),
+              dupFNErr);
+    // Bad arguments: -50.
+    FSRef empty;
+    EXPECT_EQ(FSDeleteObject(nullptr), paramErr);
+    EXPECT_EQ(FSDeleteObject(&empty), paramErr);
+    EXPECT_EQ(FSGetCatalogInfo(&empty, kFSCatInfoNodeFlags, nullptr, nullptr, nullptr, nullptr),
+              paramErr);
+    EXPECT_EQ(FSPathMakeRef(nullptr, &ref, nullptr), paramErr);
+    EXPECT_EQ(FSCreateFileUnicode(&parent, 0, name.data(), 0, nullptr, nullptr, nullptr), paramErr);
+    // Names no file can have.
+    for (const char* bad : {".", "..", "a/b"}) {
+        std::u16string units = U16(bad);
+        EXPECT_EQ(
+            FSCreateFileUnicode(&parent, units.size(), units.data(), 0, nullptr, nullptr, nullptr),
+            bdNamErr)
+            << bad;
+        EXPECT_EQ(
+            FSMakeFSRefUnicode(&parent, units.size(), units.data(), kTextEncodingUnknown, &ref),
+            fnfErr)
+            << bad;
+    }
+    // Across devices: -1303 (when the shared-memory folder is another device).
+    struct stat here, shm;
+    if (stat("/dev/shm", &shm) == 0 && stat(root_.c_str(), &here) == 0 &&
+        shm.st_dev != here.st_dev && access("/dev/shm", W_OK) == 0) {
+        char pattern[] = "/dev/shm/orvik-fm-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        FSRef other;
+        ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(pattern), &other, nullptr), noErr);
+        ASSERT_EQ(Ref("file", &file), noErr);
+        EXPECT_EQ(FSMoveObject(&file, &other, nullptr), diffVolErr);
+        EXPECT_TRUE(Exists("file"));
+        rmdir(pattern);
+    }
+}
+
+TEST_F(FileManagerTest, LinksAreNeverFollowedExceptByPathResolution) {
+    MakeFolder("target");
+    MakeFile("target/inside", "12345");
+    ASSERT_EQ(symlink(Path("target").c_str(), Path("link").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", Path("dangling").c_str()), 0);
+
+    FSRef followed, kept;
+    Boolean isDirectory = 0;
+    ASSERT_EQ(Ref("link", &followed), noErr);
+    ASSERT_EQ(Ref("link", &kept, false), noErr);
+    FSCatalogInfo info;
+    ASSERT_EQ(FSGetCatalogInfo(&followed, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info,
+                               nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_TRUE(info.nodeFlags & kFSNodeIsDirectoryMask);
+    // The link itself: not a folder, the link's type and Finder information.
+    HFSUniStr255 name;
+    ASSERT_EQ(FSGetCatalogInfo(&kept,
+                               kFSCatInfoNodeFlags | kFSCatInfoPermissions | kFSCatInfoFinderInfo,
+                               &info, &name, nullptr, nullptr),
+              noErr);
+    EXPECT_FALSE(info.nodeFlags & kFSNodeIsDirectoryMask);
+    EXPECT_TRUE(S_ISLNK(info.permissions.mode));
+    FileInfo finder;
+    memcpy(&finder, info.finderInfo, sizeof finder);
+    EXPECT_EQ(finder.fileType, OSType(kSymLinkFileType));
+    EXPECT_EQ(finder.fileCreator, OSType(kSymLinkCreator));
+    EXPECT_EQ(fmtest::NameOf(name), "link");
+    // A dangling link is found only when kept.
+    FSRef ref;
+    EXPECT_EQ(Ref("dangling", &ref), fnfErr);
+    EXPECT_EQ(Ref("dangling", &ref, false), noErr);
+    // A link in the middle is followed by path resolution and the reference
+    // names the real object.
+    ASSERT_EQ(Ref("link/inside", &ref), noErr);
+    UInt8 buffer[4096];
+    ASSERT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("target/inside"));
+    // A trailing slash follows even a final link.
+    std::string withSlash = Path("link/");
+    ASSERT_EQ(FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(withSlash.c_str()),
+                                       kFSPathMakeRefDoNotFollowLeafSymlink, &ref, &isDirectory),
+              noErr);
+    EXPECT_EQ(isDirectory, 1);
+    // Iteration lists the link as itself and the deletion takes the link only.
+    FSRef top;
+    ASSERT_EQ(Ref("", &top), noErr);
+    FSIterator iterator;
+    ASSERT_EQ(FSOpenIterator(&top, kFSIterateFlat, &iterator), noErr);
+    ItemCount count = 0;
+    FSCatalogInfo infos[8];
+    HFSUniStr255 names[8];
+    FSRef refs[8];
+    ASSERT_EQ(FSGetCatalogInfoBulk(iterator, 8, &count, nullptr, kFSCatInfoNodeFlags, infos, refs,
+                                   nullptr, names),
+              noErr);
+    ASSERT_EQ(count, 3u);
+    for (ItemCount i = 0; i < count; ++i) {
+        std::string entry = fmtest::NameOf(names[i]);
+        EXPECT_EQ(bool(infos[i].nodeFlags & kFSNodeIsDirectoryMask), entry == "target") << entry;
+        if (entry == "link") {
+            EXPECT_EQ(fmtest::DeleteTree(refs[i]), noErr);
+        }
+    }
+    EXPECT_EQ(
+        FSGetCatalogInfoBulk(iterator, 8, &count, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+        errFSNoMoreItems);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(FSCloseIterator(iterator), noErr);
+    EXPECT_FALSE(Exists("link"));
+    EXPECT_TRUE(Exists("target/inside"));
+}
+
+TEST_F(FileManagerTest, IterationListsEveryEntryOnceWithCatalogInformation) {
+    std::set<std::string> expected;
+    for (int i = 0; i < 300; ++i) {
+        std::string name = (i % 7 == 0 ? "." : "") + std::string("entry") + std::to_string(i);
+        if (i % 5 == 0)
+            MakeFolder(name);
+        else
+            MakeFile(name, std::string(size_t(i), 'x'));
+        expected.insert(name);
+    }
+    FSRef top;
+    ASSERT_EQ(Ref("", &top), noErr);
+    FSIterator iterator;
+    ASSERT_EQ(FSOpenIterator(&top, kFSIterateFlat, &iterator), noErr);
+    std::set<std::string> seen;
+    OSErr status;
+    for (;;) {
+        ItemCount count = 0;
+        FSCatalogInfo infos[7];
+        HFSUniStr255 names[7];
+        status = FSGetCatalogInfoBulk(iterator, 7, &count, nullptr,
+                                      kFSCatInfoNodeFlags | kFSCatInfoDataSizes, infos, nullptr,
+                                      nullptr, names);
+        if (status != noErr)
+            break;
+        for (ItemCount i = 0; i < count; ++i) {
+            std::string name = fmtest::NameOf(names[i]);
+            EXPECT_TRUE(seen.insert(name).second) << "twice: " << name;
+            int n = std::stoi(name.substr(name.find("entry") + 5));
+            EXPECT_EQ(bool(infos[i].nodeFlags & kFSNodeIsDirectoryMask), n % 5 == 0) << name;
+            if (n % 5) {
+                EXPECT_EQ(infos[i].dataLogicalSize, UInt64(n)) << name;
+            }
+        }
+    }
+    EXPECT_EQ(status, errFSNoMoreItems);
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(FSCloseIterator(iterator), noErr);
+
+    FSRef file;
+    ASSERT_EQ(Ref("entry1", &file), noErr);
+    EXPECT_EQ(FSOpenIterator(&file, kFSIterateFlat, &iterator), dirNFErr);
+    EXPECT_EQ(FSOpenIterator(&top, kFSIterateSubtree, &iterator), errFSIteratorNotSupported);
+}
+
+TEST_F(FileManagerTest, NamesOf255BytesAndInvalidUtf8RoundTrip) {
+    std::string longName(255, 'n');
+    std::string longUtf8; // 85 three-byte characters: 255 bytes, 85 units
+    for (int i = 0; i < 85; ++i)
+        longUtf8 += "\xE2\x82\xAC";
+    std::string invalid = "bad\xFF\xC3(\xED\xA0\x80name"; // stray, truncated, surrogate bytes
+    MakeFolder("d");
+    FSRef folder;
+    ASSERT_EQ(Ref("d", &folder), noErr);
+    for (const std::string& bytes : {longName, longUtf8, invalid}) {
+        MakeFile("d/" + bytes, "content");
+        FSIterator iterator;
+        ASSERT_EQ(FSOpenIterator(&folder, kFSIterateFlat, &iterator), noErr);
+        ItemCount count = 0;
+        HFSUniStr255 name;
+        FSRef listed;
+        ASSERT_EQ(
+            FSGetCatalogInfoBulk(iterator, 1, &count, nullptr, 0, nullptr, &listed, nullptr, &name),
+            noErr);
+        FSCloseIterator(iterator);
+        ASSERT_EQ(count, 1u);
+        EXPECT_LE(name.length, 255);
+        EXPECT_EQ(fmtest::NameOf(name), bytes);
+        // The listed name finds the same file again, and deletes it.
+        FSRef again;
+        ASSERT_EQ(
+            FSMakeFSRefUnicode(&folder, name.length, name.unicode, kTextEncodingUnknown, &again),
+            noErr);
+        EXPECT_EQ(FSCompareFSRefs(&again, &listed), noErr);
+        EXPECT_EQ(FSDeleteObject(&again), noErr);
+        EXPECT_FALSE(Exists("d/" + bytes));
+    }
+    // The escapes: each byte that is not UTF-8 becomes one lone surrogate.
+    UniChar units[32];
+    UniCharCount n = 0;
+    ASSERT_TRUE(FSNameBytesToUnicode("a\xFF\xC3", 3, units, 32, &n));
+    ASSERT_EQ(n, 3u);
+    EXPECT_EQ(units[1], 0xDCFF);
+    EXPECT_EQ(units[2], 0xDCC3);
+    UniChar lone[] = {u'a', 0xD800, u'b'}; // a lone surrogate that is no escape
+    EXPECT_FALSE(FSNameUnicodeToBytes(lone, 3, nullptr, 0, nullptr));
+    // Too long: 256 bytes.
+    std::u16string tooLong(256, u'x');
+    EXPECT_EQ(
+        FSCreateFileUnicode(&folder, tooLong.size(), tooLong.data(), 0, nullptr, nullptr, nullptr),
+        bdNamErr);
+    std::u16string tooManyBytes(100, u'\u20AC'); // 100 units, 300 bytes
+    EXPECT_EQ(FSCreateFileUnicode(&folder, tooManyBytes.size(), tooManyBytes.data(), 0, nullptr,
+                                  nullptr, nullptr),
+              errFSNameTooLong);
+}
+
+TEST_F(FileManagerTest, CatalogInformationChangesOnlyTheNamedFields) {
+    MakeFile("f", "hello", 0640);
+    FSRef ref;
+    ASSERT_EQ(Ref("f", &ref), noErr);
+    FSCatalogInfo info;
+    memset(&info, 0xA5, sizeof info);
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(info.permissions.mode, S_IFREG | 0640);
+    EXPECT_EQ(info.permissions.userID, getuid());
+    EXPECT_EQ(info.nodeFlags, 0xA5A5); // not asked for, not written
+    EXPECT_EQ(info.dataLogicalSize, 0xA5A5A5A5A5A5A5A5ull);
+
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(info.dataLogicalSize, 5u);
+    EXPECT_EQ(info.nodeFlags, 0);
+    EXPECT_EQ(info.valence, 0u);
+    struct stat st;
+    ASSERT_EQ(stat(Path("f").c_str(), &st), 0);
+    EXPECT_EQ(info.nodeID, UInt32(st.st_ino));
+    int64_t seconds;
+    uint32_t nanoseconds;
+    orvik::fm::FromUTCDateTime(info.contentModDate, &seconds, &nanoseconds);
+    EXPECT_EQ(seconds, st.st_mtim.tv_sec);
+
+    // Permissions only: the mode changes, the times stay.
+    FSCatalogInfo change = info;
+    change.permissions.mode = S_IFREG | 0604;
+    change.contentModDate = orvik::fm::ToUTCDateTime(1000000000, 0);
+    ASSERT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoPermissions, &change), noErr);
+    ASSERT_EQ(stat(Path("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_NE(st.st_mtim.tv_sec, 1000000000);
+    // Now the modification date: 2001-09-09 01:46:40 UTC.
+    ASSERT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoContentMod, &change), noErr);
+    ASSERT_EQ(stat(Path("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    UTCDateTime date = orvik::fm::ToUTCDateTime(1000000000, 500000000);
+    EXPECT_EQ(uint64_t(date.highSeconds) << 32 | date.lowSeconds, 1000000000ull + 2082844800ull);
+    EXPECT_EQ(date.fraction, 0x8000);
+
+    // A folder counts its entries.
+    MakeFolder("d");
+    MakeFile("d/1");
+    MakeFile("d/2");
+    FSRef folder;
+    ASSERT_EQ(Ref("d", &folder), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&folder, kFSCatInfoValence | kFSCatInfoNodeFlags, &info, nullptr,
+                               nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(info.valence, 2u);
+    EXPECT_EQ(info.nodeFlags, kFSNodeIsDirectoryMask);
+}
+
+TEST_F(FileManagerTest, CatalogInformationOfAFifoDoesNotOpenIt) {
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    FSRef ref;
+    ASSERT_EQ(Ref("fifo", &ref), noErr);
+    FSCatalogInfo info;
+    // Opening a FIFO with no writer would block this test forever.
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_TRUE(S_ISFIFO(info.permissions.mode));
+    info.permissions.mode = S_IFIFO | 0644;
+    EXPECT_EQ(FSSetCatalogInfo(&ref, kFSCatInfoPermissions, &info), noErr);
+    struct stat st;
+    ASSERT_EQ(stat(Path("fifo").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    FSIORefNum fork;
+    EXPECT_EQ(FSOpenFork(&ref, 0, nullptr, fsRdPerm, &fork), notAFileErr);
+}
+
+TEST_F(FileManagerTest, CreateMoveRenameAndDelete) {
+    FSRef top, file, folder, moved, renamed;
+    ASSERT_EQ(Ref("", &top), noErr);
+    std::u16string name = U16("new file");
+    FSCatalogInfo info{};
+    info.permissions.mode = S_IFREG | 0751;
+    FSSpec spec;
+    ASSERT_EQ(FSCreateFileUnicode(&top, name.size(), name.data(), kFSCatInfoPermissions, &info,
+                                  &file, &spec),
+              noErr);
+    struct stat st;
+    ASSERT_EQ(stat(Path("new file").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0751u); // exact, whatever the umask
+    EXPECT_EQ(spec.name[0], 8);
+    EXPECT_EQ(FSpSetFInfo(&spec, reinterpret_cast<const FInfo*>(info.finderInfo)), noErr);
+
+    std::u16string sub = U16("sub");
+    UInt32 dirID = 0;
+    ASSERT_EQ(FSCreateDirectoryUnicode(&top, sub.size(), sub.data(), 0, nullptr, &folder, nullptr,
+                                       &dirID),
+              noErr);
+    ASSERT_EQ(stat(Path("sub").c_str(), &st), 0);
+    EXPECT_EQ(dirID, UInt32(st.st_ino));
+
+    ASSERT_EQ(FSMoveObject(&file, &folder, &moved), noErr);
+    EXPECT_TRUE(Exists("sub/new file"));
+    MakeFile("new file");
+    ASSERT_EQ(Ref("new file", &file), noErr);
+    EXPECT_EQ(FSMoveObject(&file, &folder, nullptr), dupFNErr); // never replaces
+    EXPECT_EQ(FSMoveObject(&moved, &folder, nullptr), noErr);   // already there
+
+    std::u16string other = U16("other");
+    ASSERT_EQ(FSRenameUnicode(&moved, other.size(), other.data(), kTextEncodingUnknown, &renamed),
+              noErr);
+    EXPECT_TRUE(Exists("sub/other"));
+    std::u16string taken = U16("new file");
+    EXPECT_EQ(FSRenameUnicode(&file, sub.size(), sub.data(), kTextEncodingUnknown, nullptr),
+              dupFNErr);
+    UInt8 buffer[4096];
+    ASSERT_EQ(FSRefMakePath(&renamed, buffer, sizeof buffer), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("sub/other"));
+
+    EXPECT_EQ(FSDeleteObject(&folder), fBsyErr);
+    EXPECT_EQ(FSDeleteObject(&renamed), noErr);
+    EXPECT_EQ(FSDeleteObject(&renamed), fnfErr);
+    EXPECT_EQ(FSDeleteObject(&folder), noErr);
+    EXPECT_FALSE(Exists("sub"));
+    (void)taken;
+}
+
+TEST_F(FileManagerTest, ReferencesAreCheapValues) {
+    MakeFolder("a");
+    MakeFile("a/f");
+    FSRef ref;
+    ASSERT_EQ(Ref("a/f", &ref), noErr);
+    FSRef copy = ref;
+    EXPECT_EQ(copy.node, ref.node); // shared, not duplicated
+    FSRef moved = std::move(copy);
+    EXPECT_EQ(copy.node, nullptr);
+    EXPECT_EQ(FSCompareFSRefs(&moved, &ref), noErr);
+    FSRef parent;
+    ASSERT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, nullptr, &parent), noErr);
+    FSRef folder;
+    ASSERT_EQ(Ref("a", &folder), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&parent, &folder), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&parent, &ref), errFSRefsDifferent);
+    EXPECT_LE(sizeof(FSRef), sizeof(void*));
+}
+
+TEST_F(FileManagerTest, TemporaryItemsFolder) {
+    const char* saved = getenv("TMPDIR");
+    std::string previous = saved ? saved : "";
+    setenv("TMPDIR", root_.c_str(), 1);
+    FSRef ref;
+    UInt8 buffer[4096];
+    ASSERT_EQ(FSFindFolder(kUserDomain, kTemporaryFolderType, kCreateFolder, &ref), noErr);
+    ASSERT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), root_);
+    // Not a usable folder: /tmp.
+    MakeFile("plain");
+    for (std::string unusable : {Path("plain"), Path("missing"), std::string()}) {
+        setenv("TMPDIR", unusable.c_str(), 1);
+        ASSERT_EQ(FSFindFolder(kUserDomain, kTemporaryFolderType, kCreateFolder, &ref), noErr);
+        ASSERT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
+        EXPECT_STREQ(reinterpret_cast<char*>(buffer), "/tmp") << unusable;
+    }
+    EXPECT_EQ(FSFindFolder(kUserDomain, 0x70726566 /* 'pref' */, kCreateFolder, &ref), fnfErr);
+    if (saved)
+        setenv("TMPDIR", previous.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
+} // namespace
