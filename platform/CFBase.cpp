@@ -16,7 +16,7 @@ constexpr CFTypeID kMaxTypes = 256;
 const CFRuntimeClass* gClasses[kMaxTypes] = {
     nullptr,           &kAllocatorClass,    &kStringClass,  &kArrayClass,
     &kDictionaryClass, &kNumberClass,       &kBooleanClass, &kDataClass,
-    &kDateClass,       &kCharacterSetClass, nullptr,        &kNullClass,
+    &kDateClass,       &kCharacterSetClass, &kURLClass,     &kNullClass,
 };
 std::atomic<CFTypeID> gNextTypeID{kFirstDynamicTypeID};
 

@@ -1,0 +1,465 @@
+// CFURL: URLs kept as their ASCII string form split into scheme, authority, escaped path,
+// query and fragment. A file-system path enters as bytes (UTF-8) and every byte outside
+// the unreserved set is percent-escaped, so any path survives; coming back out, the
+// escapes turn into bytes again.
+//
+// Paths in UTF-16 and bytes meet here as in the file manager: UTF-8, except that bytes
+// that are not valid UTF-8 travel as the lone surrogates U+DC80..U+DCFF, so a name read
+// from disk that is not UTF-8 still names the same file when it comes back.
+#include "platform/CFInternal.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+
+#include <string>
+#include <vector>
+
+using namespace cfimpl;
+
+struct __CFURL {
+    CFRuntimeBase base;
+    std::string* scheme; // lower case, empty when relative
+    std::string* authority;
+    std::string* path; // escaped
+    std::string* rest; // "?query#fragment" as written
+    bool hasAuthority;
+    CFStringRef string; // the whole URL as written
+    CFURLRef baseURL;
+};
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Bytes, escapes and UTF-16
+// ---------------------------------------------------------------------------------------
+
+bool isUnreservedPathByte(unsigned char c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+        return true;
+    return std::strchr("-._~/!$&'()*+,;=:@", c) != nullptr && c != 0;
+}
+
+std::string escapePath(const std::string& bytes) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (unsigned char c : bytes) {
+        if (isUnreservedPathByte(c)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 15]);
+        }
+    }
+    return out;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Percent escapes to bytes; escapes were checked when the URL was made.
+std::string unescape(const std::string& s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() + 0 && hexValue(s[i + 1]) >= 0 &&
+            hexValue(s[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2])));
+            i += 2;
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
+// UTF-16 path to bytes: UTF-8, U+DC80..U+DCFF back to single bytes; false for any other
+// unpaired surrogate.
+bool pathToBytes(CFStringRef s, std::string& out) {
+    const UniChar* p = s->chars;
+    CFIndex n = s->length;
+    for (CFIndex i = 0; i < n; ++i) {
+        uint32_t c = p[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (p[++i] - 0xDC00);
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            out.push_back(static_cast<char>(c - 0xDC00));
+            continue;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return false;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return true;
+}
+
+// Bytes to UTF-16: UTF-8 sequences decoded, any other byte b becomes U+DC00 + b.
+CFStringRef bytesToPath(const std::string& b) {
+    std::u16string out;
+    size_t n = b.size();
+    for (size_t i = 0; i < n;) {
+        unsigned char c = static_cast<unsigned char>(b[i]);
+        int extra = c < 0x80                   ? 0
+                    : (c >= 0xC2 && c <= 0xDF) ? 1
+                    : (c >= 0xE0 && c <= 0xEF) ? 2
+                    : (c >= 0xF0 && c <= 0xF4) ? 3
+                                               : -1;
+        uint32_t cp = extra == 0   ? c
+                      : extra == 1 ? (c & 0x1Fu)
+                      : extra == 2 ? (c & 0x0Fu)
+                                   : (c & 0x07u);
+        bool ok = extra >= 0 && i + static_cast<size_t>(extra) < n + (extra == 0 ? 1 : 0);
+        for (int k = 1; ok && k <= extra; ++k) {
+            unsigned char d = static_cast<unsigned char>(b[i + static_cast<size_t>(k)]);
+            ok = (d & 0xC0) == 0x80;
+            cp = (cp << 6) | (d & 0x3Fu);
+        }
+        static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+        ok = ok && cp >= kMin[extra] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+        if (!ok) {
+            out.push_back(static_cast<char16_t>(0xDC00 + c));
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += static_cast<size_t>(extra) + 1;
+    }
+    return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(out.data()),
+                                        static_cast<CFIndex>(out.size()));
+}
+
+// ---------------------------------------------------------------------------------------
+// Objects
+// ---------------------------------------------------------------------------------------
+
+void finalizeURL(CFTypeRef cf) {
+    auto* u = static_cast<const __CFURL*>(cf);
+    delete u->scheme;
+    delete u->authority;
+    delete u->path;
+    delete u->rest;
+    if (u->string)
+        CFRelease(u->string);
+    if (u->baseURL)
+        CFRelease(u->baseURL);
+}
+
+Boolean equalURLs(CFTypeRef a, CFTypeRef b) {
+    auto* x = static_cast<CFURLRef>(a);
+    auto* y = static_cast<CFURLRef>(b);
+    return CFEqual(x->string, y->string) &&
+           ((x->baseURL == nullptr && y->baseURL == nullptr) || CFEqual(x->baseURL, y->baseURL));
+}
+
+CFHashCode hashURL(CFTypeRef cf) {
+    return CFHash(static_cast<CFURLRef>(cf)->string);
+}
+
+CFStringRef describeURL(CFTypeRef cf) {
+    return CFStringCreateCopy(nullptr, static_cast<CFURLRef>(cf)->string);
+}
+
+__CFURL* newURL(const std::string& scheme, bool hasAuthority, const std::string& authority,
+                const std::string& path, const std::string& rest, CFURLRef baseURL) {
+    auto* u = static_cast<__CFURL*>(allocObject(kURLTypeID, sizeof(__CFURL)));
+    u->scheme = new std::string(scheme);
+    u->authority = new std::string(authority);
+    u->path = new std::string(path);
+    u->rest = new std::string(rest);
+    u->hasAuthority = hasAuthority;
+    std::string text;
+    if (!scheme.empty())
+        text += scheme + ":";
+    if (hasAuthority)
+        text += "//" + authority;
+    text += path + rest;
+    u->string = CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingASCII);
+    u->baseURL = baseURL ? static_cast<CFURLRef>(CFRetain(baseURL)) : nullptr;
+    return u;
+}
+
+// RFC 3986 remove_dot_segments.
+std::string removeDots(const std::string& in) {
+    std::vector<std::string> out;
+    bool absolute = !in.empty() && in[0] == '/';
+    size_t i = absolute ? 1 : 0;
+    bool trailing = false;
+    while (i <= in.size()) {
+        size_t j = in.find('/', i);
+        if (j == std::string::npos)
+            j = in.size();
+        std::string seg = in.substr(i, j - i);
+        trailing = false;
+        if (seg == ".") {
+            trailing = true;
+        } else if (seg == "..") {
+            if (!out.empty())
+                out.pop_back();
+            trailing = true;
+        } else {
+            out.push_back(seg);
+        }
+        i = j + 1;
+    }
+    std::string r = absolute ? "/" : "";
+    for (size_t k = 0; k < out.size(); ++k) {
+        if (k > 0)
+            r += "/";
+        r += out[k];
+    }
+    if (trailing && !r.empty() && r.back() != '/')
+        r += "/";
+    return r;
+}
+
+// The path's directory part, including its last "/" ("/a/b" -> "/a/").
+std::string directoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+CFURLRef fileURLFromBytes(std::string bytes, bool isDirectory) {
+    if (bytes.empty())
+        return nullptr;
+    if (bytes[0] != '/') { // relative to the working folder at the time of the call
+        std::vector<char> cwd(4096);
+        while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+            if (errno != ERANGE)
+                return nullptr;
+            cwd.resize(cwd.size() * 2);
+        }
+        std::string base = cwd.data();
+        if (base.empty() || base.back() != '/')
+            base += "/";
+        bytes = base + bytes;
+    }
+    if (isDirectory && bytes.back() != '/')
+        bytes += "/";
+    return newURL("file", true, "", escapePath(bytes), "", nullptr);
+}
+
+// The path of a URL resolved against its base (RFC 3986 5.2.2, path part).
+std::string resolvedPath(CFURLRef u) {
+    if (u->baseURL == nullptr || !u->scheme->empty() || u->hasAuthority)
+        return *u->path;
+    std::string basePath = resolvedPath(u->baseURL);
+    if (u->path->empty())
+        return basePath;
+    if ((*u->path)[0] == '/')
+        return removeDots(*u->path);
+    return removeDots(directoryOf(basePath.empty() ? "/" : basePath) + *u->path);
+}
+
+// Decoded path bytes of a file (or relative) URL, without a trailing "/" except for "/".
+bool fileSystemBytes(CFURLRef u, bool resolve, std::string& out) {
+    CFURLRef eff = (resolve && u->baseURL && u->scheme->empty()) ? u->baseURL : u;
+    if (!eff->scheme->empty() && *eff->scheme != "file")
+        return false;
+    out = unescape(resolve ? resolvedPath(u) : *u->path);
+    while (out.size() > 1 && out.back() == '/')
+        out.pop_back();
+    return true;
+}
+
+} // namespace
+
+const CFRuntimeClass cfimpl::kURLClass = {"CFURL", finalizeURL, equalURLs, hashURL, describeURL};
+
+CFTypeID CFURLGetTypeID(void) {
+    return kURLTypeID;
+}
+
+CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath,
+                                       CFURLPathStyle pathStyle, Boolean isDirectory) {
+    if (!isString(filePath) || filePath->length == 0 || pathStyle != kCFURLPOSIXPathStyle)
+        return nullptr;
+    std::string bytes;
+    if (!pathToBytes(filePath, bytes))
+        return nullptr;
+    return fileURLFromBytes(bytes, isDirectory);
+}
+
+CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer,
+                                                 CFIndex bufLen, Boolean isDirectory) {
+    if (buffer == nullptr || bufLen <= 0)
+        return nullptr;
+    std::string bytes(reinterpret_cast<const char*>(buffer), static_cast<size_t>(bufLen));
+    if (size_t z = bytes.find('\0'); z != std::string::npos)
+        bytes.resize(z);
+    return fileURLFromBytes(bytes, isDirectory);
+}
+
+CFURLRef CFURLCreateWithString(CFAllocatorRef, CFStringRef URLString, CFURLRef baseURL) {
+    if (!isString(URLString) || URLString->length == 0)
+        return nullptr;
+    std::string s;
+    for (CFIndex i = 0; i < URLString->length; ++i) {
+        UniChar c = URLString->chars[i];
+        // Only the characters a URL may hold literally; everything else must be escaped.
+        if (c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", static_cast<char>(c)))
+            return nullptr;
+        if (c == '%' && (i + 2 >= URLString->length ||
+                         hexValue(static_cast<char>(URLString->chars[i + 1])) < 0 ||
+                         hexValue(static_cast<char>(URLString->chars[i + 2])) < 0))
+            return nullptr;
+        s.push_back(static_cast<char>(c));
+    }
+    // scheme ":" — letters, digits, + - . starting with a letter, before any / ? #
+    std::string scheme;
+    size_t pos = 0;
+    size_t colon = s.find(':');
+    if (colon != std::string::npos && colon > 0 && std::isalpha(static_cast<unsigned char>(s[0]))) {
+        bool ok = true;
+        for (size_t i = 0; i < colon && ok; ++i)
+            ok = std::isalnum(static_cast<unsigned char>(s[i])) || std::strchr("+-.", s[i]);
+        if (ok) {
+            for (size_t i = 0; i < colon; ++i)
+                scheme.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(s[i]))));
+            pos = colon + 1;
+        }
+    }
+    bool hasAuthority = false;
+    std::string authority;
+    if (s.compare(pos, 2, "//") == 0) {
+        hasAuthority = true;
+        size_t end = s.find_first_of("/?#", pos + 2);
+        if (end == std::string::npos)
+            end = s.size();
+        authority = s.substr(pos + 2, end - pos - 2);
+        pos = end;
+    }
+    size_t end = s.find_first_of("?#", pos);
+    if (end == std::string::npos)
+        end = s.size();
+    std::string path = s.substr(pos, end - pos);
+    std::string rest = s.substr(end);
+    return newURL(scheme, hasAuthority, authority, path, rest, scheme.empty() ? baseURL : nullptr);
+}
+
+CFStringRef CFURLGetString(CFURLRef anURL) {
+    return isType(anURL, kURLTypeID) ? anURL->string : nullptr;
+}
+
+CFStringRef CFURLCopyScheme(CFURLRef anURL) {
+    if (!isType(anURL, kURLTypeID))
+        return nullptr;
+    CFURLRef eff = anURL->scheme->empty() && anURL->baseURL ? anURL->baseURL : anURL;
+    if (eff->scheme->empty())
+        return nullptr;
+    return CFStringCreateWithCString(nullptr, eff->scheme->c_str(), kCFStringEncodingASCII);
+}
+
+CFStringRef CFURLCopyPath(CFURLRef anURL) {
+    if (!isType(anURL, kURLTypeID))
+        return nullptr;
+    return CFStringCreateWithCString(nullptr, anURL->path->c_str(), kCFStringEncodingASCII);
+}
+
+CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle) {
+    std::string bytes;
+    if (!isType(anURL, kURLTypeID) || pathStyle != kCFURLPOSIXPathStyle ||
+        !fileSystemBytes(anURL, true, bytes))
+        return nullptr;
+    return bytesToPath(bytes);
+}
+
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
+                                         CFIndex maxBufLen) {
+    std::string bytes;
+    if (!isType(url, kURLTypeID) || buffer == nullptr || maxBufLen <= 0 ||
+        !fileSystemBytes(url, resolveAgainstBase, bytes) ||
+        static_cast<CFIndex>(bytes.size()) + 1 > maxBufLen)
+        return false;
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    buffer[bytes.size()] = 0;
+    return true;
+}
+
+Boolean CFURLHasDirectoryPath(CFURLRef anURL) {
+    return isType(anURL, kURLTypeID) && !anURL->path->empty() && anURL->path->back() == '/';
+}
+
+CFStringRef CFURLCopyLastPathComponent(CFURLRef anURL) {
+    if (!isType(anURL, kURLTypeID))
+        return nullptr;
+    std::string path = resolvedPath(anURL);
+    if (path == "/")
+        return bytesToPath(path);
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    size_t slash = path.rfind('/');
+    return bytesToPath(unescape(slash == std::string::npos ? path : path.substr(slash + 1)));
+}
+
+CFURLRef CFURLCreateCopyDeletingLastPathComponent(CFAllocatorRef, CFURLRef url) {
+    if (!isType(url, kURLTypeID))
+        return nullptr;
+    std::string path = resolvedPath(url);
+    std::string result;
+    if (path == "/" || path.empty() || path == "." || path == "./") {
+        result = path == "/" ? "/../" : "../";
+    } else {
+        std::string trimmed = path;
+        if (trimmed.back() == '/')
+            trimmed.pop_back();
+        result = directoryOf(trimmed);
+        if (result.empty())
+            result = "./";
+    }
+    CFURLRef eff = url->scheme->empty() && url->baseURL ? url->baseURL : url;
+    return newURL(*eff->scheme, eff->hasAuthority, *eff->authority, result, "", nullptr);
+}
+
+CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef, CFURLRef url,
+                                               CFStringRef pathComponent, Boolean isDirectory) {
+    std::string bytes;
+    if (!isType(url, kURLTypeID) || !isString(pathComponent) || !pathToBytes(pathComponent, bytes))
+        return nullptr;
+    std::string path = resolvedPath(url);
+    if (path.empty() || path.back() != '/')
+        path += "/";
+    path += escapePath(bytes);
+    if (isDirectory && path.back() != '/')
+        path += "/";
+    CFURLRef eff = url->scheme->empty() && url->baseURL ? url->baseURL : url;
+    return newURL(*eff->scheme, eff->hasAuthority, *eff->authority, path, "", nullptr);
+}
+
+CFURLRef CFURLCopyAbsoluteURL(CFURLRef relativeURL) {
+    if (!isType(relativeURL, kURLTypeID))
+        return nullptr;
+    if (relativeURL->baseURL == nullptr)
+        return static_cast<CFURLRef>(CFRetain(relativeURL));
+    CFURLRef b = relativeURL->baseURL;
+    return newURL(*b->scheme, b->hasAuthority, *b->authority, resolvedPath(relativeURL),
+                  *relativeURL->rest, nullptr);
+}
