@@ -71,9 +71,13 @@ void CFRelease(CFTypeRef cf) {
     if (cf == nullptr)
         return;
     auto& rc = base(cf)->refCount;
-    if (rc.load(std::memory_order_relaxed) < 0)
+    int32_t count = rc.load(std::memory_order_acquire);
+    if (count < 0)
         return; // immortal
-    if (rc.fetch_sub(1, std::memory_order_acq_rel) != 1)
+    // With a count of 1 the caller holds the only reference, so no other thread can
+    // touch the count any more: the locked decrement is skipped for the common case of
+    // a short-lived object.
+    if (count != 1 && rc.fetch_sub(1, std::memory_order_acq_rel) != 1)
         return;
     const CFRuntimeClass* cls = classOf(cf);
     if (cls != nullptr && cls->finalize != nullptr)

@@ -109,9 +109,31 @@ CFComparisonResult compareSlow(View a, View b, CFStringCompareFlags flags) {
     }
 }
 
+inline UniChar asciiLower(UniChar c) {
+    return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
+
 CFComparisonResult compareViews(View a, View b, CFStringCompareFlags flags) {
     if ((flags & (kCFCompareCaseInsensitive | kCFCompareNumerically)) == 0)
         return sign(a.compare(b));
+    if (flags == kCFCompareCaseInsensitive) {
+        // ASCII folds unit for unit: compare that prefix directly, then let the folding
+        // iterators take over at the first non-ASCII unit (a character boundary).
+        size_t n = std::min(a.size(), b.size()), i = 0;
+        for (; i < n; ++i) {
+            UniChar x = a[i], y = b[i];
+            if ((x | y) >= 0x80)
+                break;
+            if (x != y) {
+                x = asciiLower(x), y = asciiLower(y);
+                if (x != y)
+                    return x < y ? kCFCompareLessThan : kCFCompareGreaterThan;
+            }
+        }
+        if (i == n && a.size() == b.size())
+            return kCFCompareEqualTo;
+        return compareSlow(a.substr(i), b.substr(i), flags);
+    }
     return compareSlow(a, b, flags);
 }
 
