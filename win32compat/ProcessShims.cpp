@@ -1,7 +1,8 @@
 // Code pages, lstr functions, last error, tick time and movable memory.
 #include "win32compat/ProcessShims.h"
 
-#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -120,6 +121,16 @@ const CFDictionaryValueCallBacks g_valueCallbacks = {0, DictionaryRetainNumBytes
 
 namespace {
 
+// mlock and munlock as the kernel answers them. Called through syscall
+// because AddressSanitizer replaces the library functions with ones that
+// always succeed, which would hide a refused pin in sanitized builds.
+int pinPages(const void* addr, size_t len) {
+    return static_cast<int>(syscall(SYS_mlock, addr, len));
+}
+int unpinPages(const void* addr, size_t len) {
+    return static_cast<int>(syscall(SYS_munlock, addr, len));
+}
+
 // The table's own record for h, or null when the table or the entry is missing.
 GlobalMemRecord* recordFor(HGLOBAL h) {
     if (g_memTable == nullptr || h == nullptr)
@@ -155,7 +166,7 @@ LPVOID GlobalLock(HGLOBAL h) {
     GlobalMemRecord* record = recordFor(h);
     if (record == nullptr)
         return nullptr;
-    if (mlock(h, record->size) != 0)
+    if (pinPages(h, record->size) != 0)
         return nullptr;
     ++record->lockCount;
     return h;
@@ -165,7 +176,7 @@ BOOL GlobalUnlock(HGLOBAL h) {
     GlobalMemRecord* record = recordFor(h);
     if (record == nullptr)
         return FALSE;
-    if (munlock(h, record->size) != 0)
+    if (unpinPages(h, record->size) != 0)
         return FALSE;
     --record->lockCount;
     return TRUE;
