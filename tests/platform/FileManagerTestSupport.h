@@ -36,9 +36,11 @@ inline int ClearImmutable(const char* path, const struct stat* st, int, struct F
 
 class TempFolderTest : public ::testing::Test {
 protected:
+    // Where the test's folder is made: /tmp, or memory for the large trees.
+    virtual std::string Base() const { return "/tmp"; }
     void SetUp() override {
-        char pattern[] = "/tmp/orvik-fm-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string pattern = Base() + "/orvik-fm-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
     }
     void TearDown() override {
