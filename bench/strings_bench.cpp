@@ -1,0 +1,206 @@
+// The string classes beside their standard-library counterparts. Each operation runs twice,
+// "<Op>/ours" and "<Op>/reference"; after the run a table gives ours / reference per operation.
+//
+//   build-release/bin/strings_bench                 # all
+//   build-release/bin/strings_bench --benchmark_filter=Find
+#include "strings/AtlString.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+// A path of the kind the system searches and compares (about 90 units).
+const char16_t kPath[] =
+    u"/Applications/ORVIK Tandro Riravor/Resources/English.lproj/Uninstall/Contents/Info.plist";
+const char kPath8[] =
+    "/Applications/ORVIK Tandro Riravor/Resources/English.lproj/Uninstall/Contents/Info.plist";
+const char16_t kWinPath[] =
+    u"C:\\Program Files\\ORVIK\\Tandro Riravor\\Resources\\English.lproj\\Info.plist";
+
+// ---- Find: a substring near the end, and one unit --------------------------------------------
+
+void FindSubOurs(benchmark::State& state) {
+    CAtlString s(kPath);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(s.Find(u"Contents"));
+}
+void FindSubReference(benchmark::State& state) {
+    std::u16string s(kPath);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(s.find(u"Contents"));
+}
+void FindUnitOurs(benchmark::State& state) {
+    CAtlString s(kPath);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(s.Find(u'I', 20));
+}
+void FindUnitReference(benchmark::State& state) {
+    std::u16string s(kPath);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(s.find(u'I', 20));
+}
+
+// ---- Append in a loop: 64 pieces onto an empty string (exact-fit growth on our side) --------
+
+void AppendOurs(benchmark::State& state) {
+    for (auto _ : state) {
+        CAtlString s;
+        for (int i = 0; i < 64; ++i)
+            s += u"abc/";
+        benchmark::DoNotOptimize(s.GetString());
+    }
+}
+void AppendReference(benchmark::State& state) {
+    for (auto _ : state) {
+        std::u16string s;
+        for (int i = 0; i < 64; ++i)
+            s += u"abc/";
+        benchmark::DoNotOptimize(s.data());
+    }
+}
+
+// ---- Format "%s%d" ------------------------------------------------------------------------------
+
+void FormatOurs(benchmark::State& state) {
+    CAtlString s;
+    for (auto _ : state) {
+        s.Format(u"%s%d", kPath, 42);
+        benchmark::DoNotOptimize(s.GetString());
+    }
+}
+void FormatAOurs(benchmark::State& state) {
+    CAtlStringA s;
+    for (auto _ : state) {
+        s.Format("%s%d", kPath8, 42);
+        benchmark::DoNotOptimize(s.GetString());
+    }
+}
+void FormatReference(benchmark::State& state) {
+    char buf[256];
+    for (auto _ : state) {
+        snprintf(buf, sizeof buf, "%s%d", kPath8, 42);
+        benchmark::DoNotOptimize(buf);
+    }
+}
+
+// ---- Compare and CompareNoCase (strings equal up to the last unit) -----------------------------
+
+const char16_t kOther[] =
+    u"/Applications/ORVIK Tandro Riravor/Resources/English.lproj/Uninstall/Contents/Info.plisT";
+const char16_t kUpper[] =
+    u"/APPLICATIONS/ORVIK TANDRO RIRAVOR/RESOURCES/ENGLISH.LPROJ/UNINSTALL/CONTENTS/INFO.PLIST";
+
+void CompareOurs(benchmark::State& state) {
+    CAtlString a(kPath), b(kOther);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(a.Compare(b));
+}
+void CompareReference(benchmark::State& state) {
+    std::u16string a(kPath), b(kOther);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(a.compare(b));
+}
+
+char16_t FoldAscii(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
+}
+
+void CompareNoCaseOurs(benchmark::State& state) {
+    CAtlString a(kPath), b(kUpper);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(a.CompareNoCase(b));
+}
+void CompareNoCaseReference(benchmark::State& state) {
+    std::u16string a(kPath), b(kUpper);
+    for (auto _ : state) {
+        bool less = std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(),
+            [](char16_t x, char16_t y) { return FoldAscii(x) < FoldAscii(y); });
+        benchmark::DoNotOptimize(less);
+    }
+}
+
+// ---- Replace every backslash-separated run ----------------------------------------------------
+
+void ReplaceOurs(benchmark::State& state) {
+    for (auto _ : state) {
+        CAtlString s(kWinPath);
+        benchmark::DoNotOptimize(s.Replace(u"\\", u"/"));
+    }
+}
+void ReplaceReference(benchmark::State& state) {
+    for (auto _ : state) {
+        std::u16string s(kWinPath);
+        int n = 0;
+        for (size_t at = s.find(u"\\"); at != std::u16string::npos; at = s.find(u"\\", at + 1)) {
+            s.replace(at, 1, u"/");
+            ++n;
+        }
+        benchmark::DoNotOptimize(n);
+        benchmark::DoNotOptimize(s.data());
+    }
+}
+
+// Records each run's time so that main can print the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> times;
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs)
+            times[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+};
+
+void Register() {
+    struct Pair {
+        const char* name;
+        void (*ours)(benchmark::State&);
+        void (*reference)(benchmark::State&);
+    };
+    const Pair pairs[] = {
+        {"Find", FindSubOurs, FindSubReference},
+        {"FindUnit", FindUnitOurs, FindUnitReference},
+        {"Append", AppendOurs, AppendReference},
+        {"Format", FormatOurs, FormatReference},
+        {"FormatA", FormatAOurs, FormatReference},
+        {"Compare", CompareOurs, CompareReference},
+        {"CompareNoCase", CompareNoCaseOurs, CompareNoCaseReference},
+        {"Replace", ReplaceOurs, ReplaceReference},
+    };
+    for (const Pair& p : pairs) {
+        benchmark::RegisterBenchmark((std::string(p.name) + "/ours").c_str(), p.ours);
+        benchmark::RegisterBenchmark((std::string(p.name) + "/reference").c_str(), p.reference);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Register();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    std::printf("\n%-16s %12s %12s %8s\n", "operation", "ours ns", "reference ns", "ratio");
+    for (const auto& [name, time] : reporter.times) {
+        const std::string suffix = "/ours";
+        if (name.size() <= suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        std::string op = name.substr(0, name.size() - suffix.size());
+        auto ref = reporter.times.find(op + "/reference");
+        if (ref == reporter.times.end() || ref->second <= 0)
+            continue;
+        std::printf("%-16s %12.1f %12.1f %7.2fx\n", op.c_str(), time, ref->second,
+                    time / ref->second);
+    }
+    return 0;
+}
