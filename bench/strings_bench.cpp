@@ -153,7 +153,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            times[run.benchmark_name()] = run.GetAdjustedCPUTime();
     }
 };
 
@@ -189,7 +189,7 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    std::printf("\n%-16s %12s %12s %8s\n", "operation", "ours ns", "reference ns", "ratio");
+    std::printf("\n%-16s %12s %12s %8s\n", "operation", "ours cpu ns", "ref cpu ns", "ratio");
     for (const auto& [name, time] : reporter.times) {
         const std::string suffix = "/ours";
         if (name.size() <= suffix.size() ||
