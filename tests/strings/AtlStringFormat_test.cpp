@@ -84,16 +84,16 @@ TEST(AtlStringFormat, AppendFormat) {
 }
 
 TEST(AtlStringFormat, FailingFormatLeavesTheString) {
-    // A directive the engine rejects makes it return nothing.
+    // Positional and sequential arguments mixed: the engine returns nothing.
     CAtlString s(u"same");
-    s.Format(u"%d%", 1);
+    s.Format(u"%1$d %d", 1, 2);
     EXPECT_EQ(Units(s), u"same");
-    s.AppendFormat(u"%d%", 1);
+    s.AppendFormat(u"%1$d %d", 1, 2);
     EXPECT_EQ(Units(s), u"same");
     CAtlStringA a("same");
-    a.Format("%d%", 1);
+    a.Format("%1$d %d", 1, 2);
     EXPECT_EQ(Bytes(a), "same");
-    a.AppendFormat("%d%", 1);
+    a.AppendFormat("%1$d %d", 1, 2);
     EXPECT_EQ(Bytes(a), "same");
 }
 
