@@ -14,8 +14,11 @@ namespace {
 
 // Collation options: composition and width insensitive with significant punctuation; the
 // case-insensitive variant drops composition and width insensitivity.
-constexpr UCCollateOptions kCollateCaseSensitive = 0x8006;
-constexpr UCCollateOptions kCollateCaseInsensitive = 0x8008;
+constexpr UCCollateOptions kCollateCaseSensitive = kUCCollateComposeInsensitiveMask |
+                                                   kUCCollateWidthInsensitiveMask |
+                                                   kUCCollatePunctuationSignificantMask; // 0x8006
+constexpr UCCollateOptions kCollateCaseInsensitive =
+    kUCCollateCaseInsensitiveMask | kUCCollatePunctuationSignificantMask; // 0x8008
 
 // Releases a platform object when the scope ends.
 template <class Ref> struct CFHolder {
