@@ -134,15 +134,20 @@ void ReplaceOurs(benchmark::State& state) {
     }
 }
 void ReplaceReference(benchmark::State& state) {
+    const std::u16string from = u"\\", to = u"/";
     for (auto _ : state) {
         std::u16string s(kWinPath);
+        std::u16string out;
         int n = 0;
-        for (size_t at = s.find(u"\\"); at != std::u16string::npos; at = s.find(u"\\", at + 1)) {
-            s.replace(at, 1, u"/");
+        size_t done = 0;
+        for (size_t at = s.find(from); at != std::u16string::npos; at = s.find(from, done)) {
+            out.append(s, done, at - done).append(to);
+            done = at + from.size();
             ++n;
         }
+        out.append(s, done, std::u16string::npos);
         benchmark::DoNotOptimize(n);
-        benchmark::DoNotOptimize(s.data());
+        benchmark::DoNotOptimize(out.data());
     }
 }
 
