@@ -335,9 +335,11 @@ enum : CFStringCompareFlags {
     kCFCompareForcedOrdering = 512,
 };
 
-// Code-unit order; with kCFCompareCaseInsensitive after full case folding;
-// kCFCompareNumerically orders runs of ASCII digits by value ("a9" < "a10").
-// Results -1, 0, 1 with theString1 on the left.
+// Code-unit order; with kCFCompareCaseInsensitive after full case folding ("straße"
+// equals "STRASSE"); kCFCompareNumerically orders runs of ASCII digits by value
+// ("a9" < "a10"). Results -1, 0, 1 with theString1 on the left. The other flags
+// (nonliteral, localized, diacritic, width, forced ordering) are accepted and ignored;
+// ordering that people expect comes from the collation calls of TextUtils.h.
 CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString2,
                                    CFStringCompareFlags compareOptions);
 // The same over rangeToCompare of theString1 against the whole theString2.
@@ -348,8 +350,9 @@ CFComparisonResult CFStringCompareWithOptions(CFStringRef theString1, CFStringRe
 // none. kCFCompareAnchored: only at the start (backwards: at the end).
 CFRange CFStringFind(CFStringRef theString, CFStringRef stringToFind,
                      CFStringCompareFlags compareOptions);
-// The same within rangeToSearch; true and *result set when found. An empty
-// stringToFind is never found.
+// The same within rangeToSearch; true and *result set when found (*result untouched
+// otherwise). An empty stringToFind is never found. Case-insensitive matches may differ
+// in length from stringToFind ("SS" matches "ß").
 Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
                                 CFRange rangeToSearch, CFStringCompareFlags searchOptions,
                                 CFRange* result);
@@ -358,6 +361,7 @@ Boolean CFStringFindWithOptions(CFStringRef theString, CFStringRef stringToFind,
 CFArrayRef CFStringCreateArrayWithFindResults(CFAllocatorRef alloc, CFStringRef theString,
                                               CFStringRef stringToFind, CFRange rangeToSearch,
                                               CFStringCompareFlags compareOptions);
+// Anchored finds: an empty prefix or suffix is never found, so the result is false.
 Boolean CFStringHasPrefix(CFStringRef theString, CFStringRef prefix);
 Boolean CFStringHasSuffix(CFStringRef theString, CFStringRef suffix);
 // Splits at every occurrence of separatorString: "a,b," by "," -> ("a", "b", "").
@@ -619,7 +623,8 @@ const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
 Boolean CFDictionaryGetValueIfPresent(CFDictionaryRef theDict, const void* key, const void** value);
 Boolean CFDictionaryContainsKey(CFDictionaryRef theDict, const void* key);
 Boolean CFDictionaryContainsValue(CFDictionaryRef theDict, const void* value);
-// Keys and values in the same (insertion) order; either pointer may be NULL.
+// All keys and values, keys[i] belonging to values[i] (in no particular order); either
+// pointer may be NULL.
 void CFDictionaryGetKeysAndValues(CFDictionaryRef theDict, const void** keys, const void** values);
 void CFDictionaryApplyFunction(CFDictionaryRef theDict, CFDictionaryApplierFunction applier,
                                void* context);

@@ -382,3 +382,63 @@ TEST(CFString, SubstringTrimAndPad) {
     EXPECT_EQ(units(m), u"x ");
     CFRelease(m);
 }
+
+TEST(CFString, SingleByteCodePagesRoundTripEveryByte) {
+    const CFStringEncoding encodings[] = {kCFStringEncodingMacRoman, kCFStringEncodingWindowsLatin1,
+                                          kCFStringEncodingWindowsCyrillic,
+                                          kCFStringEncodingDOSLatinUS, kCFStringEncodingISOLatin9};
+    for (CFStringEncoding enc : encodings) {
+        int decoded = 0;
+        for (int b = 1; b < 256; ++b) {
+            SCOPED_TRACE(testing::Message() << "encoding " << enc << " byte " << b);
+            const UInt8 in = static_cast<UInt8>(b);
+            CFStringRef s = CFStringCreateWithBytes(nullptr, &in, 1, enc, false);
+            if (s == nullptr)
+                continue; // a byte the code page does not define
+            ++decoded;
+            ASSERT_EQ(CFStringGetLength(s), 1);
+            UInt8 out = 0;
+            CFIndex used = 0;
+            EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(0, 1), enc, 0, false, &out, 1, &used), 1);
+            EXPECT_EQ(used, 1);
+            EXPECT_EQ(out, in);
+            CFRelease(s);
+        }
+        EXPECT_GE(decoded, 250) << enc;
+    }
+    // A character the code page lacks becomes the loss byte, one byte per character.
+    CFStringRef s = make(u"a\u4E2D\U0001F600b");
+    UInt8 out[8];
+    CFIndex used = 0;
+    EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(0, 5), kCFStringEncodingWindowsLatin1, '?', false,
+                               out, sizeof out, &used),
+              5);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), static_cast<size_t>(used)), "a??b");
+    CFRelease(s);
+}
+
+TEST(CFString, MultiByteAndStatefulEncodingsRoundTrip) {
+    const CFStringEncoding encodings[] = {kCFStringEncodingShiftJIS, kCFStringEncodingEUC_JP,
+                                          kCFStringEncodingGB_18030_2000, kCFStringEncodingBig5,
+                                          kCFStringEncodingISO_2022_JP};
+    std::u16string text = u"x\u65E5\u672Cy";
+    CFStringRef s = make(text);
+    for (CFStringEncoding enc : encodings) {
+        SCOPED_TRACE(testing::Message() << "encoding " << enc);
+        CFIndex need = 0;
+        CFIndex n = CFStringGetBytes(s, CFRangeMake(0, 4), enc, 0, false, nullptr, 0, &need);
+        ASSERT_EQ(n, 4);
+        ASSERT_LE(need, CFStringGetMaximumSizeForEncoding(4, enc));
+        std::string bytes(static_cast<size_t>(need), '\0');
+        CFIndex used = 0;
+        CFStringGetBytes(s, CFRangeMake(0, 4), enc, 0, false,
+                         reinterpret_cast<UInt8*>(bytes.data()), need, &used);
+        EXPECT_EQ(used, need);
+        CFStringRef back = CFStringCreateWithBytes(
+            nullptr, reinterpret_cast<const UInt8*>(bytes.data()), used, enc, false);
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(units(back), text);
+        CFRelease(back);
+    }
+    CFRelease(s);
+}
