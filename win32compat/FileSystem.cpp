@@ -1,0 +1,305 @@
+#include "win32compat/FileSystem.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/CoreFoundation.h"
+#include "strings/AtlString.h"
+#include "strings/UcaString.h"
+#include "win32compat/FileHandle.h"
+
+namespace {
+
+using win32file::ModeOf;
+
+constexpr OSType kTemporaryItemsFolder = 0x74656D70; // 'temp'
+constexpr FSVolumeRefNum kUserDomainFolders = -32763;
+constexpr OptionBits kKeepLastLink = 1; // FSPathMakeRefWithOptions: do not follow the leaf
+
+const char16_t* U16(const unsigned short* s) { return reinterpret_cast<const char16_t*>(s); }
+char16_t* U16(unsigned short* s) { return reinterpret_cast<char16_t*>(s); }
+
+bool IsDotOrDotDot(const HFSUniStr255& name) {
+    return (name.length == 1 && name.unicode[0] == '.') ||
+           (name.length == 2 && name.unicode[0] == '.' && name.unicode[1] == '.');
+}
+
+// The entry a path names, following links in every component but the last. "." and ".."
+// cannot be links and name the folder they lead to; a last component with a separator in
+// it (the root) names nothing that may be deleted.
+OSErr ResolveEntry(const char16_t* path, FSRef* ref) {
+    FSRef parent;
+    HFSUniStr255 name;
+    const OSErr err = GetParentFSRAndNameFromFilePath(path, &parent, &name);
+    if (err != noErr)
+        return err;
+    if (name.length == 0 || IsDotOrDotDot(name))
+        return GetFSRefFromFilename(path, ref, false, false);
+    if (std::find(name.unicode, name.unicode + name.length, u'/') != name.unicode + name.length)
+        return fnfErr;
+    return FSMakeFSRefUnicode(&parent, name.length, name.unicode, kTextEncodingUnknown,
+                              ref);
+}
+
+// Clears the locked flag of `ref` given its current node flags; the result is not needed,
+// the deletion that follows reports what matters.
+void Unlock(const FSRef* ref, UInt16 nodeFlags, FSCatalogInfo* info) {
+    info->nodeFlags = static_cast<UInt16>(nodeFlags & ~kFSNodeLockedMask);
+    FSSetCatalogInfo(ref, kFSCatInfoNodeFlags, info);
+}
+
+// Deletes everything inside one folder, depth first. Entries come from the folder's own
+// iterator and are addressed relative to it, so no link is ever followed.
+void FSDeleteFolderLevel(const FSRef* folder, FSDeleteObjectGlobals* globals) {
+    FSIterator iterator;
+    globals->result = FSOpenIterator(folder, kFSIterateFlat | kFSIterateDelete, &iterator);
+    if (globals->result != noErr)
+        return;
+    do {
+        FSRef entry;
+        globals->result =
+            FSGetCatalogInfoBulk(iterator, 1, &globals->actualObjects, nullptr,
+                                 kFSCatInfoNodeFlags, &globals->catalogInfo, &entry, nullptr,
+                                 nullptr);
+        if (globals->result == noErr && globals->actualObjects == 1) {
+            const UInt16 flags = globals->catalogInfo.nodeFlags;
+            if ((flags & kFSNodeIsDirectoryMask) != 0) {
+                FSDeleteFolderLevel(&entry, globals);
+                if (globals->result != noErr)
+                    break;
+            }
+            if ((flags & kFSNodeLockedMask) != 0)
+                Unlock(&entry, flags, &globals->catalogInfo);
+            globals->result = FSDeleteObject(&entry);
+        }
+    } while (globals->result == noErr);
+    if (globals->result == errFSNoMoreItems)
+        globals->result = noErr;
+    FSCloseIterator(iterator);
+}
+
+BOOL WritePermissions(const FSRef* ref, const FSCatalogInfo& info) {
+    return FSSetCatalogInfo(ref, kFSCatInfoPermissions, &info) == noErr ? TRUE : FALSE;
+}
+
+} // namespace
+
+OSErr FSDeleteObjects(const FSRef* ref) {
+    if (ref == nullptr)
+        return paramErr;
+    FSDeleteObjectGlobals globals;
+    OSErr err =
+        FSGetCatalogInfo(ref, kFSCatInfoNodeFlags, &globals.catalogInfo, nullptr, nullptr, nullptr);
+    if (err != noErr)
+        return err;
+    const UInt16 flags = globals.catalogInfo.nodeFlags;
+    if ((flags & kFSNodeIsDirectoryMask) != 0) {
+        globals.result = noErr;
+        FSDeleteFolderLevel(ref, &globals);
+        if (globals.result != noErr)
+            return globals.result;
+    }
+    if ((flags & kFSNodeLockedMask) != 0)
+        Unlock(ref, flags, &globals.catalogInfo);
+    err = FSDeleteObject(ref);
+    if (err != fBsyErr)
+        return err;
+    UInt8 path[1024];
+    if (FSRefMakePath(ref, path, sizeof path) != noErr)
+        return fBsyErr;
+    return unlink(reinterpret_cast<const char*>(path)) == 0 ? noErr : fBsyErr;
+}
+
+BOOL DeleteFile(const char16_t* path) {
+    FSRef ref;
+    if (path == nullptr || ResolveEntry(path, &ref) != noErr)
+        return FALSE;
+    return FSDeleteObjects(&ref) == noErr ? TRUE : FALSE;
+}
+BOOL DeleteFile(const unsigned short* path) { return DeleteFile(U16(path)); }
+
+BOOL DeleteFileDoNotFollowSymlinks(const char16_t* path) {
+    if (path == nullptr)
+        return FALSE;
+    const CAtlStringA narrow(path);
+    FSRef ref;
+    if (FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(narrow.GetString()),
+                                 kKeepLastLink, &ref, nullptr) != noErr)
+        return FALSE;
+    return FSDeleteObjects(&ref) == noErr ? TRUE : FALSE;
+}
+BOOL DeleteFileDoNotFollowSymlinks(const unsigned short* path) {
+    return DeleteFileDoNotFollowSymlinks(U16(path));
+}
+
+BOOL RemoveDirectory(const char16_t* path) {
+    FSRef ref;
+    if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
+        return FALSE;
+    FSCatalogInfo info;
+    if (FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr) != noErr)
+        return FALSE;
+    if ((info.nodeFlags & kFSNodeIsDirectoryMask) == 0)
+        return FALSE;
+    return FSDeleteObject(&ref) == noErr ? TRUE : FALSE;
+}
+BOOL RemoveDirectory(const unsigned short* path) { return RemoveDirectory(U16(path)); }
+
+BOOL CreateDirectory(const char16_t* path, LPSECURITY_ATTRIBUTES) {
+    FSRef ref;
+    return path != nullptr && GetFSRefFromFilename(path, &ref, true, true) == noErr ? TRUE
+                                                                                    : FALSE;
+}
+BOOL CreateDirectory(const unsigned short* path, LPSECURITY_ATTRIBUTES securityAttributes) {
+    return CreateDirectory(U16(path), securityAttributes);
+}
+
+DWORD GetFileAttributes(const char16_t* path) {
+    FSRef ref;
+    if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
+        return INVALID_FILE_ATTRIBUTES;
+    FSCatalogInfo info;
+    if (FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info, nullptr,
+                         nullptr, nullptr) != noErr)
+        return INVALID_FILE_ATTRIBUTES;
+    const uint16_t mode = ModeOf(info);
+    const bool readOnly = (mode & win32file::kModeWriteBits) == 0;
+    if ((mode & win32file::kModeFolder) != 0)
+        return readOnly ? FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY
+                        : FILE_ATTRIBUTE_DIRECTORY;
+    return readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+}
+DWORD GetFileAttributes(const unsigned short* path) { return GetFileAttributes(U16(path)); }
+
+BOOL SetFileAttributes(const char16_t* path, DWORD attributes) {
+    FSRef ref;
+    if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
+        return FALSE;
+    FSCatalogInfo info;
+    if (FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr) != noErr)
+        return FALSE;
+    uint16_t& mode = ModeOf(info);
+    bool changed = false;
+    if (attributes == FILE_ATTRIBUTE_NORMAL) {
+        if ((mode & win32file::kModeFolder) != 0) {
+            mode = static_cast<uint16_t>((mode & ~win32file::kModeFolder) | win32file::kModeFile);
+            changed = true;
+        }
+        if ((mode & win32file::kModeWriteBits) == 0) {
+            mode |= 0x0090; // owner and group write
+            return WritePermissions(&ref, info);
+        }
+    } else {
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (mode & win32file::kModeFolder) == 0) {
+            mode = static_cast<uint16_t>((mode & ~win32file::kModeFile) | win32file::kModeFolder);
+            changed = true;
+        }
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            (mode & win32file::kModeWriteBits) != 0) {
+            mode = static_cast<uint16_t>(mode & ~win32file::kModeWriteBits);
+            return WritePermissions(&ref, info);
+        }
+    }
+    return changed ? WritePermissions(&ref, info) : TRUE;
+}
+BOOL SetFileAttributes(const unsigned short* path, DWORD attributes) {
+    return SetFileAttributes(U16(path), attributes);
+}
+
+DWORD GetTempPath(DWORD length, char16_t* buffer) {
+    FSRef folder;
+    if (FSFindFolder(kUserDomainFolders, kTemporaryItemsFolder, kCreateFolder, &folder) != noErr)
+        return 0;
+    win32file::CFHolder<CFURLRef> url(CFURLCreateFromFSRef(kCFAllocatorDefault, &folder));
+    if (!url)
+        return 0;
+    win32file::CFHolder<CFStringRef> text(CFURLCopyFileSystemPath(url.get(), kCFURLPOSIXPathStyle));
+    std::u16string units;
+    if (!win32file::CopyUnits(text.get(), &units))
+        return 0;
+    if (units.empty() || units.back() != u'/')
+        units.push_back(u'/');
+    if (buffer != nullptr) {
+        const size_t n = std::min<size_t>(units.size(), length);
+        std::copy_n(units.data(), n, buffer);
+        buffer[n] = 0;
+    }
+    return static_cast<DWORD>(units.size());
+}
+DWORD GetTempPath(DWORD length, unsigned short* buffer) { return GetTempPath(length, U16(buffer)); }
+
+UINT GetTempFileName(const char16_t* folder, const char16_t* prefix, UINT first, char16_t* out) {
+    if (folder == nullptr || folder[0] == 0 || out == nullptr)
+        return 0;
+    size_t n = ucalen(folder);
+    std::memmove(out, folder, n * sizeof(char16_t));
+    if (out[n - 1] != u'/')
+        out[n++] = u'/';
+    for (int i = 0; prefix != nullptr && i < 3 && prefix[i] != 0; ++i)
+        out[n++] = prefix[i];
+    out[n] = 0;
+    win32file::CFHolder<CFStringRef> base(CFStringCreateWithCharacters(
+        kCFAllocatorDefault, reinterpret_cast<const UniChar*>(out), static_cast<CFIndex>(n)));
+    if (!base)
+        return 0;
+    UINT number = first;
+    do {
+        if (sucaprintf(out, u"%@%u", base.get(), number) < 0)
+            return 0;
+        FSRef ref;
+        const OSErr err = GetFSRefFromFilename(out, &ref, false, false);
+        if (err == fnfErr) {
+            // A dangling symbolic link resolves to nothing but still takes the name.
+            if (ResolveEntry(out, &ref) != noErr)
+                return number;
+        } else if (err != noErr) {
+            return 0;
+        }
+        ++number;
+    } while (number != first);
+    return 0;
+}
+UINT GetTempFileName(const unsigned short* folder, const unsigned short* prefix, UINT first,
+                     unsigned short* out) {
+    return GetTempFileName(U16(folder), U16(prefix), first, U16(out));
+}
+
+HANDLE FindFirstFile(const char16_t*, _WIN32_FIND_DATA*) { return INVALID_HANDLE_VALUE; }
+HANDLE FindFirstFile(const unsigned short*, _WIN32_FIND_DATA*) { return INVALID_HANDLE_VALUE; }
+BOOL FindNextFile(HANDLE, _WIN32_FIND_DATA*) { return FALSE; }
+BOOL FindClose(HANDLE) { return TRUE; }
+
+namespace {
+
+void CopyDate(const UTCDateTime& date, FILETIME* time) {
+    time->dwHighDateTime = date.highSeconds;
+    time->dwLowDateTime = date.lowSeconds;
+}
+
+} // namespace
+
+void InitW32FindDataFromCatalogInfo(const FSCatalogInfo* info, const HFSUniStr255* name,
+                                    _WIN32_FIND_DATA* record) {
+    if (info == nullptr || record == nullptr)
+        return;
+    DWORD attributes = 0;
+    if ((info->nodeFlags & kFSNodeIsDirectoryMask) != 0)
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if ((ModeOf(*info) & win32file::kModeWriteBits) == 0)
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    record->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+    CopyDate(info->createDate, &record->ftCreationTime);
+    CopyDate(info->accessDate, &record->ftLastAccessTime);
+    CopyDate(info->contentModDate, &record->ftLastWriteTime);
+    const uint64_t physical = info->dataPhysicalSize;
+    record->nFileSizeHigh = static_cast<DWORD>(physical >> 32);
+    record->nFileSizeLow = static_cast<DWORD>(physical);
+    const size_t length = name == nullptr ? 0 : std::min<size_t>(name->length, 255);
+    for (size_t i = 0; i < length; ++i)
+        record->cFileName[i] = name->unicode[i];
+    record->cFileName[length] = 0;
+    record->cAlternateFileName[0] = 0;
+}
