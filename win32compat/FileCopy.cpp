@@ -265,9 +265,13 @@ OSErr DoStep(int step, ExchangeSide& s, ExchangeSide& d, const HFSUniStr255& tem
     case kRenameDestToTemp:
         return Rename(&d.ref, temp2);
     case kMoveSource:
-        return sameParent ? noErr : Move(&s.ref, d.parent);
+        if (sameParent)
+            return noErr;
+        return Move(&s.ref, d.parent);
     case kMoveDest:
-        return sameParent ? noErr : Move(&d.ref, s.parent);
+        if (sameParent)
+            return noErr;
+        return Move(&d.ref, s.parent);
     case kSwapSourceInfo:
         return FSSetCatalogInfo(&s.ref, kExchangeSwap, &d.info);
     case kSwapDestInfo:
@@ -365,6 +369,34 @@ OSErr FSExchangeObjectsEmulated(const FSRef* source, const FSRef* destination, F
     return noErr;
 }
 
+namespace {
+
+// The platform's exchange; afterwards the outputs name what now lies at each name.
+OSErr ExchangeNatively(const FSRef* source, const FSRef* destination, FSRef* newSource,
+                       FSRef* newDestination) {
+    HFSUniStr255 sourceName;
+    HFSUniStr255 destName;
+    FSRef sourceParent;
+    FSRef destParent;
+    const bool named = FSGetCatalogInfo(source, kFSCatInfoNone, nullptr, &sourceName, nullptr,
+                                        &sourceParent) == noErr &&
+                       FSGetCatalogInfo(destination, kFSCatInfoNone, nullptr, &destName,
+                                        nullptr, &destParent) == noErr;
+    const OSErr err = FSExchangeObjects(source, destination);
+    if (err == noErr && named) {
+        FSRef atSource;
+        FSRef atDest;
+        if (LookUpEntry(sourceParent, sourceName, &atSource) == noErr &&
+            LookUpEntry(destParent, destName, &atDest) == noErr) {
+            *newSource = atSource;
+            *newDestination = atDest;
+        }
+    }
+    return err;
+}
+
+} // namespace
+
 OSErr FSExchangeObjectsCompat(const FSRef* source, const FSRef* destination, FSRef* newSource,
                               FSRef* newDestination) {
     if (source == nullptr || destination == nullptr || newSource == nullptr ||
@@ -379,7 +411,7 @@ OSErr FSExchangeObjectsCompat(const FSRef* source, const FSRef* destination, FSR
         if (FSGetVolParms(info.volume, sizeof parms, &parms, &actual) == noErr &&
             parms.vMVersion >= 3 &&
             (parms.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects)) != 0)
-            return FSExchangeObjects(source, destination);
+            return ExchangeNatively(source, destination, newSource, newDestination);
     }
     return FSExchangeObjectsEmulated(source, destination, newSource, newDestination);
 }
