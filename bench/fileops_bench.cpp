@@ -26,7 +26,9 @@ extern char** environ;
 
 namespace {
 
-std::u16string Wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Wide(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
 
 std::string BaseDir() {
     const char* dir = std::getenv("FILEOPS_BENCH_DIR");

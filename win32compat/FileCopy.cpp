@@ -23,14 +23,15 @@ constexpr FSCatalogInfoBitmap kFlagsPermissions = 0x402;
 // What the exchange reads (text encoding, node flags, volume, parent, creation, access and
 // backup dates, permissions, Finder information) plus the two modification dates, so that
 // an undo that rewrites every settable field puts back what was there.
-constexpr FSCatalogInfoBitmap kExchangeRead =
-    0x1F2F | kFSCatInfoContentMod | kFSCatInfoAttrMod;
+constexpr FSCatalogInfoBitmap kExchangeRead = 0x1F2F | kFSCatInfoContentMod | kFSCatInfoAttrMod;
 // What travels with the names: text encoding, node flags, creation, access and backup
 // dates, permissions, Finder information.
 constexpr FSCatalogInfoBitmap kExchangeSwap = 0x1F23;
 constexpr uint32_t kUniqueNameSeed = 0x586E717A; // 'Xnqz'
 
-const char16_t* U16(const unsigned short* s) { return reinterpret_cast<const char16_t*>(s); }
+const char16_t* U16(const unsigned short* s) {
+    return reinterpret_cast<const char16_t*>(s);
+}
 
 OSType FinderWord(const FSCatalogInfo& info, size_t offset) {
     OSType value;
@@ -41,7 +42,9 @@ void SetFileType(FSCatalogInfo& info, OSType type) {
     std::memcpy(info.finderInfo, &type, sizeof type);
 }
 
-bool IsFolder(const FSCatalogInfo& info) { return (info.nodeFlags & kFSNodeIsDirectoryMask) != 0; }
+bool IsFolder(const FSCatalogInfo& info) {
+    return (info.nodeFlags & kFSNodeIsDirectoryMask) != 0;
+}
 
 // The copy buffer, or null when it cannot be had (a size of 0 cannot move anything).
 char* AllocateCopyBuffer() {
@@ -115,7 +118,9 @@ OSErr LookUpEntry(const FSRef& parent, const HFSUniStr255& name, FSRef* entry) {
     return FSMakeFSRefUnicode(&parent, name.length, name.unicode, kTextEncodingUnknown, entry);
 }
 
-bool SameObject(const FSRef& a, const FSRef& b) { return FSCompareFSRefs(&a, &b) == noErr; }
+bool SameObject(const FSRef& a, const FSRef& b) {
+    return FSCompareFSRefs(&a, &b) == noErr;
+}
 
 } // namespace
 
@@ -191,8 +196,7 @@ BOOL CopyFile(const char16_t* source, const char16_t* destination, bool failIfEx
     }
     return status == noErr ? TRUE : FALSE;
 }
-BOOL CopyFile(const unsigned short* source, const unsigned short* destination,
-              bool failIfExists) {
+BOOL CopyFile(const unsigned short* source, const unsigned short* destination, bool failIfExists) {
     return CopyFile(U16(source), U16(destination), failIfExists);
 }
 
@@ -380,8 +384,8 @@ OSErr ExchangeNatively(const FSRef* source, const FSRef* destination, FSRef* new
     FSRef destParent;
     const bool named = FSGetCatalogInfo(source, kFSCatInfoNone, nullptr, &sourceName, nullptr,
                                         &sourceParent) == noErr &&
-                       FSGetCatalogInfo(destination, kFSCatInfoNone, nullptr, &destName,
-                                        nullptr, &destParent) == noErr;
+                       FSGetCatalogInfo(destination, kFSCatInfoNone, nullptr, &destName, nullptr,
+                                        &destParent) == noErr;
     const OSErr err = FSExchangeObjects(source, destination);
     if (err == noErr && named) {
         FSRef atSource;
@@ -422,9 +426,9 @@ namespace {
 // was made as.
 void DeletePlaceholder(const FSRef& placeholder) {
     FSCatalogInfo info;
-    if (FSGetCatalogInfo(&placeholder, kFSCatInfoNodeFlags | kFSCatInfoDataSizes |
-                                           kFSCatInfoRsrcSizes,
-                         &info, nullptr, nullptr, nullptr) == noErr &&
+    if (FSGetCatalogInfo(&placeholder,
+                         kFSCatInfoNodeFlags | kFSCatInfoDataSizes | kFSCatInfoRsrcSizes, &info,
+                         nullptr, nullptr, nullptr) == noErr &&
         !IsFolder(info) && info.dataLogicalSize == 0 && info.rsrcLogicalSize == 0)
         FSDeleteObject(&placeholder);
 }

@@ -24,8 +24,7 @@ extern uint64_t g_copyBufferSize;
 // `failIfExists` is set, a destination that is the source under another spelling (or a
 // hard link to it), or a destination that cannot be replaced (a folder that is not empty).
 BOOL CopyFile(const char16_t* source, const char16_t* destination, bool failIfExists);
-BOOL CopyFile(const unsigned short* source, const unsigned short* destination,
-              bool failIfExists);
+BOOL CopyFile(const unsigned short* source, const unsigned short* destination, bool failIfExists);
 
 // Moves `existing` to `newPath`, or into `newPath` under its own name when that is an
 // existing folder. TRUE at once for equal texts; FALSE for an existing file at `newPath`,

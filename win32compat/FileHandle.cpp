@@ -47,7 +47,9 @@ private:
     FileHandleRecord* record_;
 };
 
-const char16_t* U16(const unsigned short* s) { return reinterpret_cast<const char16_t*>(s); }
+const char16_t* U16(const unsigned short* s) {
+    return reinterpret_cast<const char16_t*>(s);
+}
 
 } // namespace
 
@@ -58,8 +60,8 @@ CFURLRef CreateFileURL(const char16_t* path) {
         kCFAllocatorDefault, reinterpret_cast<const UniChar*>(path), ucalen(path));
     if (text == nullptr)
         return nullptr;
-    CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, text, kCFURLPOSIXPathStyle,
-                                                 false);
+    CFURLRef url =
+        CFURLCreateWithFileSystemPath(kCFAllocatorDefault, text, kCFURLPOSIXPathStyle, false);
     CFRelease(text);
     return url;
 }
@@ -100,15 +102,13 @@ OSErr GetFSRefFromFilename(const char16_t* path, FSRef* ref, bool create, bool f
     if (!win32file::SplitFileURL(url.get(), &parent, &name))
         return fnfErr;
     const auto* units = reinterpret_cast<const UniChar*>(name.data());
-    const OSErr found =
-        FSMakeFSRefUnicode(&parent, name.size(), units, kTextEncodingUnknown, ref);
+    const OSErr found = FSMakeFSRefUnicode(&parent, name.size(), units, kTextEncodingUnknown, ref);
     if (found != fnfErr)
         return found;
     if (folder)
         return FSCreateDirectoryUnicode(&parent, name.size(), units, kFSCatInfoNone, nullptr, ref,
                                         nullptr, nullptr);
-    return FSCreateFileUnicode(&parent, name.size(), units, kFSCatInfoNone, nullptr, ref,
-                               nullptr);
+    return FSCreateFileUnicode(&parent, name.size(), units, kFSCatInfoNone, nullptr, ref, nullptr);
 }
 OSErr GetFSRefFromFilename(const unsigned short* path, FSRef* ref, bool create, bool folder) {
     return GetFSRefFromFilename(U16(path), ref, create, folder);
@@ -139,8 +139,7 @@ OSErr GetParentFSRAndNameFromFilePath(const unsigned short* path, FSRef* parent,
 }
 
 HANDLE CreateFile(const char16_t* path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
-                  DWORD disposition,
-                  DWORD, HANDLE) {
+                  DWORD disposition, DWORD, HANDLE) {
     if (path == nullptr)
         return INVALID_HANDLE_VALUE;
     const SInt8 permission = ForkPermission(access, share);
@@ -168,7 +167,8 @@ HANDLE CreateFile(const char16_t* path, DWORD access, DWORD share, LPSECURITY_AT
 
     auto* record = new (std::nothrow) FileHandleRecord;
     auto* forkRef = new (std::nothrow) FSIORefNum(fork);
-    if (record == nullptr || forkRef == nullptr || pthread_mutex_init(&record->lock, nullptr) != 0) {
+    if (record == nullptr || forkRef == nullptr ||
+        pthread_mutex_init(&record->lock, nullptr) != 0) {
         FSCloseFork(fork);
         delete forkRef;
         delete record;
@@ -179,8 +179,8 @@ HANDLE CreateFile(const char16_t* path, DWORD access, DWORD share, LPSECURITY_AT
     return static_cast<HANDLE>(record);
 }
 HANDLE CreateFile(const unsigned short* path, DWORD access, DWORD share,
-                  LPSECURITY_ATTRIBUTES security,
-                  DWORD disposition, DWORD flags, HANDLE templateFile) {
+                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                  HANDLE templateFile) {
     return CreateFile(U16(path), access, share, security, disposition, flags, templateFile);
 }
 

@@ -60,8 +60,9 @@ constexpr DWORD kFileAccessWrite = 0x14;
 // INVALID_HANDLE_VALUE. `security`, `flags` and `templateFile` are ignored.
 HANDLE CreateFile(const char16_t* path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                   DWORD disposition, DWORD flags, HANDLE templateFile);
-HANDLE CreateFile(const unsigned short* path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                  DWORD disposition, DWORD flags, HANDLE templateFile);
+HANDLE CreateFile(const unsigned short* path, DWORD access, DWORD share,
+                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                  HANDLE templateFile);
 
 // Reads or writes `count` bytes at the current position, storing the count moved in
 // `*done` when `done` is not null. TRUE exactly when all went well: a read that meets the
@@ -102,8 +103,12 @@ inline FSPermissionInfo& PermissionsOf(FSCatalogInfo& info) {
 inline const FSPermissionInfo& PermissionsOf(const FSCatalogInfo& info) {
     return PermissionsOf(const_cast<FSCatalogInfo&>(info));
 }
-inline uint16_t& ModeOf(FSCatalogInfo& info) { return PermissionsOf(info).mode; }
-inline uint16_t ModeOf(const FSCatalogInfo& info) { return PermissionsOf(info).mode; }
+inline uint16_t& ModeOf(FSCatalogInfo& info) {
+    return PermissionsOf(info).mode;
+}
+inline uint16_t ModeOf(const FSCatalogInfo& info) {
+    return PermissionsOf(info).mode;
+}
 
 // Releases a CF object when it goes out of scope.
 template <class T> class CFHolder {

@@ -19,8 +19,12 @@ constexpr OSType kTemporaryItemsFolder = 0x74656D70; // 'temp'
 constexpr FSVolumeRefNum kUserDomainFolders = -32763;
 constexpr OptionBits kKeepLastLink = 1; // FSPathMakeRefWithOptions: do not follow the leaf
 
-const char16_t* U16(const unsigned short* s) { return reinterpret_cast<const char16_t*>(s); }
-char16_t* U16(unsigned short* s) { return reinterpret_cast<char16_t*>(s); }
+const char16_t* U16(const unsigned short* s) {
+    return reinterpret_cast<const char16_t*>(s);
+}
+char16_t* U16(unsigned short* s) {
+    return reinterpret_cast<char16_t*>(s);
+}
 
 bool IsDotOrDotDot(const HFSUniStr255& name) {
     return (name.length == 1 && name.unicode[0] == '.') ||
@@ -40,8 +44,7 @@ OSErr ResolveEntry(const char16_t* path, FSRef* ref) {
         return GetFSRefFromFilename(path, ref, false, false);
     if (std::find(name.unicode, name.unicode + name.length, u'/') != name.unicode + name.length)
         return fnfErr;
-    return FSMakeFSRefUnicode(&parent, name.length, name.unicode, kTextEncodingUnknown,
-                              ref);
+    return FSMakeFSRefUnicode(&parent, name.length, name.unicode, kTextEncodingUnknown, ref);
 }
 
 // Clears the locked flag of `ref` given its current node flags; the result is not needed,
@@ -61,9 +64,8 @@ void FSDeleteFolderLevel(const FSRef* folder, FSDeleteObjectGlobals* globals) {
     do {
         FSRef entry;
         globals->result =
-            FSGetCatalogInfoBulk(iterator, 1, &globals->actualObjects, nullptr,
-                                 kFSCatInfoNodeFlags, &globals->catalogInfo, &entry, nullptr,
-                                 nullptr);
+            FSGetCatalogInfoBulk(iterator, 1, &globals->actualObjects, nullptr, kFSCatInfoNodeFlags,
+                                 &globals->catalogInfo, &entry, nullptr, nullptr);
         if (globals->result == noErr && globals->actualObjects == 1) {
             const UInt16 flags = globals->catalogInfo.nodeFlags;
             if ((flags & kFSNodeIsDirectoryMask) != 0) {
@@ -119,15 +121,17 @@ BOOL DeleteFile(const char16_t* path) {
         return FALSE;
     return FSDeleteObjects(&ref) == noErr ? TRUE : FALSE;
 }
-BOOL DeleteFile(const unsigned short* path) { return DeleteFile(U16(path)); }
+BOOL DeleteFile(const unsigned short* path) {
+    return DeleteFile(U16(path));
+}
 
 BOOL DeleteFileDoNotFollowSymlinks(const char16_t* path) {
     if (path == nullptr)
         return FALSE;
     const CAtlStringA narrow(path);
     FSRef ref;
-    if (FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(narrow.GetString()),
-                                 kKeepLastLink, &ref, nullptr) != noErr)
+    if (FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(narrow.GetString()), kKeepLastLink,
+                                 &ref, nullptr) != noErr)
         return FALSE;
     return FSDeleteObjects(&ref) == noErr ? TRUE : FALSE;
 }
@@ -146,12 +150,13 @@ BOOL RemoveDirectory(const char16_t* path) {
         return FALSE;
     return FSDeleteObject(&ref) == noErr ? TRUE : FALSE;
 }
-BOOL RemoveDirectory(const unsigned short* path) { return RemoveDirectory(U16(path)); }
+BOOL RemoveDirectory(const unsigned short* path) {
+    return RemoveDirectory(U16(path));
+}
 
 BOOL CreateDirectory(const char16_t* path, LPSECURITY_ATTRIBUTES) {
     FSRef ref;
-    return path != nullptr && GetFSRefFromFilename(path, &ref, true, true) == noErr ? TRUE
-                                                                                    : FALSE;
+    return path != nullptr && GetFSRefFromFilename(path, &ref, true, true) == noErr ? TRUE : FALSE;
 }
 BOOL CreateDirectory(const unsigned short* path, LPSECURITY_ATTRIBUTES securityAttributes) {
     return CreateDirectory(U16(path), securityAttributes);
@@ -162,8 +167,8 @@ DWORD GetFileAttributes(const char16_t* path) {
     if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
         return INVALID_FILE_ATTRIBUTES;
     FSCatalogInfo info;
-    if (FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info, nullptr,
-                         nullptr, nullptr) != noErr)
+    if (FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info, nullptr, nullptr,
+                         nullptr) != noErr)
         return INVALID_FILE_ATTRIBUTES;
     const uint16_t mode = ModeOf(info);
     const bool readOnly = (mode & win32file::kModeWriteBits) == 0;
@@ -172,7 +177,9 @@ DWORD GetFileAttributes(const char16_t* path) {
                         : FILE_ATTRIBUTE_DIRECTORY;
     return readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
 }
-DWORD GetFileAttributes(const unsigned short* path) { return GetFileAttributes(U16(path)); }
+DWORD GetFileAttributes(const unsigned short* path) {
+    return GetFileAttributes(U16(path));
+}
 
 BOOL SetFileAttributes(const char16_t* path, DWORD attributes) {
     FSRef ref;
@@ -229,7 +236,9 @@ DWORD GetTempPath(DWORD length, char16_t* buffer) {
     }
     return static_cast<DWORD>(units.size());
 }
-DWORD GetTempPath(DWORD length, unsigned short* buffer) { return GetTempPath(length, U16(buffer)); }
+DWORD GetTempPath(DWORD length, unsigned short* buffer) {
+    return GetTempPath(length, U16(buffer));
+}
 
 UINT GetTempFileName(const char16_t* folder, const char16_t* prefix, UINT first, char16_t* out) {
     if (folder == nullptr || folder[0] == 0 || out == nullptr)
@@ -267,10 +276,18 @@ UINT GetTempFileName(const unsigned short* folder, const unsigned short* prefix,
     return GetTempFileName(U16(folder), U16(prefix), first, U16(out));
 }
 
-HANDLE FindFirstFile(const char16_t*, _WIN32_FIND_DATA*) { return INVALID_HANDLE_VALUE; }
-HANDLE FindFirstFile(const unsigned short*, _WIN32_FIND_DATA*) { return INVALID_HANDLE_VALUE; }
-BOOL FindNextFile(HANDLE, _WIN32_FIND_DATA*) { return FALSE; }
-BOOL FindClose(HANDLE) { return TRUE; }
+HANDLE FindFirstFile(const char16_t*, _WIN32_FIND_DATA*) {
+    return INVALID_HANDLE_VALUE;
+}
+HANDLE FindFirstFile(const unsigned short*, _WIN32_FIND_DATA*) {
+    return INVALID_HANDLE_VALUE;
+}
+BOOL FindNextFile(HANDLE, _WIN32_FIND_DATA*) {
+    return FALSE;
+}
+BOOL FindClose(HANDLE) {
+    return TRUE;
+}
 
 namespace {
 

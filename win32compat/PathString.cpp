@@ -40,9 +40,15 @@ template <class Ch> void RemoveExtension(Ch* path) {
         path[dot] = 0;
 }
 
-const char16_t* U16(const unsigned short* s) { return reinterpret_cast<const char16_t*>(s); }
-char16_t* U16(unsigned short* s) { return reinterpret_cast<char16_t*>(s); }
-unsigned short* US(char16_t* s) { return reinterpret_cast<unsigned short*>(s); }
+const char16_t* U16(const unsigned short* s) {
+    return reinterpret_cast<const char16_t*>(s);
+}
+char16_t* U16(unsigned short* s) {
+    return reinterpret_cast<char16_t*>(s);
+}
+unsigned short* US(char16_t* s) {
+    return reinterpret_cast<unsigned short*>(s);
+}
 
 // Appends one scanned component (held reversed in `comp`) and its separator to the
 // reversed output, following the rules for ".", ".." and empty components.
@@ -69,9 +75,15 @@ void EmitComponent(std::vector<char16_t>& out, std::vector<char16_t>& comp, int&
 
 } // namespace
 
-int GetExtensionIndex(const char16_t* path) { return ExtensionIndex(path); }
-int GetExtensionIndex(const unsigned short* path) { return ExtensionIndex(path); }
-int GetExtensionIndexA(const char* path) { return ExtensionIndex(path); }
+int GetExtensionIndex(const char16_t* path) {
+    return ExtensionIndex(path);
+}
+int GetExtensionIndex(const unsigned short* path) {
+    return ExtensionIndex(path);
+}
+int GetExtensionIndexA(const char* path) {
+    return ExtensionIndex(path);
+}
 
 char16_t* PathFindExtension(const char16_t* path) {
     const int dot = ExtensionIndex(path);
@@ -97,9 +109,15 @@ BOOL PathRenameExtension(unsigned short* path, const unsigned short* ext) {
     return PathRenameExtension(U16(path), U16(ext));
 }
 
-void PathRemoveExtension(char16_t* path) { RemoveExtension(path); }
-void PathRemoveExtension(unsigned short* path) { RemoveExtension(path); }
-void PathRemoveExtensionA(char* path) { RemoveExtension(path); }
+void PathRemoveExtension(char16_t* path) {
+    RemoveExtension(path);
+}
+void PathRemoveExtension(unsigned short* path) {
+    RemoveExtension(path);
+}
+void PathRemoveExtensionA(char* path) {
+    RemoveExtension(path);
+}
 
 char16_t* PathAddBackslash(char16_t* path) {
     if (path == nullptr)
@@ -111,7 +129,9 @@ char16_t* PathAddBackslash(char16_t* path) {
     }
     return path;
 }
-unsigned short* PathAddBackslash(unsigned short* path) { return US(PathAddBackslash(U16(path))); }
+unsigned short* PathAddBackslash(unsigned short* path) {
+    return US(PathAddBackslash(U16(path)));
+}
 
 char16_t* PathRemoveBackslash(char16_t* path) {
     if (path == nullptr)
@@ -143,7 +163,9 @@ char16_t* PathFindFileName(const char16_t* path) {
 unsigned short* PathFindFileName(const unsigned short* path) {
     return US(PathFindFileName(U16(path)));
 }
-char* PathFindFileNameA(const char*) { return nullptr; }
+char* PathFindFileNameA(const char*) {
+    return nullptr;
+}
 
 BOOL PathRemoveFileSpec(char16_t* path) {
     if (path == nullptr || path[0] == 0)
@@ -160,7 +182,9 @@ BOOL PathRemoveFileSpec(char16_t* path) {
     }
     return TRUE;
 }
-BOOL PathRemoveFileSpec(unsigned short* path) { return PathRemoveFileSpec(U16(path)); }
+BOOL PathRemoveFileSpec(unsigned short* path) {
+    return PathRemoveFileSpec(U16(path));
+}
 
 BOOL PathAppend(char16_t* path, const char16_t* more) {
     if (path == nullptr)
@@ -219,7 +243,9 @@ BOOL PathFileExists(const char16_t* path) {
     FSRef ref;
     return path != nullptr && GetFSRefFromFilename(path, &ref, false, false) == noErr;
 }
-BOOL PathFileExists(const unsigned short* path) { return PathFileExists(U16(path)); }
+BOOL PathFileExists(const unsigned short* path) {
+    return PathFileExists(U16(path));
+}
 
 BOOL PathIsDirectory(const char16_t* path) {
     FSRef ref;
@@ -230,14 +256,16 @@ BOOL PathIsDirectory(const char16_t* path) {
         return FALSE;
     return (win32file::ModeOf(info) & win32file::kModeFolder) != 0 ? TRUE : FALSE;
 }
-BOOL PathIsDirectory(const unsigned short* path) { return PathIsDirectory(U16(path)); }
+BOOL PathIsDirectory(const unsigned short* path) {
+    return PathIsDirectory(U16(path));
+}
 
 int PathIsExe(const char16_t* path) {
     if (path == nullptr)
         return -1;
-    CFStringRef str = CFStringCreateWithCharacters(kCFAllocatorDefault,
-                                                   reinterpret_cast<const UniChar*>(path),
-                                                   static_cast<CFIndex>(ucalen(path)));
+    CFStringRef str =
+        CFStringCreateWithCharacters(kCFAllocatorDefault, reinterpret_cast<const UniChar*>(path),
+                                     static_cast<CFIndex>(ucalen(path)));
     if (str == nullptr)
         return -1;
     char utf8[1024];
@@ -255,4 +283,6 @@ int PathIsExe(const char16_t* path) {
         CFRelease(info.extension);
     return (info.flags & (kLSItemInfoIsApplication | kLSItemInfoIsNativeApp)) != 0 ? 1 : 0;
 }
-int PathIsExe(const unsigned short* path) { return PathIsExe(U16(path)); }
+int PathIsExe(const unsigned short* path) {
+    return PathIsExe(U16(path));
+}

@@ -113,18 +113,18 @@ TEST_F(FileHandleTest, CreateFileDispositions) {
         bool opens;
         bool existsAfter;
     } rows[] = {
-        {"ten", 1, false, true},     // CREATE_NEW on an existing file
-        {"new1", 1, true, true},     // CREATE_NEW creates
-        {"ten", 2, true, true},      // CREATE_ALWAYS opens without truncating
-        {"new2", 2, true, true},     // CREATE_ALWAYS creates
-        {"new0", 0, true, true},     // 0 creates like 2
+        {"ten", 1, false, true},       // CREATE_NEW on an existing file
+        {"new1", 1, true, true},       // CREATE_NEW creates
+        {"ten", 2, true, true},        // CREATE_ALWAYS opens without truncating
+        {"new2", 2, true, true},       // CREATE_ALWAYS creates
+        {"new0", 0, true, true},       // 0 creates like 2
         {"missing3", 3, false, false}, // OPEN_EXISTING never creates
         {"missing4", 4, false, false}, // any other value opens existing files only
         {"ten", 3, true, true},
     };
     for (const Row& r : rows) {
-        HANDLE h = CreateFile(W(r.name).c_str(), 0xC0000000u, 0, nullptr, r.disposition, 0,
-                              nullptr);
+        HANDLE h =
+            CreateFile(W(r.name).c_str(), 0xC0000000u, 0, nullptr, r.disposition, 0, nullptr);
         EXPECT_EQ(h != INVALID_HANDLE_VALUE, r.opens) << r.name << " " << r.disposition;
         EXPECT_EQ(filetest::Exists(P(r.name)), r.existsAfter) << r.name << " " << r.disposition;
         if (h != INVALID_HANDLE_VALUE) {
@@ -134,11 +134,9 @@ TEST_F(FileHandleTest, CreateFileDispositions) {
         }
     }
     EXPECT_EQ(filetest::Read(P("ten")), "0123456789");
-    EXPECT_EQ(CreateFile(W("nodir/x").c_str(), 0, 0, nullptr, 2, 0, nullptr),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFile(W("nodir/x").c_str(), 0, 0, nullptr, 2, 0, nullptr), INVALID_HANDLE_VALUE);
     filetest::MakeDir(P("folder"));
-    EXPECT_EQ(CreateFile(W("folder").c_str(), 0, 0, nullptr, 3, 0, nullptr),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFile(W("folder").c_str(), 0, 0, nullptr, 3, 0, nullptr), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(FileHandleTest, PositionsReadsAndWrites) {

@@ -228,7 +228,7 @@ TEST_F(FileSystemTest, TempPathEndsInASlashAndIsCutToTheBuffer) {
     EXPECT_EQ(std::u16string(buffer.data(), 3), expected.substr(0, 3));
     EXPECT_EQ(buffer[3], 0);
     EXPECT_EQ(buffer[4], u'#');
-    EXPECT_EQ(GetTempPath(0, nullptr), expected.size());
+    EXPECT_EQ(GetTempPath(0, static_cast<char16_t*>(nullptr)), expected.size());
 
     if (old != nullptr)
         setenv("TMPDIR", saved.c_str(), 1);
@@ -390,8 +390,8 @@ bool MakeDeepTree(const std::string& root, int depth) {
     const std::string longName(255, 'L');
     for (int level = 0; level < depth && fd >= 0; ++level) {
         const std::string name = level % 100 == 0 ? longName : "d";
-        const int file = openat(fd, level % 100 == 50 ? longName.c_str() : "f",
-                                O_CREAT | O_WRONLY, 0644);
+        const int file =
+            openat(fd, level % 100 == 50 ? longName.c_str() : "f", O_CREAT | O_WRONLY, 0644);
         if (file >= 0)
             close(file);
         if (mkdirat(fd, name.c_str(), 0755) != 0) {

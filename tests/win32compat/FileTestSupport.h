@@ -21,7 +21,9 @@
 
 namespace filetest {
 
-inline bool IsRoot() { return geteuid() == 0; }
+inline bool IsRoot() {
+    return geteuid() == 0;
+}
 
 // UTF-8 to UTF-16, enough for test paths.
 inline std::u16string U(const std::string& s) {
@@ -91,7 +93,9 @@ inline std::string Read(const std::string& path) {
     s << f.rdbuf();
     return s.str();
 }
-inline void MakeDir(const std::string& path, mode_t mode = 0755) { mkdir(path.c_str(), mode); }
+inline void MakeDir(const std::string& path, mode_t mode = 0755) {
+    mkdir(path.c_str(), mode);
+}
 
 // The immutable inode flag, which the file manager reports as "locked".
 inline bool SetImmutable(const std::string& path, bool on) {

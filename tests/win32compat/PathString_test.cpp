@@ -29,9 +29,8 @@ TEST(PathStringTest, ExtensionIndexIn16And8Bits) {
     struct Row {
         const char* path;
         int index;
-    } rows[] = {{"a.b/c", -1},    {"a/b.c.d", 5}, {"file.", 4},     {".profile", 0},
-                {"dir/.profile", 4}, {"", -1},     {"noext", -1},    {"a/b/", -1},
-                {"a\\b.c", 3}};
+    } rows[] = {{"a.b/c", -1}, {"a/b.c.d", 5}, {"file.", 4}, {".profile", 0}, {"dir/.profile", 4},
+                {"", -1},      {"noext", -1},  {"a/b/", -1}, {"a\\b.c", 3}};
     for (const Row& r : rows) {
         EXPECT_EQ(GetExtensionIndex(U(r.path).c_str()), r.index) << r.path;
         EXPECT_EQ(GetExtensionIndexA(r.path), r.index) << r.path;
@@ -106,8 +105,8 @@ TEST(PathStringTest, FindFileName) {
     struct Row {
         const char16_t* path;
         int offset;
-    } rows[] = {{u"a/b/", 2}, {u"/", 1}, {u"", 0}, {u"abc", 0}, {u"/abc", 1},
-                {u"a/b", 2},  {u"//", 1}, {u"dir/sub//", 4}};
+    } rows[] = {{u"a/b/", 2}, {u"/", 1},   {u"", 0},   {u"abc", 0},
+                {u"/abc", 1}, {u"a/b", 2}, {u"//", 1}, {u"dir/sub//", 4}};
     for (const Row& r : rows)
         EXPECT_EQ(PathFindFileName(r.path) - r.path, r.offset) << filetest::Narrow(r.path);
     EXPECT_EQ(PathFindFileNameA("a/b"), nullptr);
@@ -117,8 +116,8 @@ TEST(PathStringTest, RemoveFileSpec) {
     struct Row {
         const char16_t* in;
         const char16_t* out;
-    } rows[] = {{u"dir/file", u"dir"}, {u"file", u""},          {u"/file", u""},
-                {u"dir/sub/", u"dir/sub"}, {u"///", u"/"},      {u"a/b/c", u"a/b"},
+    } rows[] = {{u"dir/file", u"dir"},     {u"file", u""}, {u"/file", u""},
+                {u"dir/sub/", u"dir/sub"}, {u"///", u"/"}, {u"a/b/c", u"a/b"},
                 {u"dir//", u"dir"}};
     for (const Row& r : rows) {
         Buffer b(r.in);
@@ -165,12 +164,22 @@ TEST(PathStringTest, CanonicalizeFoldsDotsLikeTheTable) {
     struct Row {
         const char16_t* in;
         const char16_t* out;
-    } rows[] = {{u"a/./b", u"a/b"},        {u"a/b/..", u"a"},     {u"a/../b", u"b"},
-                {u"/a/../b", u"/b"},        {u"/../b", u"/b"},     {u"a//../b", u"a/b"},
-                {u"a/b/", u"a/b/"},         {u"../a", u"../a"},    {u"./a", u"./a"},
-                {u"a/..", u""},             {u"/a/b/./../c/", u"/a/c/"},
-                {u"a/.../b", u"a/.../b"},   {u"a./b.", u"a./b."},  {u"/", u"/"},
-                {u"a/b/../../c", u"c"},     {u"x", u"x"}};
+    } rows[] = {{u"a/./b", u"a/b"},
+                {u"a/b/..", u"a"},
+                {u"a/../b", u"b"},
+                {u"/a/../b", u"/b"},
+                {u"/../b", u"/b"},
+                {u"a//../b", u"a/b"},
+                {u"a/b/", u"a/b/"},
+                {u"../a", u"../a"},
+                {u"./a", u"./a"},
+                {u"a/..", u""},
+                {u"/a/b/./../c/", u"/a/c/"},
+                {u"a/.../b", u"a/.../b"},
+                {u"a./b.", u"a./b."},
+                {u"/", u"/"},
+                {u"a/b/../../c", u"c"},
+                {u"x", u"x"}};
     for (const Row& r : rows) {
         Buffer out(u"");
         EXPECT_TRUE(PathCanonicalize(out.data(), r.in)) << filetest::Narrow(r.in);
