@@ -26,25 +26,39 @@ char16_t* U16(unsigned short* s) {
     return reinterpret_cast<char16_t*>(s);
 }
 
-bool IsDotOrDotDot(const HFSUniStr255& name) {
-    return (name.length == 1 && name.unicode[0] == '.') ||
-           (name.length == 2 && name.unicode[0] == '.' && name.unicode[1] == '.');
+template <class Ch> bool IsDotOrDotDot(const Ch* name, size_t length) {
+    return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
 }
 
-// The entry a path names, following links in every component but the last. "." and ".."
-// cannot be links and name the folder they lead to; a last component with a separator in
-// it (the root) names nothing that may be deleted.
+// The entry a path names, following links in every component but the last, which is
+// looked up in its folder as it is: a symbolic link there is the entry itself. A last
+// component "." or ".." names a folder only by way of what precedes it, perhaps a link,
+// and the root has no name in a folder: like rm(1), the deleters refuse those.
 OSErr ResolveEntry(const char16_t* path, FSRef* ref) {
     FSRef parent;
     HFSUniStr255 name;
     const OSErr err = GetParentFSRAndNameFromFilePath(path, &parent, &name);
     if (err != noErr)
         return err;
-    if (name.length == 0 || IsDotOrDotDot(name))
-        return GetFSRefFromFilename(path, ref, false, false);
-    if (std::find(name.unicode, name.unicode + name.length, u'/') != name.unicode + name.length)
-        return fnfErr;
+    const UniChar* begin = name.unicode;
+    const UniChar* end = begin + name.length;
+    if (name.length == 0 || IsDotOrDotDot(begin, name.length) || std::find(begin, end, u'/') != end)
+        return paramErr;
     return FSMakeFSRefUnicode(&parent, name.length, name.unicode, kTextEncodingUnknown, ref);
+}
+
+// The 8-bit path with trailing separators removed, so that a final symbolic link is named
+// by the link itself ("link/" would name what it points to); empty when the path ends in
+// "." or "..", or is the root.
+std::string EntryPathBytes(const char* path) {
+    std::string bytes = path != nullptr ? path : "";
+    while (bytes.size() > 1 && bytes.back() == '/')
+        bytes.pop_back();
+    const size_t slash = bytes.rfind('/');
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    if (bytes == "/" || IsDotOrDotDot(bytes.data() + start, bytes.size() - start))
+        return std::string();
+    return bytes;
 }
 
 // Clears the locked flag of `ref` given its current node flags; the result is not needed,
@@ -93,10 +107,13 @@ OSErr FSDeleteObjects(const FSRef* ref) {
     if (ref == nullptr)
         return paramErr;
     FSDeleteObjectGlobals globals;
+    FSRef parent;
     OSErr err =
-        FSGetCatalogInfo(ref, kFSCatInfoNodeFlags, &globals.catalogInfo, nullptr, nullptr, nullptr);
+        FSGetCatalogInfo(ref, kFSCatInfoNodeFlags, &globals.catalogInfo, nullptr, nullptr, &parent);
     if (err != noErr)
         return err;
+    if (parent.node == nullptr)
+        return paramErr; // the root folder is never deleted
     const UInt16 flags = globals.catalogInfo.nodeFlags;
     if ((flags & kFSNodeIsDirectoryMask) != 0) {
         globals.result = noErr;
@@ -129,9 +146,10 @@ BOOL DeleteFileDoNotFollowSymlinks(const char16_t* path) {
     if (path == nullptr)
         return FALSE;
     const CAtlStringA narrow(path);
+    const std::string bytes = EntryPathBytes(narrow.GetString());
     FSRef ref;
-    if (FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(narrow.GetString()), kKeepLastLink,
-                                 &ref, nullptr) != noErr)
+    if (bytes.empty() || FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(bytes.c_str()),
+                                                  kKeepLastLink, &ref, nullptr) != noErr)
         return FALSE;
     return FSDeleteObjects(&ref) == noErr ? TRUE : FALSE;
 }

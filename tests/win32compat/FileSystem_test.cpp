@@ -121,6 +121,39 @@ TEST_F(FileSystemTest, BothDeletersDeleteALinkAndNeverItsTarget) {
     }
 }
 
+TEST_F(FileSystemTest, DotComponentsAndTheRootAreRefused) {
+    MakeCanary();
+    MakeTree("a");
+    ASSERT_EQ(symlink(P("canary").c_str(), P("link").c_str()), 0);
+    using Deleter = BOOL (*)(const char16_t*);
+    const Deleter deleters[] = {DeleteFile, DeleteFileDoNotFollowSymlinks};
+    for (Deleter del : deleters) {
+        for (const char* path : {"link/.", "link/./", "link/..", "a/sub/..", "a/sub/.", "a/."}) {
+            EXPECT_FALSE(del(W(path).c_str())) << path;
+            ExpectCanary();
+            EXPECT_TRUE(Exists(P("a/sub/b"))) << path;
+        }
+    }
+    if (!filetest::IsRoot())
+        return;
+    // The root itself, seen from a child confined to the test folder.
+    const int status = InChild([&] {
+        if (chroot(dir_.c_str()) != 0 || chdir("/") != 0)
+            return 10;
+        int result = 0;
+        result |= DeleteFile(u"/") ? 1 : 0;
+        result |= DeleteFileDoNotFollowSymlinks(u"/") ? 2 : 0;
+        result |= DeleteFileDoNotFollowSymlinks(u"//") ? 4 : 0;
+        FSRef root;
+        if (FSPathMakeRef(reinterpret_cast<const UInt8*>("/"), &root, nullptr) == noErr)
+            result |= FSDeleteObjects(&root) == noErr ? 8 : 0;
+        return result;
+    });
+    EXPECT_EQ(status, 0);
+    ExpectCanary();
+    EXPECT_TRUE(Exists(P("a/sub/b")));
+}
+
 TEST_F(FileSystemTest, DoNotFollowNarrowsThePathTo8Bits) {
     MakeTree("tr\xC3\xA9");
     // U+00E9 becomes the single byte 0xE9, which is not UTF-8 and so names nothing.
