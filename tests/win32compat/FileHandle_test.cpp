@@ -82,6 +82,32 @@ TEST_F(FileHandleTest, CreatesTheLastComponentOnly) {
     EXPECT_FALSE(filetest::Exists(P("target")));
 }
 
+TEST_F(FileHandleTest, RelativePathsStartAtTheWorkingFolder) {
+    char saved[4096];
+    ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    filetest::MakeDir(P("sub"));
+    filetest::Write(P("sub/f"), "x");
+    FSRef ref;
+    const OSErr found = GetFSRefFromFilename(u"sub/f", &ref, false, false);
+    const OSErr created = GetFSRefFromFilename(u"made", &ref, true, false);
+    const OSErr createdInSub = GetFSRefFromFilename(u"sub/made2", &ref, true, true);
+    FSRef parent;
+    HFSUniStr255 name;
+    const OSErr split = GetParentFSRAndNameFromFilePath(u"plain", &parent, &name);
+    ASSERT_EQ(chdir(saved), 0);
+    EXPECT_EQ(found, noErr);
+    EXPECT_EQ(created, noErr);
+    EXPECT_TRUE(filetest::Exists(P("made")));
+    EXPECT_EQ(createdInSub, noErr);
+    EXPECT_TRUE(filetest::IsDir(P("sub/made2")));
+    EXPECT_EQ(split, noErr);
+    if (split == noErr) {
+        EXPECT_TRUE(Same(parent, RefOf(".")));
+        EXPECT_EQ(std::u16string(name.unicode, name.unicode + name.length), u"plain");
+    }
+}
+
 TEST_F(FileHandleTest, ParentAndNameSplitsThePath) {
     filetest::MakeDir(P("dir"));
     FSRef parent;
