@@ -30,6 +30,10 @@ ensure_packages() {
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# Compiler cache shared by every checkout of the project on this machine: paths
+# below the repository are hashed relative to it, so a fresh clone hits too.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+
 build() {
   local preset=$1
   local launcher=()
