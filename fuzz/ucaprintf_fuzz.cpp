@@ -54,7 +54,7 @@ std::u16string buildFormat(Input& in) {
         } else if (op < 0xB0) {
             fmt += u"%%";
         } else if (op < 0xB8) {
-            const char* junk = "kyQjwvbm";
+            const char* junk = "kyQwrWYK";  // no conversion, flag or length letter
             fmt += u'%';
             fmt += static_cast<char16_t>(junk[op & 7]);
         } else if (slot < 8) { // a directive for the next argument
@@ -106,6 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         wide += static_cast<char16_t>(in.byte() | (in.byte() << 8) | 1);
     const size_t sizeChoice = in.byte();
     std::u16string fmt = buildFormat(in);
+  if (getenv("UCAPRINTF_FUZZ_SHOW") != nullptr) {  // to read a crash's format
+    for (char16_t c : fmt) fprintf(stderr, c >= 0x20 && c < 0x7F ? "%c" : "\\u%04X", c);
+    fprintf(stderr, "\n");
+  }
 
     const int a0 = -12345, a6 = 65;
     const double a2 = 3.25e10;
