@@ -106,6 +106,13 @@ void CompareReference(benchmark::State& state) {
         benchmark::DoNotOptimize(a.compare(b));
 }
 
+// A zero-terminated operand goes through the platform collation instead.
+void CollateOurs(benchmark::State& state) {
+    CAtlString a(kPath);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(a.Compare(kOther));
+}
+
 char16_t FoldAscii(char16_t c) {
     return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c;
 }
@@ -176,6 +183,7 @@ void Register() {
         {"FormatA", FormatAOurs, FormatReference},
         {"Compare", CompareOurs, CompareReference},
         {"CompareNoCase", CompareNoCaseOurs, CompareNoCaseReference},
+        {"Collate", CollateOurs, CompareReference},
         {"Replace", ReplaceOurs, ReplaceReference},
     };
     for (const Pair& p : pairs) {
