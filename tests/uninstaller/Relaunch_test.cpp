@@ -1,0 +1,56 @@
+// The relaunch's argument vector and its refusal, through a replaced authorization environment.
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "UninstallTestSupport.h"
+#include "platform/Authorization.h"
+
+namespace {
+
+class RelaunchTest : public UninstallTest {
+protected:
+    void TearDown() override {
+        orvik::authorization::SetEnvironmentOverride(nullptr);
+        UninstallTest::TearDown();
+    }
+};
+
+TEST_F(RelaunchTest, CopyGetsOnlyTheRealArgument) {
+    orvik::authorization::Environment environment = orvik::authorization::CurrentEnvironment();
+    environment.runningAsRoot = true; // granted without a prompt, as for root
+    orvik::authorization::SetEnvironmentOverride(&environment);
+    const std::string tool = Path("tool.sh");
+    const std::string record = Path("arguments");
+    MakeFile("tool.sh", "#!/bin/sh\nfor a in \"$0\" \"$@\"; do echo \"[$a]\"; done > '" + record +
+                            ".tmp'\nmv '" + record + ".tmp' '" + record + "'\n");
+    chmod(tool.c_str(), 0755);
+
+    EXPECT_TRUE(RunSelfAsRoot(CAtlStringA(tool.c_str())));
+    std::string text;
+    for (int i = 0; i < 500 && text.empty(); ++i) {
+        std::ifstream in(record);
+        std::stringstream content;
+        content << in.rdbuf();
+        text = content.str();
+        if (text.empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(text, "[" + tool + "]\n[-reallyuninstall]\n");
+}
+
+TEST_F(RelaunchTest, NoWayToAskMeansFalseAndNothingStarted) {
+    orvik::authorization::Environment environment;
+    environment.runningAsRoot = false;
+    environment.graphicalSession = false;
+    environment.hasTerminal = false;
+    orvik::authorization::SetEnvironmentOverride(&environment);
+    MakeFile("tool.sh", "#!/bin/sh\ntouch '" + Path("started") + "'\n");
+    chmod(Path("tool.sh").c_str(), 0755);
+    EXPECT_FALSE(RunSelfAsRoot(CAtlStringA(Path("tool.sh").c_str())));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(Exists("started"));
+}
+
+} // namespace

@@ -1,0 +1,29 @@
+// Relaunching the uninstaller as root through the platform's authorization
+// service.
+#include "platform/Authorization.h"
+#include "uninstaller/Uninstall.h"
+
+bool RunSelfAsRoot(const CAtlStringA& path) {
+    AuthorizationRef authorization = nullptr;
+    if (AuthorizationCreate(nullptr, nullptr, kAuthorizationFlagDefaults, &authorization) !=
+        errAuthorizationSuccess)
+        return false;
+
+    AuthorizationItem right = {"system.privilege.admin", 0, nullptr, 0};
+    AuthorizationRights rights = {1, &right};
+    const AuthorizationFlags flags = kAuthorizationFlagInteractionAllowed |
+                                     kAuthorizationFlagExtendRights |
+                                     kAuthorizationFlagPreAuthorize;
+    bool started = false;
+    if (AuthorizationCopyRights(authorization, &rights, nullptr, flags, nullptr) ==
+        errAuthorizationSuccess) {
+        // Only the phase switch goes to the copy; "-silent" never does.
+        char reallyUninstall[] = "-reallyuninstall";
+        char* const arguments[] = {reallyUninstall, nullptr};
+        started = AuthorizationExecuteWithPrivileges(authorization, path.GetString(),
+                                                     kAuthorizationFlagDefaults, arguments,
+                                                     nullptr) == errAuthorizationSuccess;
+    }
+    AuthorizationFree(authorization, kAuthorizationFlagDefaults);
+    return started;
+}
