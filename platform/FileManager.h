@@ -33,63 +33,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#if __has_include("platform/CoreFoundation.h")
-#include "platform/CoreFoundation.h"
-#endif
+#include "platform/CoreFoundation.h" // MacTypes.h: the shared types and statuses
 
-// ---- Basic types and statuses (MacTypes.h holds the shared ones) ----
-#if __has_include("platform/MacTypes.h")
-#include "platform/MacTypes.h"
-#else
-typedef uint8_t UInt8;
-typedef int8_t SInt8;
-typedef uint16_t UInt16;
-typedef int16_t SInt16;
-typedef uint32_t UInt32;
-typedef int32_t SInt32;
-typedef uint64_t UInt64;
-typedef int64_t SInt64;
-typedef unsigned char Boolean;
-typedef char16_t UniChar;
-typedef unsigned long UniCharCount;
-typedef uint32_t FourCharCode;
-typedef FourCharCode OSType;
-typedef int16_t OSErr;
-typedef int32_t OSStatus;
-#ifndef ORVIK_MACTYPES_STATUS_CODES
-#define ORVIK_MACTYPES_STATUS_CODES
-enum : int16_t {
-    noErr = 0,
-    ioErr = -36,
-    eofErr = -39,
-    fnfErr = -43,
-    wPrErr = -44,
-    fLckdErr = -45,
-    fBsyErr = -47,
-    dupFNErr = -48,
-    opWrErr = -49,
-    paramErr = -50,
-    permErr = -54,
-    memFullErr = -108,
-    dirNFErr = -120,
-    afpAccessDenied = -5000,
-    notAFileErr = -1302,
-    diffVolErr = -1303,
-    errFSBadFSRef = -1401,
-    errFSBadForkName = -1403,
-    errFSBadItemCount = -1408,
-    errFSForkNotFound = -1409,
-    errFSNoMoreItems = -1417,
-};
-#endif
-#endif
 typedef unsigned long ByteCount;
 typedef unsigned long ItemCount;
 typedef uint32_t OptionBits;
 typedef uint32_t TextEncoding;
-typedef const struct __CFURL* CFURLRef;
-typedef const struct __CFAllocator* CFAllocatorRef;
-typedef const struct __CFString* CFStringRef;
 
 // Statuses of the file manager beyond the shared list. The errno table in
 // FileManager.cpp says which system error gives which status.

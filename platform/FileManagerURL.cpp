@@ -3,7 +3,6 @@
 // that is not UTF-8, listed from a folder, can be named again by URL.
 #include "platform/FileManagerInternal.h"
 
-#if __has_include("platform/CoreFoundation.h")
 #include "platform/CoreFoundation.h"
 
 using namespace orvik::fm;
@@ -37,5 +36,3 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) {
     CFRelease(path);
     return url;
 }
-
-#endif

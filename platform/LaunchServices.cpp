@@ -4,10 +4,7 @@
 
 #include "platform/FileManagerInternal.h"
 
-#if __has_include("platform/CoreFoundation.h")
 #include "platform/CoreFoundation.h"
-#define ORVIK_HAVE_CFSTRING 1
-#endif
 
 using namespace orvik::fm;
 
@@ -78,7 +75,6 @@ OSStatus LSCopyItemInfoForRef(const FSRef* inItemRef, LSRequestedInfo inWhichInf
     }
     if (inWhichInfo & kLSRequestExtension) {
         outItemInfo->extension = nullptr;
-#ifdef ORVIK_HAVE_CFSTRING
         std::string_view extension = ExtensionOf(name);
         if (!extension.empty()) {
             std::u16string units;
@@ -86,9 +82,6 @@ OSStatus LSCopyItemInfoForRef(const FSRef* inItemRef, LSRequestedInfo inWhichInf
             outItemInfo->extension = CFStringCreateWithCharacters(kCFAllocatorDefault, units.data(),
                                                                   CFIndex(units.size()));
         }
-#else
-        (void)ExtensionOf;
-#endif
     }
     return noErr;
 }
