@@ -23,11 +23,15 @@
 //                                                     "AppleLanguages" the user's
 //                                                     languages from LANGUAGE, else
 //                                                     LC_ALL, LC_MESSAGES, LANG
-//                                                     (e.g. "de_DE.UTF-8" -> ["de-DE"])
+//                                                     (e.g. "de_DE.UTF-8" -> ["de-DE"]),
+//                                                     null when none is set
+//
+// kCFPreferencesAnyApplication is the domain ".GlobalPreferences";
+// kCFPreferencesCurrentApplication the program's name. A user may also be
+// given by name (its home folder from the password database).
 #pragma once
 
 #include <string>
-#include <vector>
 
 #if __has_include("platform/CoreFoundation.h")
 #include "platform/CoreFoundation.h"
@@ -57,11 +61,8 @@ namespace orvik::preferences {
 // Puts `prefix` in front of every preference file path ("" restores the real
 // folders) and drops unsaved changes. Tests point it at a temporary folder.
 void SetPreferencesRootPrefix(const std::string& prefix);
-// The file that holds `domain` for `user` ("" when the user is neither
-// constant or $HOME is unset for the current user).
+// The file that holds `domain` for `user`: "" for a domain that is not a
+// plain file name, an unknown user, or a current user without a home.
 std::string PreferencesFilePath(CFStringRef domain, CFStringRef user);
-// The user's preferred languages as BCP-47 tags, from the environment as
-// gettext reads it; empty when nothing usable is set ("C", "POSIX").
-std::vector<std::string> PreferredLanguagesFromEnvironment();
 
 } // namespace orvik::preferences

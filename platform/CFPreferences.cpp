@@ -1,0 +1,538 @@
+// Preferences over property-list files (libplist).
+//
+// Unsaved changes are kept per file as a dictionary of key -> value, with
+// kCFNull marking a removed key; reads consult them before the file, so a
+// value set is seen at once. Synchronize merges them into the file as it is
+// on disk at that moment, so concurrent writers of other keys lose nothing.
+#include "platform/CFPreferences.h"
+
+#include "platform/LocaleEnvironment.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <plist/plist.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+const CFStringRef kCFPreferencesAnyApplication = CFSTR("kCFPreferencesAnyApplication");
+const CFStringRef kCFPreferencesCurrentApplication = CFSTR("kCFPreferencesCurrentApplication");
+const CFStringRef kCFPreferencesAnyHost = CFSTR("kCFPreferencesAnyHost");
+const CFStringRef kCFPreferencesCurrentHost = CFSTR("kCFPreferencesCurrentHost");
+const CFStringRef kCFPreferencesAnyUser = CFSTR("kCFPreferencesAnyUser");
+const CFStringRef kCFPreferencesCurrentUser = CFSTR("kCFPreferencesCurrentUser");
+
+namespace orvik::preferences {
+namespace {
+
+constexpr const char* kGlobalDomain = ".GlobalPreferences";
+
+std::string g_rootPrefix;
+
+// Unsaved changes by file path; released when written or dropped.
+std::map<std::string, CFMutableDictionaryRef>& PendingChanges() {
+    static std::map<std::string, CFMutableDictionaryRef> pending;
+    return pending;
+}
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+std::string Utf8(CFStringRef string) {
+    if (string == nullptr)
+        return std::string();
+    const CFIndex length = CFStringGetLength(string);
+    const CFIndex size = CFStringGetMaximumSizeForEncoding(length, kCFStringEncodingUTF8) + 1;
+    std::string out(static_cast<size_t>(size), '\0');
+    if (!CFStringGetCString(string, out.data(), size, kCFStringEncodingUTF8))
+        return std::string();
+    out.resize(std::strlen(out.c_str()));
+    return out;
+}
+
+bool Is(CFStringRef a, CFStringRef b) { return a != nullptr && CFEqual(a, b); }
+
+std::string DomainName(CFStringRef applicationID) {
+    if (Is(applicationID, kCFPreferencesAnyApplication))
+        return kGlobalDomain;
+    if (Is(applicationID, kCFPreferencesCurrentApplication))
+        return program_invocation_short_name;
+    return Utf8(applicationID);
+}
+
+std::string HomeOf(CFStringRef user) {
+    if (Is(user, kCFPreferencesCurrentUser)) {
+        const char* home = std::getenv("HOME");
+        if (home != nullptr && *home != '\0')
+            return home;
+        const passwd* entry = getpwuid(geteuid());
+        return entry != nullptr ? entry->pw_dir : "";
+    }
+    const std::string name = Utf8(user);
+    const passwd* entry = name.empty() ? nullptr : getpwnam(name.c_str());
+    return entry != nullptr ? entry->pw_dir : "";
+}
+
+// ---- property lists <-> CF values -------------------------------------------
+
+CFTypeRef CFFromPlist(plist_t node);
+
+CFTypeRef ArrayFromPlist(plist_t node) {
+    CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+    const uint32_t count = plist_array_get_size(node);
+    for (uint32_t i = 0; i < count; ++i) {
+        CFTypeRef value = CFFromPlist(plist_array_get_item(node, i));
+        if (value == nullptr) {
+            CFRelease(array);
+            return nullptr;
+        }
+        CFArrayAppendValue(array, value);
+        CFRelease(value);
+    }
+    return array;
+}
+
+CFTypeRef DictionaryFromPlist(plist_t node) {
+    CFMutableDictionaryRef dict = CFDictionaryCreateMutable(
+        kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(node, &iter);
+    for (;;) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(node, iter, &key, &item);
+        if (item == nullptr) {
+            std::free(key);
+            break;
+        }
+        CFStringRef cfKey = CFStringCreateWithCString(kCFAllocatorDefault, key ? key : "",
+                                                      kCFStringEncodingUTF8);
+        std::free(key);
+        CFTypeRef value = CFFromPlist(item);
+        if (cfKey == nullptr || value == nullptr) {
+            if (cfKey != nullptr)
+                CFRelease(cfKey);
+            if (value != nullptr)
+                CFRelease(value);
+            std::free(iter);
+            CFRelease(dict);
+            return nullptr;
+        }
+        CFDictionarySetValue(dict, cfKey, value);
+        CFRelease(cfKey);
+        CFRelease(value);
+    }
+    std::free(iter);
+    return dict;
+}
+
+// A new CF value for the node; null for a node that has none (or bad UTF-8).
+CFTypeRef CFFromPlist(plist_t node) {
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return CFRetain(value ? kCFBooleanTrue : kCFBooleanFalse);
+    }
+    case PLIST_UINT:
+    case PLIST_UID: {
+        uint64_t value = 0;
+        if (plist_get_node_type(node) == PLIST_UINT)
+            plist_get_uint_val(node, &value);
+        else
+            plist_get_uid_val(node, &value);
+        const int64_t signedValue = static_cast<int64_t>(value);
+        return CFNumberCreate(kCFAllocatorDefault, kCFNumberSInt64Type, &signedValue);
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return CFNumberCreate(kCFAllocatorDefault, kCFNumberFloat64Type, &value);
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+        char* text = nullptr;
+        if (plist_get_node_type(node) == PLIST_STRING)
+            plist_get_string_val(node, &text);
+        else
+            plist_get_key_val(node, &text);
+        CFStringRef string = CFStringCreateWithCString(kCFAllocatorDefault, text ? text : "",
+                                                       kCFStringEncodingUTF8);
+        std::free(text);
+        return string;
+    }
+    case PLIST_DATA: {
+        uint64_t length = 0;
+        const char* bytes = plist_get_data_ptr(node, &length);
+        return CFDataCreate(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(bytes),
+                            static_cast<CFIndex>(length));
+    }
+    case PLIST_DATE: {
+        int32_t seconds = 0, microseconds = 0;
+        plist_get_date_val(node, &seconds, &microseconds);
+        return CFDateCreate(kCFAllocatorDefault, seconds + microseconds / 1e6);
+    }
+    case PLIST_ARRAY:
+        return ArrayFromPlist(node);
+    case PLIST_DICT:
+        return DictionaryFromPlist(node);
+    default:
+        return nullptr;
+    }
+}
+
+plist_t PlistFromCF(CFTypeRef value);
+
+plist_t PlistFromArray(CFArrayRef array) {
+    PlistPtr node(plist_new_array());
+    const CFIndex count = CFArrayGetCount(array);
+    for (CFIndex i = 0; i < count; ++i) {
+        plist_t item = PlistFromCF(CFArrayGetValueAtIndex(array, i));
+        if (item == nullptr)
+            return nullptr;
+        plist_array_append_item(node.get(), item);
+    }
+    return node.release();
+}
+
+plist_t PlistFromDictionary(CFDictionaryRef dict) {
+    PlistPtr node(plist_new_dict());
+    const CFIndex count = CFDictionaryGetCount(dict);
+    std::vector<const void*> keys(static_cast<size_t>(count)), values(static_cast<size_t>(count));
+    CFDictionaryGetKeysAndValues(dict, keys.data(), values.data());
+    for (CFIndex i = 0; i < count; ++i) {
+        if (keys[i] == nullptr || CFGetTypeID(keys[i]) != CFStringGetTypeID())
+            return nullptr; // property-list keys are strings
+        plist_t item = PlistFromCF(values[i]);
+        if (item == nullptr)
+            return nullptr;
+        plist_dict_set_item(node.get(), Utf8(static_cast<CFStringRef>(keys[i])).c_str(), item);
+    }
+    return node.release();
+}
+
+// A new node for a property-list value; null for other objects.
+plist_t PlistFromCF(CFTypeRef value) {
+    if (value == nullptr)
+        return nullptr;
+    const CFTypeID type = CFGetTypeID(value);
+    if (type == CFStringGetTypeID())
+        return plist_new_string(Utf8(static_cast<CFStringRef>(value)).c_str());
+    if (type == CFBooleanGetTypeID())
+        return plist_new_bool(CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? 1 : 0);
+    if (type == CFNumberGetTypeID()) {
+        CFNumberRef number = static_cast<CFNumberRef>(value);
+        if (CFNumberIsFloatType(number)) {
+            double real = 0;
+            CFNumberGetValue(number, kCFNumberFloat64Type, &real);
+            return plist_new_real(real);
+        }
+        int64_t integer = 0;
+        CFNumberGetValue(number, kCFNumberSInt64Type, &integer);
+        return plist_new_uint(static_cast<uint64_t>(integer));
+    }
+    if (type == CFDataGetTypeID()) {
+        CFDataRef data = static_cast<CFDataRef>(value);
+        return plist_new_data(reinterpret_cast<const char*>(CFDataGetBytePtr(data)),
+                              static_cast<uint64_t>(CFDataGetLength(data)));
+    }
+    if (type == CFDateGetTypeID()) {
+        const double at = CFDateGetAbsoluteTime(static_cast<CFDateRef>(value));
+        const double seconds = std::floor(at);
+        if (seconds < INT32_MIN || seconds > INT32_MAX)
+            return nullptr;
+        return plist_new_date(static_cast<int32_t>(seconds),
+                              static_cast<int32_t>((at - seconds) * 1e6));
+    }
+    if (type == CFArrayGetTypeID())
+        return PlistFromArray(static_cast<CFArrayRef>(value));
+    if (type == CFDictionaryGetTypeID())
+        return PlistFromDictionary(static_cast<CFDictionaryRef>(value));
+    return nullptr;
+}
+
+// ---- files -------------------------------------------------------------------
+
+enum class ReadResult { Ok, Missing, Unreadable };
+
+// Reads a property-list file; `binary` tells its format.
+ReadResult ReadPlistFile(const std::string& path, PlistPtr* root, bool* binary) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
+    std::string data;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || data.size() + static_cast<size_t>(n) > UINT32_MAX) {
+            close(fd);
+            return ReadResult::Unreadable;
+        }
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    if (data.empty())
+        return ReadResult::Unreadable;
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    *binary = plist_is_binary(data.data(), size) != 0;
+    plist_t node = nullptr;
+    plist_from_memory(data.data(), size, &node);
+    if (node == nullptr)
+        return ReadResult::Unreadable;
+    root->reset(node);
+    return ReadResult::Ok;
+}
+
+// The whole file as a CF dictionary; null when missing or not a dictionary.
+CFDictionaryRef CopyFileDictionary(const std::string& path) {
+    PlistPtr root;
+    bool binary = false;
+    if (ReadPlistFile(path, &root, &binary) != ReadResult::Ok ||
+        plist_get_node_type(root.get()) != PLIST_DICT)
+        return nullptr;
+    return static_cast<CFDictionaryRef>(CFFromPlist(root.get()));
+}
+
+bool MakeFolders(const std::string& folder) {
+    struct stat info;
+    if (folder.empty() || stat(folder.c_str(), &info) == 0)
+        return true;
+    const std::size_t slash = folder.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash)))
+        return false;
+    return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Replaces `path` by `bytes` so that a reader sees the old file or the new
+// one, never a part: a temporary file in the same folder, flushed, renamed.
+bool WriteFileAtomically(const std::string& path, const char* bytes, size_t size) {
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    if (!MakeFolders(folder))
+        return false;
+    struct stat old;
+    const bool existed = stat(path.c_str(), &old) == 0;
+    std::string temp = folder + "/." + path.substr(slash + 1) + ".XXXXXX";
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = WriteAll(fd, bytes, size);
+    if (existed) {
+        ok = ok && fchmod(fd, old.st_mode & 07777) == 0;
+        // Only root can give a file away; others keep their own files anyway.
+        if (ok && (old.st_uid != geteuid() || old.st_gid != getegid()))
+            ok = fchown(fd, old.st_uid, old.st_gid) == 0;
+    } else {
+        ok = ok && fchmod(fd, 0644) == 0;
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+        unlink(temp.c_str());
+        return false;
+    }
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
+bool WritePending(const std::string& path, CFDictionaryRef changes) {
+    PlistPtr root;
+    bool binary = false;
+    switch (ReadPlistFile(path, &root, &binary)) {
+    case ReadResult::Unreadable:
+        return false; // never overwrite what could not be read
+    case ReadResult::Missing:
+        root.reset(plist_new_dict());
+        break;
+    case ReadResult::Ok:
+        if (plist_get_node_type(root.get()) != PLIST_DICT)
+            return false;
+        break;
+    }
+    const CFIndex count = CFDictionaryGetCount(changes);
+    std::vector<const void*> keys(static_cast<size_t>(count)), values(static_cast<size_t>(count));
+    CFDictionaryGetKeysAndValues(changes, keys.data(), values.data());
+    for (CFIndex i = 0; i < count; ++i) {
+        const std::string key = Utf8(static_cast<CFStringRef>(keys[i]));
+        if (values[i] == kCFNull) {
+            plist_dict_remove_item(root.get(), key.c_str());
+            continue;
+        }
+        plist_t node = PlistFromCF(values[i]);
+        if (node == nullptr)
+            return false;
+        plist_dict_set_item(root.get(), key.c_str(), node);
+    }
+    char* bytes = nullptr;
+    uint32_t size = 0;
+    if (binary)
+        plist_to_bin(root.get(), &bytes, &size);
+    else
+        plist_to_xml(root.get(), &bytes, &size);
+    if (bytes == nullptr)
+        return false;
+    const bool ok = WriteFileAtomically(path, bytes, size);
+    if (binary)
+        plist_to_bin_free(bytes);
+    else
+        plist_to_xml_free(bytes);
+    return ok;
+}
+
+CFArrayRef CopyLanguagesFromEnvironment() {
+    const std::vector<std::string> languages = orvik::platform::LanguagesFromEnvironment();
+    if (languages.empty())
+        return nullptr;
+    CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+    for (const std::string& tag : languages) {
+        CFStringRef string =
+            CFStringCreateWithCString(kCFAllocatorDefault, tag.c_str(), kCFStringEncodingUTF8);
+        if (string != nullptr) {
+            CFArrayAppendValue(array, string);
+            CFRelease(string);
+        }
+    }
+    return array;
+}
+
+} // namespace
+
+void SetPreferencesRootPrefix(const std::string& prefix) {
+    for (auto& [path, changes] : PendingChanges())
+        CFRelease(changes);
+    PendingChanges().clear();
+    g_rootPrefix = prefix;
+    while (!g_rootPrefix.empty() && g_rootPrefix.back() == '/')
+        g_rootPrefix.pop_back();
+}
+
+std::string PreferencesFilePath(CFStringRef domain, CFStringRef user) {
+    const std::string name = DomainName(domain);
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return std::string();
+    std::string folder;
+    if (Is(user, kCFPreferencesAnyUser)) {
+        folder = "/Library/Preferences";
+    } else {
+        const std::string home = HomeOf(user);
+        if (home.empty())
+            return std::string();
+        folder = home + (home.back() == '/' ? "" : "/") + "Library/Preferences";
+    }
+    return g_rootPrefix + folder + "/" + name + ".plist";
+}
+
+} // namespace orvik::preferences
+
+using namespace orvik::preferences;
+
+CFPropertyListRef CFPreferencesCopyValue(CFStringRef key, CFStringRef applicationID,
+                                         CFStringRef userName, CFStringRef) {
+    if (key == nullptr)
+        return nullptr;
+    const std::string path = PreferencesFilePath(applicationID, userName);
+    if (path.empty())
+        return nullptr;
+    const auto pending = PendingChanges().find(path);
+    if (pending != PendingChanges().end()) {
+        const void* value = nullptr;
+        if (CFDictionaryGetValueIfPresent(pending->second, key, &value))
+            return value == kCFNull ? nullptr : CFRetain(value);
+    }
+    CFDictionaryRef file = CopyFileDictionary(path);
+    if (file == nullptr)
+        return nullptr;
+    const void* value = CFDictionaryGetValue(file, key);
+    if (value != nullptr)
+        CFRetain(value);
+    CFRelease(file);
+    return value;
+}
+
+CFPropertyListRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID) {
+    if (key == nullptr)
+        return nullptr;
+    if (Is(key, CFSTR("AppleLanguages")))
+        return CopyLanguagesFromEnvironment();
+    // The usual search: the application, then the global domain; the current
+    // user before every user.
+    for (CFStringRef user : {kCFPreferencesCurrentUser, kCFPreferencesAnyUser})
+        for (CFStringRef domain : {applicationID, kCFPreferencesAnyApplication})
+            if (CFPropertyListRef value =
+                    CFPreferencesCopyValue(key, domain, user, kCFPreferencesAnyHost))
+                return value;
+    return nullptr;
+}
+
+void CFPreferencesSetValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID,
+                           CFStringRef userName, CFStringRef) {
+    if (key == nullptr)
+        return;
+    const std::string path = PreferencesFilePath(applicationID, userName);
+    if (path.empty())
+        return;
+    if (value != nullptr) {
+        // Only property-list values can be stored.
+        plist_t check = PlistFromCF(value);
+        if (check == nullptr)
+            return;
+        plist_free(check);
+    }
+    CFMutableDictionaryRef& changes = PendingChanges()[path];
+    if (changes == nullptr)
+        changes = CFDictionaryCreateMutable(kCFAllocatorDefault, 0,
+                                            &kCFCopyStringDictionaryKeyCallBacks,
+                                            &kCFTypeDictionaryValueCallBacks);
+    CFDictionarySetValue(changes, key, value != nullptr ? value : kCFNull);
+}
+
+void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value,
+                              CFStringRef applicationID) {
+    CFPreferencesSetValue(key, value, applicationID, kCFPreferencesCurrentUser,
+                          kCFPreferencesAnyHost);
+}
+
+Boolean CFPreferencesSynchronize(CFStringRef applicationID, CFStringRef userName, CFStringRef) {
+    const std::string path = PreferencesFilePath(applicationID, userName);
+    if (path.empty())
+        return false;
+    const auto pending = PendingChanges().find(path);
+    if (pending == PendingChanges().end())
+        return true; // nothing to write; reads always see the file as it is
+    if (!WritePending(path, pending->second))
+        return false;
+    CFRelease(pending->second);
+    PendingChanges().erase(pending);
+    return true;
+}
+
+Boolean CFPreferencesAppSynchronize(CFStringRef applicationID) {
+    return CFPreferencesSynchronize(applicationID, kCFPreferencesCurrentUser,
+                                    kCFPreferencesAnyHost);
+}
