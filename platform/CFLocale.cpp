@@ -1,0 +1,145 @@
+#include "platform/CFLocale.h"
+
+#include "platform/CFRuntime.h"
+#include "platform/LocaleEnvironment.h"
+
+#include <new>
+#include <string>
+#include <unicode/uloc.h>
+
+struct __CFLocale {
+    CFRuntimeBase base;
+    CFStringRef identifier;
+};
+
+namespace {
+
+void FinalizeLocale(CFTypeRef cf) {
+    auto* locale = static_cast<__CFLocale*>(const_cast<void*>(cf));
+    if (locale->identifier != nullptr)
+        CFRelease(locale->identifier);
+}
+
+Boolean EqualLocales(CFTypeRef a, CFTypeRef b) {
+    return CFEqual(static_cast<const __CFLocale*>(a)->identifier,
+                   static_cast<const __CFLocale*>(b)->identifier);
+}
+
+const CFRuntimeClass kLocaleClass = {"CFLocale", FinalizeLocale, EqualLocales, nullptr, nullptr};
+
+std::string Utf8(CFStringRef string) {
+    char buffer[ULOC_FULLNAME_CAPACITY * 2] = {};
+    if (string == nullptr ||
+        !CFStringGetCString(string, buffer, sizeof buffer, kCFStringEncodingUTF8))
+        return std::string();
+    return buffer;
+}
+
+CFStringRef MakeString(const std::string& text) {
+    return CFStringCreateWithCString(kCFAllocatorDefault, text.c_str(), kCFStringEncodingUTF8);
+}
+
+// ICU's canonical identifier, or "" when the text names no language.
+std::string Canonical(const std::string& identifier) {
+    if (identifier.empty())
+        return std::string();
+    for (char c : identifier) {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                             (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '@' ||
+                             c == '=' || c == '.' || c == ';';
+        if (!allowed)
+            return std::string();
+    }
+    char buffer[ULOC_FULLNAME_CAPACITY] = {};
+    UErrorCode error = U_ZERO_ERROR;
+    if (identifier.find('-') != std::string::npos && identifier.find('_') == std::string::npos) {
+        int32_t parsed = 0;
+        uloc_forLanguageTag(identifier.c_str(), buffer, sizeof buffer, &parsed, &error);
+        if (U_FAILURE(error) || parsed != static_cast<int32_t>(identifier.size()))
+            return std::string();
+    } else {
+        uloc_canonicalize(identifier.c_str(), buffer, sizeof buffer, &error);
+        if (U_FAILURE(error) || error == U_STRING_NOT_TERMINATED_WARNING)
+            return std::string();
+    }
+    char language[ULOC_LANG_CAPACITY] = {};
+    error = U_ZERO_ERROR;
+    const int32_t length = uloc_getLanguage(buffer, language, sizeof language, &error);
+    if (U_FAILURE(error) || length < 2 || length > 8)
+        return std::string();
+    for (int32_t i = 0; i < length; ++i)
+        if (language[i] < 'a' || language[i] > 'z')
+            return std::string();
+    return buffer;
+}
+
+CFTypeID LocaleTypeID() {
+    static const CFTypeID id = _CFRuntimeRegisterClass(&kLocaleClass);
+    return id;
+}
+
+} // namespace
+
+CFTypeID CFLocaleGetTypeID(void) { return LocaleTypeID(); }
+
+CFLocaleRef CFLocaleCreate(CFAllocatorRef allocator, CFStringRef localeIdentifier) {
+    const std::string canonical = Canonical(Utf8(localeIdentifier));
+    if (canonical.empty())
+        return nullptr;
+    CFStringRef identifier = MakeString(canonical);
+    if (identifier == nullptr)
+        return nullptr;
+    auto* locale = static_cast<__CFLocale*>(const_cast<void*>(
+        _CFRuntimeCreateInstance(allocator, LocaleTypeID(), sizeof(__CFLocale))));
+    if (locale == nullptr) {
+        CFRelease(identifier);
+        return nullptr;
+    }
+    locale->identifier = identifier;
+    return locale;
+}
+
+CFLocaleRef CFLocaleCopyCurrent(void) {
+    std::string name = orvik::platform::LocaleFromEnvironment();
+    if (Canonical(name).empty())
+        name = "en_US_POSIX";
+    CFStringRef identifier = MakeString(name);
+    CFLocaleRef locale = CFLocaleCreate(kCFAllocatorDefault, identifier);
+    CFRelease(identifier);
+    return locale;
+}
+
+CFStringRef CFLocaleGetIdentifier(CFLocaleRef locale) {
+    return locale != nullptr ? locale->identifier : nullptr;
+}
+
+CFArrayRef CFLocaleCopyAvailableLocaleIdentifiers(void) {
+    CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+    const int32_t count = uloc_countAvailable();
+    for (int32_t i = 0; i < count; ++i) {
+        CFStringRef identifier = MakeString(uloc_getAvailable(i));
+        if (identifier != nullptr) {
+            CFArrayAppendValue(array, identifier);
+            CFRelease(identifier);
+        }
+    }
+    return array;
+}
+
+CFStringRef CFLocaleCreateCanonicalLocaleIdentifierFromString(CFAllocatorRef,
+                                                              CFStringRef localeIdentifier) {
+    const std::string canonical = Canonical(Utf8(localeIdentifier));
+    return canonical.empty() ? nullptr : MakeString(canonical);
+}
+
+CFArrayRef CFLocaleCopyPreferredLanguages(void) {
+    CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+    for (const std::string& tag : orvik::platform::LanguagesFromEnvironment()) {
+        CFStringRef language = MakeString(tag);
+        if (language != nullptr) {
+            CFArrayAppendValue(array, language);
+            CFRelease(language);
+        }
+    }
+    return array;
+}
