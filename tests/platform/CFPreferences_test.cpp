@@ -273,8 +273,10 @@ TEST_F(PreferencesTest, MissingFilesAndFoldersAreCreatedAndNonPropertyListsRefus
     const std::string written = ReadFile(path);
     EXPECT_NE(written.find("<key>Flag</key>"), std::string::npos) << written;
     EXPECT_EQ(written.find("Url"), std::string::npos) << written;
-    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("Flag"), domain), kCFBooleanTrue);
-    CFRelease(kCFBooleanTrue); // balance the copy
+    CFPropertyListRef flag = CFPreferencesCopyAppValue(CFSTR("Flag"), domain);
+    EXPECT_EQ(flag, kCFBooleanTrue);
+    if (flag != nullptr)
+        CFRelease(flag);
 }
 
 TEST_F(PreferencesTest, LanguagesComeFromTheEnvironmentAsGettextNamesThem) {

@@ -120,7 +120,7 @@ TEST(ResourceManager, TranslatesEveryUninstallerTextWhenTheLanguageChanges) {
 }
 
 TEST(ResourceManager, UntranslatedKeysComeBackWidened) {
-    Environment env({{"LANGUAGE", "de"}});
+    Environment env(std::map<std::string, std::string>{{"LANGUAGE", "de"}});
     CResourceManagerMac manager;
     EXPECT_TRUE(manager.GetTranslatedString("No such text", nullptr) ==
                 CAtlString(u"No such text"));
@@ -167,7 +167,7 @@ TEST(ResourceManager, MarkupWordIsCheckedAndRunsAreAppended) {
     CAtlString first(u"first");
     runs.SetAtGrow(0, first);
     colours.SetAtGrow(0, first);
-    for (const char* word : {"Size", "", "colors", nullptr}) {
+    for (const char* word : std::vector<const char*>{"Size", "", "colors", nullptr}) {
         EXPECT_FALSE(manager.GetTranslatedMarkUpString("key", word, &runs, &colours));
         EXPECT_EQ(Contents(runs), std::vector<std::string>{"first"});
         EXPECT_EQ(Contents(colours), std::vector<std::string>{"first"});
@@ -285,7 +285,7 @@ TEST(ResourceManager, DatesAreWrittenInTheLocalesLongStyle) {
         {"de_DE.UTF-8", "", ""},
     };
     for (const auto& row : rows) {
-        Environment env({{"LANG", row.lang}});
+        Environment env(std::map<std::string, std::string>{{"LANG", row.lang}});
         CResourceManagerMac manager;
         EXPECT_EQ(Narrow(manager.GetTranslatedDate(row.input)), row.expected)
             << row.lang << " " << row.input;
