@@ -39,7 +39,7 @@ std::string InstallPrefix() {
     if (n <= 0)
         return std::string();
     std::string path(exe, static_cast<size_t>(n));
-    path.erase(path.rfind('/'));             // the executable's folder
+    path.erase(path.rfind('/'));                        // the executable's folder
     path.erase(std::min(path.rfind('/'), path.size())); // its parent
     return path;
 }
@@ -98,8 +98,8 @@ CFURLRef FileURL(const std::string& path, bool isDirectory) {
         CFStringCreateWithCString(kCFAllocatorDefault, path.c_str(), kCFStringEncodingUTF8);
     if (string == nullptr)
         return nullptr;
-    CFURLRef url =
-        CFURLCreateWithFileSystemPath(kCFAllocatorDefault, string, kCFURLPOSIXPathStyle, isDirectory);
+    CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, string, kCFURLPOSIXPathStyle,
+                                                 isDirectory);
     CFRelease(string);
     return url;
 }
@@ -130,7 +130,9 @@ std::string MainBundleLocalesFolder() {
 
 using namespace orvik::bundle;
 
-CFTypeID CFBundleGetTypeID(void) { return BundleTypeID(); }
+CFTypeID CFBundleGetTypeID(void) {
+    return BundleTypeID();
+}
 
 CFBundleRef CFBundleGetMainBundle(void) {
     // Created once and never freed: the platform keeps its own reference.

@@ -37,7 +37,7 @@ CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,
 CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle);
 CFURLRef CFBundleCopyBundleURL(CFBundleRef bundle);
 
-#define CFCopyLocalizedString(key, comment)                                                       \
+#define CFCopyLocalizedString(key, comment)                                                        \
     CFBundleCopyLocalizedString(CFBundleGetMainBundle(), (key), (key), nullptr)
 
 namespace orvik::bundle {

@@ -62,15 +62,13 @@ std::u16string Units(CFStringRef string) {
     if (string == nullptr)
         return std::u16string();
     std::u16string units(static_cast<size_t>(CFStringGetLength(string)), u'\0');
-    CFStringGetCharacters(string, CFRangeMake(0, static_cast<CFIndex>(units.size())),
-                          units.data());
+    CFStringGetCharacters(string, CFRangeMake(0, static_cast<CFIndex>(units.size())), units.data());
     return units;
 }
 
 std::string LocaleName(CFLocaleRef locale) {
     char buffer[160] = {};
-    CFStringGetCString(CFLocaleGetIdentifier(locale), buffer, sizeof buffer,
-                       kCFStringEncodingUTF8);
+    CFStringGetCString(CFLocaleGetIdentifier(locale), buffer, sizeof buffer, kCFStringEncodingUTF8);
     return buffer;
 }
 
@@ -86,7 +84,9 @@ CFStringRef CopyPattern(const UDateFormat* icu) {
 
 } // namespace
 
-CFTypeID CFDateFormatterGetTypeID(void) { return FormatterTypeID(); }
+CFTypeID CFDateFormatterGetTypeID(void) {
+    return FormatterTypeID();
+}
 
 CFDateFormatterRef CFDateFormatterCreate(CFAllocatorRef allocator, CFLocaleRef locale,
                                          CFDateFormatterStyle dateStyle,
@@ -146,8 +146,8 @@ Boolean CFDateFormatterGetAbsoluteTimeFromString(CFDateFormatterRef formatter, C
     if (range.location < 0 || range.length < 0 ||
         range.location + range.length > static_cast<CFIndex>(units.size()))
         return false;
-    const std::u16string part = units.substr(static_cast<size_t>(range.location),
-                                             static_cast<size_t>(range.length));
+    const std::u16string part =
+        units.substr(static_cast<size_t>(range.location), static_cast<size_t>(range.length));
     int32_t position = 0;
     UErrorCode error = U_ZERO_ERROR;
     const UDate date = udat_parse(formatter->icu, reinterpret_cast<const UChar*>(part.data()),

@@ -80,7 +80,9 @@ CFTypeID LocaleTypeID() {
 
 } // namespace
 
-CFTypeID CFLocaleGetTypeID(void) { return LocaleTypeID(); }
+CFTypeID CFLocaleGetTypeID(void) {
+    return LocaleTypeID();
+}
 
 CFLocaleRef CFLocaleCreate(CFAllocatorRef allocator, CFStringRef localeIdentifier) {
     const std::string canonical = Canonical(Utf8(localeIdentifier));
@@ -89,8 +91,8 @@ CFLocaleRef CFLocaleCreate(CFAllocatorRef allocator, CFStringRef localeIdentifie
     CFStringRef identifier = MakeString(canonical);
     if (identifier == nullptr)
         return nullptr;
-    auto* locale = static_cast<__CFLocale*>(const_cast<void*>(
-        _CFRuntimeCreateInstance(allocator, LocaleTypeID(), sizeof(__CFLocale))));
+    auto* locale = static_cast<__CFLocale*>(
+        const_cast<void*>(_CFRuntimeCreateInstance(allocator, LocaleTypeID(), sizeof(__CFLocale))));
     if (locale == nullptr) {
         CFRelease(identifier);
         return nullptr;

@@ -9,8 +9,8 @@
 #include "platform/LocaleEnvironment.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -57,7 +57,9 @@ std::string Utf8(CFStringRef string) {
     return out;
 }
 
-bool Is(CFStringRef a, CFStringRef b) { return a != nullptr && CFEqual(a, b); }
+bool Is(CFStringRef a, CFStringRef b) {
+    return a != nullptr && CFEqual(a, b);
+}
 
 std::string DomainName(CFStringRef applicationID) {
     if (Is(applicationID, kCFPreferencesAnyApplication))
@@ -112,8 +114,8 @@ CFTypeRef DictionaryFromPlist(plist_t node) {
             std::free(key);
             break;
         }
-        CFStringRef cfKey = CFStringCreateWithCString(kCFAllocatorDefault, key ? key : "",
-                                                      kCFStringEncodingUTF8);
+        CFStringRef cfKey =
+            CFStringCreateWithCString(kCFAllocatorDefault, key ? key : "", kCFStringEncodingUTF8);
         std::free(key);
         CFTypeRef value = CFFromPlist(item);
         if (cfKey == nullptr || value == nullptr) {
@@ -163,8 +165,8 @@ CFTypeRef CFFromPlist(plist_t node) {
             plist_get_string_val(node, &text);
         else
             plist_get_key_val(node, &text);
-        CFStringRef string = CFStringCreateWithCString(kCFAllocatorDefault, text ? text : "",
-                                                       kCFStringEncodingUTF8);
+        CFStringRef string =
+            CFStringCreateWithCString(kCFAllocatorDefault, text ? text : "", kCFStringEncodingUTF8);
         std::free(text);
         return string;
     }
@@ -506,14 +508,13 @@ void CFPreferencesSetValue(CFStringRef key, CFPropertyListRef value, CFStringRef
     }
     CFMutableDictionaryRef& changes = PendingChanges()[path];
     if (changes == nullptr)
-        changes = CFDictionaryCreateMutable(kCFAllocatorDefault, 0,
-                                            &kCFCopyStringDictionaryKeyCallBacks,
-                                            &kCFTypeDictionaryValueCallBacks);
+        changes =
+            CFDictionaryCreateMutable(kCFAllocatorDefault, 0, &kCFCopyStringDictionaryKeyCallBacks,
+                                      &kCFTypeDictionaryValueCallBacks);
     CFDictionarySetValue(changes, key, value != nullptr ? value : kCFNull);
 }
 
-void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value,
-                              CFStringRef applicationID) {
+void CFPreferencesSetAppValue(CFStringRef key, CFPropertyListRef value, CFStringRef applicationID) {
     CFPreferencesSetValue(key, value, applicationID, kCFPreferencesCurrentUser,
                           kCFPreferencesAnyHost);
 }

@@ -37,7 +37,8 @@ struct ButtonSet {
 const ButtonSet& ButtonsFor(UINT type) {
     static const ButtonSet kOk = {"OK", nullptr, nullptr, {IDOK, 0, 0}};
     static const ButtonSet kOkCancel = {"OK", "Cancel", nullptr, {IDOK, IDCANCEL, 0}};
-    static const ButtonSet kAbortRetryIgnore = {"Abort", "Retry", "Ignore", {IDABORT, IDRETRY, IDIGNORE}};
+    static const ButtonSet kAbortRetryIgnore = {
+        "Abort", "Retry", "Ignore", {IDABORT, IDRETRY, IDIGNORE}};
     static const ButtonSet kYesNoCancel = {"Yes", "No", "Cancel", {IDYES, IDNO, IDCANCEL}};
     static const ButtonSet kYesNo = {"Yes", "No", nullptr, {IDYES, IDNO, 0}};
     static const ButtonSet kRetryCancel = {"Retry", "Cancel", nullptr, {IDRETRY, IDCANCEL, 0}};
@@ -85,7 +86,8 @@ constexpr UINT kFirstFrameworkMessage = 0xF021;
 int AfxMessageBox(const char16_t* lpszText, UINT nType, UINT) {
     const ButtonSet& buttons = ButtonsFor(nType);
     const PascalString title("Alert");
-    const PascalString message = lpszText != nullptr ? PascalString(lpszText) : PascalString("None");
+    const PascalString message =
+        lpszText != nullptr ? PascalString(lpszText) : PascalString("None");
     const PascalString defaultText(buttons.defaultText);
     const PascalString cancelText(buttons.cancelText != nullptr ? buttons.cancelText : "");
     const PascalString otherText(buttons.otherText != nullptr ? buttons.otherText : "");
@@ -119,8 +121,8 @@ UINT AfxLoadString(UINT nID, char16_t* lpszBuf, UINT nBufferMax) {
     if (lpszBuf == nullptr || nBufferMax == 0)
         return 0;
     const UINT index = nID - kFirstFrameworkMessage;
-    const char* text = index < std::size(kFrameworkMessages) ? kFrameworkMessages[index]
-                                                             : "Unknown error";
+    const char* text =
+        index < std::size(kFrameworkMessages) ? kFrameworkMessages[index] : "Unknown error";
     UINT count = 0;
     while (text[count] != '\0' && count < nBufferMax - 1) {
         lpszBuf[count] = static_cast<char16_t>(static_cast<unsigned char>(text[count]));
@@ -154,10 +156,14 @@ int CurrentMachineOSXVersion() {
     return orvik::resources::ClassifySystemVersion(status, version);
 }
 
-BOOL AtlIsValidAddress(const void* p, UINT, BOOL) { return p != nullptr ? TRUE : FALSE; }
+BOOL AtlIsValidAddress(const void* p, UINT, BOOL) {
+    return p != nullptr ? TRUE : FALSE;
+}
 
 BOOL AfxIsValidAddress(const void* p, UINT nBytes, BOOL bReadWrite) {
     return AtlIsValidAddress(p, nBytes, bReadWrite);
 }
 
-AFX_MODULE_STATE* AfxGetStaticModuleState() { return nullptr; }
+AFX_MODULE_STATE* AfxGetStaticModuleState() {
+    return nullptr;
+}

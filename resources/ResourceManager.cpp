@@ -9,7 +9,9 @@ CAtlString CResourceManagerFactory::m_csProductName;
 namespace {
 
 // A key widened to 16 bits the way every fallback is made: through the 8-bit class.
-CAtlString Widen(const char* text) { return CAtlString(CAtlStringA(text)); }
+CAtlString Widen(const char* text) {
+    return CAtlString(CAtlStringA(text));
+}
 
 CFStringRef MakeMacRomanString(const char* text) {
     if (text == nullptr)
@@ -104,9 +106,9 @@ CAtlString CResourceManagerMac::GetTranslatedResourcePath(const char* name, cons
     return result;
 }
 
-bool CResourceManagerMac::GetTranslatedMarkUpString(const char* key, const char* markup,
-                                                    CArray<CAtlString, CAtlString&>* textRuns,
-                                                    CArray<CAtlString, CAtlString&>* attributeRuns) {
+bool CResourceManagerMac::GetTranslatedMarkUpString(
+    const char* key, const char* markup, CArray<CAtlString, CAtlString&>* textRuns,
+    CArray<CAtlString, CAtlString&>* attributeRuns) {
     const CAtlString text = GetTranslatedString(key, nullptr);
     const CAtlString kind = Widen(markup);
     if (kind.CompareNoCase(u"Color") != 0 && kind.CompareNoCase(u"Colour") != 0)
@@ -114,70 +116,6 @@ bool CResourceManagerMac::GetTranslatedMarkUpString(const char* key, const char*
     orvik::resources::ScanMarkup(text, textRuns, attributeRuns);
     return true;
 }
-
-namespace orvik::resources {
-
-void ScanMarkup(const CAtlString& text, CArray<CAtlString, CAtlString&>* textRuns,
-                CArray<CAtlString, CAtlString&>* attributeRuns, std::vector<int>* positions) {
-    CAtlString black(u"black");
-    CAtlString current; // empty until the first plain run
-    auto append = [&](CAtlString run, CAtlString& attribute) {
-        if (textRuns != nullptr)
-            textRuns->SetAtGrow(textRuns->GetSize(), run);
-        if (attributeRuns != nullptr)
-            attributeRuns->SetAtGrow(attributeRuns->GetSize(), attribute);
-    };
-    // Malformed markup from `at` on: kept as text, one black run to the end.
-    auto keepRestAsText = [&](int at) {
-        current = black;
-        append(text.Mid(at), black);
-    };
-
-    int pos = 0;
-    while (pos >= 0) {
-        if (positions != nullptr)
-            positions->push_back(pos);
-        const int open = text.Find(u"<.", pos);
-        if (open != pos) {
-            // Plain text up to the next markup or the end.
-            current = black;
-            append(open == -1 ? text.Mid(pos) : text.Mid(pos, open - pos), black);
-            pos = open;
-            continue;
-        }
-        const int nameStart = pos + 2;
-        const int eq = text.Find(u'=', nameStart);
-        if (eq < 0) {
-            keepRestAsText(pos);
-            break;
-        }
-        const CAtlString name = text.Mid(nameStart, eq - nameStart);
-        int textStart = eq + 1;
-        if (name == CAtlString(u"color")) {
-            const int close = text.Find(u".>", textStart);
-            if (close < 0) {
-                keepRestAsText(pos);
-                break;
-            }
-            current = text.Mid(textStart, close - textStart);
-            textStart = close + 2;
-        }
-        const int end = text.Find(u"<./", textStart);
-        if (end < 0) {
-            append(text.Mid(textStart), current);
-            break;
-        }
-        append(text.Mid(textStart, end - textStart), current);
-        const int closeEnd = text.Find(u".>", end + 3);
-        if (closeEnd < 0) {
-            keepRestAsText(end);
-            break;
-        }
-        pos = closeEnd + 2;
-    }
-}
-
-} // namespace orvik::resources
 
 // ---- locale and dates ---------------------------------------------------------------
 
@@ -191,7 +129,9 @@ struct CFReleaser {
 };
 template <class T> using CFHolder = std::unique_ptr<std::remove_pointer_t<T>, CFReleaser>;
 
-CAtlString CopyText(CFStringRef text) { return text != nullptr ? CAtlString(text) : CAtlString(); }
+CAtlString CopyText(CFStringRef text) {
+    return text != nullptr ? CAtlString(text) : CAtlString();
+}
 
 // The first preferred language, or null.
 CFStringRef FirstLanguage(CFPropertyListRef languages) {
@@ -238,8 +178,8 @@ CAtlString CResourceManagerMac::GetCurrentLocale() {
     if (combined != nullptr) {
         CFStringRef canonical = CFLocaleGetIdentifier(combined.get());
         CFHolder<CFArrayRef> available(CFLocaleCopyAvailableLocaleIdentifiers());
-        if (CFArrayContainsValue(available.get(),
-                                 CFRangeMake(0, CFArrayGetCount(available.get())), canonical))
+        if (CFArrayContainsValue(available.get(), CFRangeMake(0, CFArrayGetCount(available.get())),
+                                 canonical))
             return CopyText(canonical);
     }
     CFHolder<CFLocaleRef> languageOnly(CFLocaleCreate(kCFAllocatorDefault, language));
@@ -260,8 +200,8 @@ CAtlString CResourceManagerMac::GetTranslatedDate(const char* date) {
     if (parser == nullptr)
         return text;
     CFDateFormatterSetFormat(parser.get(), CFSTR("y-M-d"));
-    CFHolder<CFDateRef> parsed(
-        CFDateFormatterCreateDateFromString(kCFAllocatorDefault, parser.get(), input.get(), nullptr));
+    CFHolder<CFDateRef> parsed(CFDateFormatterCreateDateFromString(
+        kCFAllocatorDefault, parser.get(), input.get(), nullptr));
     if (parsed == nullptr)
         return text; // not a year-month-day date: shown as it came
     CFHolder<CFDateFormatterRef> writer(CFDateFormatterCreate(

@@ -79,7 +79,8 @@ private:
     }
 };
 
-template <class TYPE, class ARG_TYPE> void CArray<TYPE, ARG_TYPE>::SetSize(int nNewSize, int nGrowBy) {
+template <class TYPE, class ARG_TYPE>
+void CArray<TYPE, ARG_TYPE>::SetSize(int nNewSize, int nGrowBy) {
     if (nNewSize < 0)
         return;
     if (nGrowBy >= 0)

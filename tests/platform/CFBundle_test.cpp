@@ -55,8 +55,7 @@ std::string Translate(const char* key, CFStringRef value = nullptr) {
 const char* kTitle = "ORVIK Tandro Riravor Software Uninstall";
 const char* kQuestion = "Are you sure you want to completely remove ORVIK Tandro Riravor Software "
                         "and all of its components?";
-const char* kDenied =
-    "Pre-authorization failed. You must be a valid administrator to continue.";
+const char* kDenied = "Pre-authorization failed. You must be a valid administrator to continue.";
 const char* kDone = "Uninstall completed successfully.";
 
 TEST(MainBundle, FoldersSitBesideTheExecutablesBinFolder) {
@@ -227,8 +226,7 @@ TEST_F(BundleFolderTest, ResourcesPreferTheUsersLanguageFolder) {
     EXPECT_EQ(ResourcePath(CFSTR("icon"), CFSTR("png"), CFSTR("sub")), dir_ + "/res/sub/icon.png");
     EXPECT_EQ(ResourcePath(CFSTR("missing"), nullptr, nullptr), "<none>");
     EXPECT_EQ(ResourcePath(CFSTR("../res/readme.txt"), nullptr, CFSTR("sub")), "<none>");
-    EXPECT_EQ(CFBundleCopyResourceURL(CFBundleGetMainBundle(), nullptr, nullptr, nullptr),
-              nullptr);
+    EXPECT_EQ(CFBundleCopyResourceURL(CFBundleGetMainBundle(), nullptr, nullptr, nullptr), nullptr);
 }
 
 } // namespace

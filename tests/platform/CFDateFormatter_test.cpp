@@ -21,8 +21,8 @@ std::string LongDate(const char* localeName, const char* text) {
     CFRelease(name);
     if (locale == nullptr)
         return "<no locale>";
-    CFDateFormatterRef parser = CFDateFormatterCreate(nullptr, locale, kCFDateFormatterNoStyle,
-                                                      kCFDateFormatterNoStyle);
+    CFDateFormatterRef parser =
+        CFDateFormatterCreate(nullptr, locale, kCFDateFormatterNoStyle, kCFDateFormatterNoStyle);
     CFDateFormatterSetFormat(parser, CFSTR("y-M-d"));
     CFStringRef input = CFStringCreateWithCString(nullptr, text, kCFStringEncodingUTF8);
     CFDateRef date = CFDateFormatterCreateDateFromString(nullptr, parser, input, nullptr);
@@ -49,12 +49,9 @@ TEST(DateFormatter, YearMonthDayBecomesTheLocalesLongDate) {
         const char* input;
         const char* expected;
     } rows[] = {
-        {"en_US", "2024-3-9", "March 9, 2024"},
-        {"en_US", "2024-03-09", "March 9, 2024"},
-        {"de_DE", "2024-3-9", "9. März 2024"},
-        {"fr_FR", "2024-12-31", "31 décembre 2024"},
-        {"es_ES", "2000-1-1", "1 de enero de 2000"},
-        {"ja_JP", "2024-3-9", "2024年3月9日"},
+        {"en_US", "2024-3-9", "March 9, 2024"},      {"en_US", "2024-03-09", "March 9, 2024"},
+        {"de_DE", "2024-3-9", "9. März 2024"},       {"fr_FR", "2024-12-31", "31 décembre 2024"},
+        {"es_ES", "2000-1-1", "1 de enero de 2000"}, {"ja_JP", "2024-3-9", "2024年3月9日"},
         {"en_US", "2024-2-29", "February 29, 2024"},
     };
     for (const auto& row : rows)
@@ -62,8 +59,8 @@ TEST(DateFormatter, YearMonthDayBecomesTheLocalesLongDate) {
 }
 
 TEST(DateFormatter, TextsThatAreNoDateDoNotParse) {
-    for (const char* bad : {"", "hello", "2024-13-1", "2024-2-30", "2023-2-29", "2024/3/9",
-                            "2024-3-9 trailing", "-"})
+    for (const char* bad :
+         {"", "hello", "2024-13-1", "2024-2-30", "2023-2-29", "2024/3/9", "2024-3-9 trailing", "-"})
         EXPECT_EQ(LongDate("en_US", bad), "<no date>") << "'" << bad << "'";
 }
 
@@ -79,8 +76,8 @@ TEST(DateFormatter, RangesFormatsAndBadArguments) {
     EXPECT_EQ(CFDateFormatterGetLocale(f), locale);
     CFRange range = CFRangeMake(0, 17);
     CFAbsoluteTime at = -1;
-    EXPECT_TRUE(CFDateFormatterGetAbsoluteTimeFromString(f, CFSTR("2001-1-1 and more"), &range,
-                                                         &at));
+    EXPECT_TRUE(
+        CFDateFormatterGetAbsoluteTimeFromString(f, CFSTR("2001-1-1 and more"), &range, &at));
     EXPECT_EQ(range.length, 8);
     CFRange outside = CFRangeMake(5, 40);
     EXPECT_FALSE(CFDateFormatterGetAbsoluteTimeFromString(f, CFSTR("2001-1-1"), &outside, &at));

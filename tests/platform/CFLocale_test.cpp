@@ -79,8 +79,8 @@ TEST_F(LocaleTest, IdentifiersAreCanonicalAndNonsenseIsRefused) {
         const char* input;
         const char* expected;
     } rows[] = {
-        {"de-DE", "de_DE"}, {"de_DE", "de_DE"},   {"EN_us", "en_US"}, {"ja", "ja"},
-        {"fr-CA", "fr_CA"}, {"", "<none>"},       {"1234", "<none>"}, {"x", "<none>"},
+        {"de-DE", "de_DE"},      {"de_DE", "de_DE"}, {"EN_us", "en_US"}, {"ja", "ja"},
+        {"fr-CA", "fr_CA"},      {"", "<none>"},     {"1234", "<none>"}, {"x", "<none>"},
         {"de;rm -rf", "<none>"}, {"_DE", "<none>"},
     };
     for (const auto& row : rows) {

@@ -25,8 +25,8 @@ std::string ReadFile(const std::string& path) {
 
 std::string Utf8(CFStringRef string) {
     char buffer[1024] = {};
-    if (string == nullptr || !CFStringGetCString(string, buffer, sizeof buffer,
-                                                 kCFStringEncodingUTF8))
+    if (string == nullptr ||
+        !CFStringGetCString(string, buffer, sizeof buffer, kCFStringEncodingUTF8))
         return "<none>";
     return buffer;
 }
@@ -38,14 +38,14 @@ CFStringRef Str(const char* text) {
 // A binary property list {"Path": "/x"}, laid out by hand.
 std::string BinaryPlist() {
     std::string data = "bplist00";
-    data += std::string("\xD1\x01\x02", 3);   // object 0: dictionary, key 1, value 2
-    data += "\x54Path";                       // object 1: "Path"
-    data += "\x52/x";                         // object 2: "/x"
-    data += std::string("\x08\x0B\x10", 3);   // offsets of the three objects
-    data += std::string(6, '\0');             // trailer
-    data += std::string("\x01\x01", 2);       // offset and reference sizes
+    data += std::string("\xD1\x01\x02", 3);       // object 0: dictionary, key 1, value 2
+    data += "\x54Path";                           // object 1: "Path"
+    data += "\x52/x";                             // object 2: "/x"
+    data += std::string("\x08\x0B\x10", 3);       // offsets of the three objects
+    data += std::string(6, '\0');                 // trailer
+    data += std::string("\x01\x01", 2);           // offset and reference sizes
     data += std::string("\0\0\0\0\0\0\0\x03", 8); // object count
-    data += std::string(8, '\0');             // top object
+    data += std::string(8, '\0');                 // top object
     data += std::string("\0\0\0\0\0\0\0\x13", 8); // offset table at byte 19
     return data;
 }
@@ -115,7 +115,8 @@ protected:
     }
     bool Sync(const char* domain) {
         CFStringRef d = Str(domain);
-        const bool ok = CFPreferencesSynchronize(d, kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
+        const bool ok =
+            CFPreferencesSynchronize(d, kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
         CFRelease(d);
         return ok;
     }
@@ -264,7 +265,8 @@ TEST_F(PreferencesTest, MissingFilesAndFoldersAreCreatedAndNonPropertyListsRefus
     CFPreferencesSetValue(CFSTR("Flag"), kCFBooleanTrue, domain, kCFPreferencesCurrentUser,
                           kCFPreferencesAnyHost);
     // A URL is no property-list value: ignored.
-    CFURLRef url = CFURLCreateWithFileSystemPath(nullptr, CFSTR("/tmp"), kCFURLPOSIXPathStyle, true);
+    CFURLRef url =
+        CFURLCreateWithFileSystemPath(nullptr, CFSTR("/tmp"), kCFURLPOSIXPathStyle, true);
     CFPreferencesSetValue(CFSTR("Url"), url, domain, kCFPreferencesCurrentUser,
                           kCFPreferencesAnyHost);
     CFRelease(url);
@@ -302,8 +304,8 @@ TEST_F(PreferencesTest, LanguagesComeFromTheEnvironmentAsGettextNamesThem) {
             setenv(name.c_str(), value.c_str(), 1);
             description += name + "=" + value + " ";
         }
-        CFTypeRef value = CFPreferencesCopyAppValue(CFSTR("AppleLanguages"),
-                                                    kCFPreferencesCurrentApplication);
+        CFTypeRef value =
+            CFPreferencesCopyAppValue(CFSTR("AppleLanguages"), kCFPreferencesCurrentApplication);
         if (row.expected.empty()) {
             EXPECT_EQ(value, nullptr) << description;
             continue;

@@ -15,12 +15,13 @@ using orvik::alerts::AlertRequest;
 class AlertRecorder {
 public:
     explicit AlertRecorder(DialogItemIndex press, OSStatus status = 0) {
-        orvik::alerts::SetBackend([this, press, status](const AlertRequest& r, DialogItemIndex* item) {
-            request = r;
-            ++shown;
-            *item = status == 0 ? press : 0;
-            return status;
-        });
+        orvik::alerts::SetBackend(
+            [this, press, status](const AlertRequest& r, DialogItemIndex* item) {
+                request = r;
+                ++shown;
+                *item = status == 0 ? press : 0;
+                return status;
+            });
     }
     ~AlertRecorder() { orvik::alerts::SetBackend(nullptr); }
     AlertRequest request;
@@ -82,11 +83,10 @@ TEST(AfxMessageBox, IconsAndDefaultButtons) {
         AlertType kind;
         int defaultItem;
     } rows[] = {
-        {0x00, kAlertPlainAlert, 1},   {0x10, kAlertStopAlert, 1},
-        {0x20, kAlertNoteAlert, 1},    {0x30, kAlertCautionAlert, 1},
-        {0x40, kAlertNoteAlert, 1},    {0x50, kAlertNoteAlert, 1},
-        {0x70, kAlertCautionAlert, 1}, {0x100, kAlertPlainAlert, 2},
-        {0x200, kAlertPlainAlert, 3},  {0x300, kAlertPlainAlert, 2},
+        {0x00, kAlertPlainAlert, 1},   {0x10, kAlertStopAlert, 1},   {0x20, kAlertNoteAlert, 1},
+        {0x30, kAlertCautionAlert, 1}, {0x40, kAlertNoteAlert, 1},   {0x50, kAlertNoteAlert, 1},
+        {0x70, kAlertCautionAlert, 1}, {0x100, kAlertPlainAlert, 2}, {0x200, kAlertPlainAlert, 3},
+        {0x300, kAlertPlainAlert, 2},
     };
     for (const auto& row : rows) {
         AlertRecorder alert(1);
@@ -182,7 +182,7 @@ TEST(PlatformQueries, SystemVersionClasses) {
     const struct {
         SInt32 version;
         int expected;
-    } rows[] = {{0x1058, 3}, {0x1039, 1}, {0x1020, 0}, {0x102F, 0}, {0x1030, 1},
+    } rows[] = {{0x1058, 3}, {0x1039, 1}, {0x1020, 0}, {0x102F, 0},  {0x1030, 1},
                 {0x1040, 2}, {0x104F, 2}, {0x1050, 3}, {0x101F, -1}, {0x0900, -1}};
     for (const auto& row : rows)
         EXPECT_EQ(ClassifySystemVersion(0, row.version), row.expected) << std::hex << row.version;

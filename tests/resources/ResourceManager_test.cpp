@@ -174,8 +174,8 @@ TEST(ResourceManager, MarkupWordIsCheckedAndRunsAreAppended) {
     }
     EXPECT_TRUE(manager.GetTranslatedMarkUpString("key", "COLOUR", &runs, &colours));
     EXPECT_TRUE(manager.GetTranslatedMarkUpString("key", "Color", &runs, &colours));
-    EXPECT_EQ(Contents(runs), (std::vector<std::string>{"first", "Press ", "Stop", " now",
-                                                        "Press ", "Stop", " now"}));
+    EXPECT_EQ(Contents(runs), (std::vector<std::string>{"first", "Press ", "Stop", " now", "Press ",
+                                                        "Stop", " now"}));
     EXPECT_EQ(colours.GetSize(), 7);
 }
 
@@ -184,8 +184,8 @@ TEST(CArray, GrowthFollowsTheStepRule) {
         int size;
         int growBy;
         int expectedCapacity; // after appending one element at full capacity
-    } rows[] = {{100, 0, 112}, {8, 0, 12}, {1, 0, 5}, {9000, 0, 10024}, {16000, 0, 17024},
-                {100, 7, 107}, {3, 1, 4}};
+    } rows[] = {{100, 0, 112},     {8, 0, 12},    {1, 0, 5}, {9000, 0, 10024},
+                {16000, 0, 17024}, {100, 7, 107}, {3, 1, 4}};
     for (const auto& row : rows) {
         StringArray array;
         array.SetSize(row.size, row.growBy);
@@ -314,10 +314,8 @@ protected:
 TEST_F(ResourcePathTest, ExistingResourcesGiveTheirPathOthersTheName) {
     Environment env;
     CResourceManagerMac manager;
-    EXPECT_EQ(Narrow(manager.GetTranslatedResourcePath("help.html", nullptr)),
-              dir_ + "/help.html");
-    EXPECT_EQ(Narrow(manager.GetTranslatedResourcePath("missing.html", nullptr)),
-              "missing.html");
+    EXPECT_EQ(Narrow(manager.GetTranslatedResourcePath("help.html", nullptr)), dir_ + "/help.html");
+    EXPECT_EQ(Narrow(manager.GetTranslatedResourcePath("missing.html", nullptr)), "missing.html");
     EXPECT_TRUE(manager.GetTranslatedResourcePath(nullptr, nullptr).IsEmpty());
     CFBundleRef bundle = manager.m_bundle;
     manager.m_bundle = nullptr; // no bundle: the name itself
