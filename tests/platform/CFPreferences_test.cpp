@@ -215,8 +215,9 @@ TEST_F(PreferencesTest, SetIsSeenAtOnceAndWrittenOnlyBySynchronize) {
 TEST_F(PreferencesTest, BinaryFilesAreReadAndStayBinaryWithTheirModeAndOwner) {
     const std::string path = Write("com.example.binary", BinaryPlist(), 0600);
     const bool root = geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    }
     auto value = static_cast<CFStringRef>(Copy("Path", "com.example.binary"));
     EXPECT_EQ(Utf8(value), "/x");
     if (value != nullptr)
@@ -249,7 +250,7 @@ TEST_F(PreferencesTest, BinaryFilesAreReadAndStayBinaryWithTheirModeAndOwner) {
 }
 
 TEST_F(PreferencesTest, UnreadableFilesGiveNullAndAreNeverOverwritten) {
-    for (const std::string content : {std::string("not a property list"), std::string("bplist00"),
+    for (const std::string& content : {std::string("not a property list"), std::string("bplist00"),
                                       std::string("<plist><array/></plist>"), std::string()}) {
         const std::string path = Write("broken", content, 0644);
         EXPECT_EQ(Copy("Any", "broken"), nullptr) << content;
