@@ -1,12 +1,14 @@
 // Deleting a tree and copying a big file, beside rm -rf and cp doing the same on an
 // identical copy in the same run, on tmpfs (/dev/shm). Both sides run as a child process
 // started the same way (this program re-runs itself with --delete or --copy), so the
-// ratio compares like with like. The counter "ratio" is our time over the tool's.
+// ratio compares like with like. The counter "ratio" is our CPU time over the tool's
+// ("wall_ratio" the same for wall time, which a busy machine makes noisy).
 //
 //   build/bin/fileops_bench                      (or: ./dev.sh bench)
 //   FILEOPS_BENCH_DIR=/some/tmpfs build/bin/fileops_bench
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,8 +43,10 @@ std::string SelfPath() {
     return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
-// Runs a program and returns its wall time in seconds (negative when it failed).
-double TimeRun(const std::vector<std::string>& args) {
+// Runs a program; gives its wall time and the CPU time (user + system) it used, in seconds.
+// The CPU time is what the ratio is taken from: on a shared machine the wall time mostly
+// measures the other processes. Returns false when the program failed.
+bool TimeRun(const std::vector<std::string>& args, double* wall, double* cpu) {
     std::vector<char*> argv;
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -50,11 +54,53 @@ double TimeRun(const std::vector<std::string>& args) {
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
+        return false;
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid)
+        return false;
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? elapsed.count() : -1;
+    *wall = elapsed.count();
+    *cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Times for one side of a comparison.
+struct Side {
+    double wall = 0;
+    double cpu = 0;
+    bool Run(const std::vector<std::string>& args) {
+        double w = 0;
+        double c = 0;
+        if (!TimeRun(args, &w, &c))
+            return false;
+        wall += w;
+        cpu += c;
+        return true;
+    }
+};
+
+// Runs both sides, alternating which goes first so that neither always finds a warmer
+// system; false when either failed.
+bool RunPair(benchmark::State& state, Side& ours, const std::vector<std::string>& oursArgs,
+             Side& theirs, const std::vector<std::string>& theirsArgs) {
+    const double before = ours.cpu;
+    bool ok;
+    if (state.iterations() % 2 == 0)
+        ok = ours.Run(oursArgs) && theirs.Run(theirsArgs);
+    else
+        ok = theirs.Run(theirsArgs) && ours.Run(oursArgs);
+    state.SetIterationTime(ours.cpu - before);
+    return ok;
+}
+
+void Report(benchmark::State& state, const char* tool, const Side& ours, const Side& theirs) {
+    const double n = static_cast<double>(state.iterations());
+    state.counters[std::string(tool) + "_cpu_ms"] = theirs.cpu * 1000 / n;
+    state.counters["ours_cpu_ms"] = ours.cpu * 1000 / n;
+    state.counters["ratio"] = theirs.cpu > 0 ? ours.cpu / theirs.cpu : 0;
+    state.counters["wall_ratio"] = theirs.wall > 0 ? ours.wall / theirs.wall : 0;
 }
 
 // 2,000 folders (40 top-level folders of 49 subfolders each, plus the tops and the
@@ -95,32 +141,18 @@ void BM_DeleteTreeVersusRm(benchmark::State& state) {
     const std::string self = SelfPath();
     const std::string ours = BaseDir() + "/fileops_bench_ours";
     const std::string theirs = BaseDir() + "/fileops_bench_rm";
-    double oursTotal = 0;
-    double theirsTotal = 0;
+    Side oursSide;
+    Side rmSide;
     for (auto _ : state) {
         MakeTree(ours);
         MakeTree(theirs);
-        // Alternate which side runs first so that neither always finds a warmer system.
-        double t1;
-        double t2;
-        if (state.iterations() % 2 == 0) {
-            t1 = TimeRun({self, "--delete", ours});
-            t2 = TimeRun({"/bin/rm", "-rf", theirs});
-        } else {
-            t2 = TimeRun({"/bin/rm", "-rf", theirs});
-            t1 = TimeRun({self, "--delete", ours});
-        }
-        if (t1 < 0 || t2 < 0) {
+        if (!RunPair(state, oursSide, {self, "--delete", ours}, rmSide,
+                     {"/bin/rm", "-rf", theirs})) {
             state.SkipWithError("a deletion failed");
             break;
         }
-        oursTotal += t1;
-        theirsTotal += t2;
-        state.SetIterationTime(t1);
     }
-    state.counters["rm_ms"] = theirsTotal * 1000 / static_cast<double>(state.iterations());
-    state.counters["ours_ms"] = oursTotal * 1000 / static_cast<double>(state.iterations());
-    state.counters["ratio"] = theirsTotal > 0 ? oursTotal / theirsTotal : 0;
+    Report(state, "rm", oursSide, rmSide);
 }
 BENCHMARK(BM_DeleteTreeVersusRm)->UseManualTime()->Iterations(6)->Unit(benchmark::kMillisecond);
 
@@ -130,34 +162,21 @@ void BM_CopyFileVersusCp(benchmark::State& state) {
     const std::string ours = BaseDir() + "/fileops_bench_copy_ours";
     const std::string theirs = BaseDir() + "/fileops_bench_copy_cp";
     MakeFile(source, 256u << 20);
-    double oursTotal = 0;
-    double theirsTotal = 0;
+    Side oursSide;
+    Side cpSide;
     for (auto _ : state) {
         unlink(ours.c_str());
         unlink(theirs.c_str());
-        double t1;
-        double t2;
-        if (state.iterations() % 2 == 0) {
-            t1 = TimeRun({self, "--copy", source, ours});
-            t2 = TimeRun({"/bin/cp", source, theirs});
-        } else {
-            t2 = TimeRun({"/bin/cp", source, theirs});
-            t1 = TimeRun({self, "--copy", source, ours});
-        }
-        if (t1 < 0 || t2 < 0) {
+        if (!RunPair(state, oursSide, {self, "--copy", source, ours}, cpSide,
+                     {"/bin/cp", source, theirs})) {
             state.SkipWithError("a copy failed");
             break;
         }
-        oursTotal += t1;
-        theirsTotal += t2;
-        state.SetIterationTime(t1);
     }
     unlink(ours.c_str());
     unlink(theirs.c_str());
     unlink(source.c_str());
-    state.counters["cp_ms"] = theirsTotal * 1000 / static_cast<double>(state.iterations());
-    state.counters["ours_ms"] = oursTotal * 1000 / static_cast<double>(state.iterations());
-    state.counters["ratio"] = theirsTotal > 0 ? oursTotal / theirsTotal : 0;
+    Report(state, "cp", oursSide, cpSide);
 }
 BENCHMARK(BM_CopyFileVersusCp)->UseManualTime()->Iterations(6)->Unit(benchmark::kMillisecond);
 
