@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 namespace {
 
 TEST(UcaLength, CountsUnitsBeforeFirstZeroForBothUnitTypes) {
@@ -334,6 +336,56 @@ TEST(UcaWide32, StrictConversionsWithTheirResults) {
     EXPECT_EQ(w32[0], 0);
     freeWCA32Str(w32);
     freeWCA32Str(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// Heap blocks of exactly the stated size, so that asan sees a write one past.
+TEST(UcaLimits, DestinationsExactlyAtTheirLimits) {
+    std::unique_ptr<char16_t[]> twelve(new char16_t[12]);
+    EXPECT_EQ(itouca(INT32_MIN, twelve.get(), 10), twelve.get());
+    EXPECT_EQ(std::u16string(twelve.get()), u"-2147483648");
+    EXPECT_EQ(itouca(-1, twelve.get(), 8), twelve.get());
+    EXPECT_EQ(std::u16string(twelve.get()), u"37777777777");
+
+    std::unique_ptr<char[]> narrow(new char[4]);
+    UCAtoCA(u"abc", narrow.get(), 3);
+    EXPECT_STREQ(narrow.get(), "abc");
+
+    std::unique_ptr<char16_t[]> wide(new char16_t[3]);
+    CAtoUCA("abcdef", wide.get(), 3);
+    EXPECT_EQ(std::u16string(wide.get(), 3), u"abc");
+
+    std::unique_ptr<char16_t[]> one(new char16_t[1]);
+    EXPECT_EQ(snucaprintf(one.get(), 1, u"%S%d", u"long text", 12345), 1);
+    EXPECT_EQ(one[0], 0);
+    std::unique_ptr<char16_t[]> exact(new char16_t[4]);
+    EXPECT_EQ(sucaprintf(exact.get(), u"%03d", 7), 3);
+    EXPECT_EQ(std::u16string(exact.get()), u"007");
+    std::unique_ptr<char16_t[]> five(new char16_t[5]);
+    EXPECT_EQ(ucancpy(five.get(), u"abcdefgh", 5), five.get());
+    EXPECT_EQ(std::u16string(five.get(), 5), u"abcde");
+}
+
+TEST(UcaPrintf, ToStandardOutput) {
+    fflush(stdout);
+    FILE* capture = tmpfile();
+    ASSERT_NE(capture, nullptr);
+    int saved = dup(fileno(stdout));
+    ASSERT_GE(saved, 0);
+    ASSERT_GE(dup2(fileno(capture), fileno(stdout)), 0);
+    int n = ucaprintf(u"%s-%S", "ab", u"\u00E9");
+    fflush(stdout);
+    dup2(saved, fileno(stdout));
+    close(saved);
+    EXPECT_EQ(n, 4);
+    rewind(capture);
+    char16_t back[8] = {};
+    EXPECT_EQ(fread(back, sizeof(char16_t), 8, capture), 4u);
+    fclose(capture);
+    EXPECT_EQ(std::u16string(back), u"ab-\u00E9");
 }
 
 } // namespace

@@ -50,3 +50,13 @@ TEST(Utf8String, AsciiStringUsesTheDefaultCodePage) {
 }
 
 } // namespace
+
+namespace {
+
+// A lone surrogate has no UTF-8 form: it becomes '?', the rest survives.
+TEST(Utf8String, UnpairedSurrogateBecomesQuestionMark) {
+    const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+    EXPECT_EQ(bytes(MakeUTF8StringFromUnicodeString(CAtlString(lone))), "a?b");
+}
+
+} // namespace
