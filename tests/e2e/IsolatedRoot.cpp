@@ -81,7 +81,8 @@ void BuildRoot(const std::string& top) {
     symlink("/proc/self/fd/0", (dev + "/stdin").c_str());
     symlink("/proc/self/fd/1", (dev + "/stdout").c_str());
     symlink("/proc/self/fd/2", (dev + "/stderr").c_str());
-    MountOrDie("tmpfs", root + "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777");
+    // /tmp stays the overlay's: a build folder below the host's /tmp must stay readable, and
+    // writes there go to the tmpfs like all others.
     MountOrDie("tmpfs", root + "/run", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755");
 
     if (chroot(root.c_str()) != 0)
@@ -150,6 +151,26 @@ std::vector<char*> CStrings(const std::vector<std::string>& strings) {
     const std::string& program = options.program.empty() ? options.argv[0] : options.program;
     execve(program.c_str(), argv.data(), env.data());
     _exit(127);
+}
+
+// Sleeper mode of this program: started with "--orvik-e2e-sleeper" as its first argument
+// (under any name and with any further arguments) it only waits for signals, so scenarios
+// can run product processes with command lines of their choosing.
+__attribute__((constructor)) void SleeperMode() {
+    std::string cmdline;
+    if (FILE* f = fopen("/proc/self/cmdline", "rb")) {
+        char buffer[4096];
+        size_t n = fread(buffer, 1, sizeof buffer, f);
+        cmdline.assign(buffer, n);
+        fclose(f);
+    }
+    // The arguments are zero-terminated one after the other: compare the second one whole.
+    size_t first = cmdline.find('\0');
+    if (first != std::string::npos && first + 1 < cmdline.size() &&
+        strcmp(cmdline.c_str() + first + 1, "--orvik-e2e-sleeper") == 0) {
+        for (;;)
+            pause();
+    }
 }
 
 } // namespace

@@ -80,6 +80,10 @@ struct RunOptions {
 // Options for running argv with the defaults above.
 RunOptions Command(std::vector<std::string> argv);
 
+// The first argument that turns this test program into a process that only waits for
+// signals (whatever its name and further arguments).
+inline constexpr const char* kSleeperArgument = "--orvik-e2e-sleeper";
+
 // Starts a process that is not a child of the caller (double fork: the namespace's init
 // reaps it). Returns its pid, or -1.
 pid_t StartDetached(const RunOptions& options);

@@ -83,6 +83,23 @@ TEST(IsolatedRoot, TerminalsAndDetachedProcesses) {
         kill(sleeper, SIGKILL);
         EXPECT_TRUE(WaitForProcessEnd(sleeper, 10)) << "init did not reap it";
         EXPECT_TRUE(WaitUntilNoProcessMatches("sleep 100", 10));
+
+        // Sleeper mode: a copy of this program that only waits, whatever its arguments.
+        MakeDirs("/opt/e2e");
+        CopyFile("/proc/self/exe", "/opt/e2e/agent", 0755);
+        pid_t agent = StartDetached(Command({"/opt/e2e/agent", kSleeperArgument, "--x=1", "/y"}));
+        ASSERT_GT(agent, 0);
+        usleep(200000);
+        std::string ps;
+        EXPECT_EQ(RunAndWait(Command({"/bin/ps", "-axww", "-o", "pid=,args="}), &ps), 0);
+        EXPECT_NE(ps.find(std::to_string(agent) + " /opt/e2e/agent --orvik-e2e-sleeper --x=1 /y\n"),
+                  std::string::npos)
+            << ps;
+        EXPECT_EQ(ps.find("agent", ps.find("agent") + 1), std::string::npos)
+            << "the sleeper must not run the tests itself:\n"
+            << ps;
+        kill(agent, SIGTERM);
+        EXPECT_TRUE(WaitForProcessEnd(agent, 10));
     });
 }
 

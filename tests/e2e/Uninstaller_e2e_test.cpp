@@ -297,7 +297,8 @@ TEST(UninstallerEndToEnd, RemovesAFullInstallation) {
         // Running programs of the product (copies of sleep in the application folder).
         CopyFile("/bin/sleep", app + "/Contents/MacOS/ORVIK Tandro", 0755);
         CopyFile("/bin/sleep", kApp + "/Helpers/TandroDaemon", 0755);
-        CopyFile("/bin/sleep", kApp + "/Helpers/TandroAgent", 0755);
+        // This test program in sleeper mode takes any arguments, unlike sleep.
+        CopyFile("/proc/self/exe", kApp + "/Helpers/TandroAgent", 0755);
         MakeDirs(kSibling);
         CopyFile("/bin/sleep", kSibling + "/ExtraTool", 0755);
         const std::string mainApp = app + "/Contents/MacOS/ORVIK Tandro";
@@ -307,7 +308,8 @@ TEST(UninstallerEndToEnd, RemovesAFullInstallation) {
         // A command line longer than one 1023-byte read of "ps" output.
         const std::string padding = "--settings=" + std::string(1100, 'x');
         const std::string longTail = kApp + "/Helpers/agent.conf";
-        pid_t longLine = Start(kApp + "/Helpers/TandroAgent", {"600", padding, longTail});
+        pid_t longLine =
+            Start(kApp + "/Helpers/TandroAgent", {kSleeperArgument, padding, longTail});
         pid_t unrelated = Start("/bin/sleep", {"600"});
 
         SyslogCapture log;
@@ -363,9 +365,10 @@ TEST(UninstallerEndToEnd, RemovesAFullInstallation) {
         EXPECT_EQ(first.size(), 1023u);
         EXPECT_TRUE(std::regex_match(
             first + second,
-            std::regex(PsLinePattern(longLine, RegexEscape(Join({kApp + "/Helpers/TandroAgent",
-                                                                 "600", padding, longTail}))) +
-                       "\n")))
+            std::regex(
+                PsLinePattern(longLine, RegexEscape(Join({kApp + "/Helpers/TandroAgent",
+                                                          kSleeperArgument, padding, longTail}))) +
+                "\n")))
             << first + second;
 
         for (pid_t pid : {plain, stubborn, sibling, longLine})
