@@ -14,6 +14,15 @@
 
 namespace {
 
+// memcmp and memcpy that accept the null data() of empty vectors.
+bool same(const void* a, const void* b, size_t n) {
+    return n == 0 || memcmp(a, b, n) == 0;
+}
+void copy(void* dst, const void* src, size_t n) {
+    if (n != 0)
+        memcpy(dst, src, n);
+}
+
 void check(bool ok) {
     if (!ok)
         abort();
@@ -67,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check((r16 == conversionOK) == static_cast<bool>(U_SUCCESS(err)));
         if (r16 == conversionOK) {
             check(o16.size() == static_cast<size_t>(icuLen) &&
-                  memcmp(o16.data(), icu.data(), o16.size() * 2) == 0);
+                  same(o16.data(), icu.data(), o16.size() * 2));
         }
     }
     std::vector<UTF8> back;
@@ -75,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<UTF16> prefix16(o16);
     if (run<UTF16, UTF8>(ConvertUTF16toUTF8, prefix16, c16 + 4, back, cb, strictConversion) ==
         conversionOK) {
-        check(back.size() == c16 && memcmp(back.data(), u8.data(), c16) == 0);
+        check(back.size() == c16 && same(back.data(), u8.data(), c16));
     }
 
     // Small targets: whatever was produced is a prefix of the full result.
@@ -89,9 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // The same bytes as UTF-16 units and as UTF-32 values.
     std::vector<UTF16> in16(u8.size() / 2);
-    memcpy(in16.data(), u8.data(), in16.size() * 2);
+    copy(in16.data(), u8.data(), in16.size() * 2);
     std::vector<UTF32> in32(u8.size() / 4);
-    memcpy(in32.data(), u8.data(), in32.size() * 4);
+    copy(in32.data(), u8.data(), in32.size() * 4);
 
     std::vector<UTF8> e8;
     std::vector<UTF32> e32;
