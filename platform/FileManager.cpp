@@ -323,6 +323,7 @@ struct Slot {
     uint64_t used = 0;
     int pins = 0;
     bool pathOnly = false; // O_PATH: usable as a folder, not for reading
+    bool unread = true;    // never read by an iterator: still at position 0
     IteratorSlotOwner* owner = nullptr;
 };
 
@@ -364,7 +365,7 @@ int InsertSlot(OrvikFSNode* node, int fd, bool pathOnly, IteratorSlotOwner* owne
             return -1;
         EvictSlot(chosen);
     }
-    g_slots[chosen] = Slot{Retain(node), fd, ++g_clock, 1, pathOnly, owner};
+    g_slots[chosen] = Slot{Retain(node), fd, ++g_clock, 1, pathOnly, true, owner};
     return chosen;
 }
 
@@ -588,7 +589,8 @@ OSErr AttachIterator(OrvikFSNode* folder, IteratorSlotOwner* owner, int* fd, int
     // A cached descriptor nobody iterates with becomes the iterator's own.
     int i = dir.slot();
     if (i >= 0 && !g_slots[i].owner && !g_slots[i].pathOnly && g_slots[i].pins == 1 &&
-        lseek(g_slots[i].fd, 0, SEEK_SET) == 0) {
+        (g_slots[i].unread || lseek(g_slots[i].fd, 0, SEEK_SET) == 0)) {
+        g_slots[i].unread = false;
         g_slots[i].owner = owner;
         PinSlot(i); // the iterator's pin; dir gives back its own
         *fd = g_slots[i].fd;
@@ -603,6 +605,7 @@ OSErr AttachIterator(OrvikFSNode* folder, IteratorSlotOwner* owner, int* fd, int
         close(own);
         return tmfoErr;
     }
+    g_slots[i].unread = false;
     *fd = own;
     *slot = i;
     return noErr;
@@ -610,6 +613,7 @@ OSErr AttachIterator(OrvikFSNode* folder, IteratorSlotOwner* owner, int* fd, int
 
 void DetachIterator(int slot) {
     g_slots[slot].owner = nullptr;
+    g_slots[slot].unread = false;
 }
 
 // ---- Path resolution ----
