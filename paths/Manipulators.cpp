@@ -1,0 +1,303 @@
+// File and directory manipulators over the compatibility layer.
+#include "paths/Manipulators.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <new>
+
+#include "paths/UrlHelpers.h"
+#include "strings/Utf8String.h"
+#include "win32compat/FileCopy.h"
+#include "win32compat/FileSystem.h"
+
+namespace {
+
+constexpr const char kUrlKeyMarker[] = "<key>URL</key>\n\t<string>";
+constexpr const char kUrlStringEnd[] = "</string>\n";
+constexpr const char kSectionHeader[] = "[InternetShortcut]";
+constexpr const char kSectionUrl[] = "URL=";
+constexpr const char kSectionSeparators[] = "\n\r\t \"";
+
+constexpr unsigned long kUnknownSize = 0xFFFFFFFFul;
+
+// Writes all `length` bytes from offset 0 into the file, creating it when
+// missing. The file is never reached through a symbolic link.
+bool WriteNewFile(const COrvikFilePath& file, const char* data, size_t length) {
+    CAtlStringA utf8 = MakeUTF8StringFromUnicodeString(file.GetFilePathString());
+    if (utf8.IsEmpty())
+        return false;
+    int fd = open(utf8.GetString(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd == -1)
+        return false;
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(done));
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    bool closed = close(fd) == 0;
+    return done == length && closed;
+}
+
+// The URL of an Internet shortcut's content, or empty.
+CAtlStringA FindShortcutUrl(const CAtlStringA& content) {
+    int marker = content.Find(kUrlKeyMarker);
+    if (marker != -1) {
+        CAtlStringA after = content.Mid(marker + static_cast<int>(sizeof(kUrlKeyMarker) - 1));
+        int end = after.Find(kUrlStringEnd);
+        return end == -1 ? CAtlStringA() : after.Left(end);
+    }
+    if (content.Find(kSectionHeader) != 0)
+        return CAtlStringA();
+    int key = content.Find(kSectionUrl);
+    if (key == -1)
+        return CAtlStringA();
+    CAtlStringA rest = content.Mid(key + static_cast<int>(sizeof(kSectionUrl) - 1));
+    int position = 0;
+    return rest.Tokenize(kSectionSeparators, position);
+}
+
+} // namespace
+
+// ---- COrvikFilePath content members --------------------------------------
+
+unsigned long COrvikFilePath::GetFileSize() const {
+    if (!FileExists() || IsDirectory())
+        return kUnknownSize;
+    FILE* stream = CFileManipulator::OpenFile(*this, "rb");
+    if (stream == nullptr)
+        return kUnknownSize;
+    long size = fseek(stream, 0, SEEK_END) == 0 ? ftell(stream) : -1;
+    fclose(stream);
+    return size < 0 ? kUnknownSize : static_cast<unsigned long>(size);
+}
+
+// ---- CFileManipulator ----------------------------------------------------
+
+BOOL CFileManipulator::DeleteFile(const COrvikFilePath& file) {
+    if (!file.FileExists())
+        return TRUE;
+    CAtlString path = file.GetFilePathString();
+    if (!::SetFileAttributes(path.GetString(), FILE_ATTRIBUTE_NORMAL))
+        return FALSE;
+    return ::DeleteFile(path.GetString()) ? TRUE : FALSE;
+}
+
+BOOL CFileManipulator::CopyFileTo(const COrvikFilePath& source, const COrvikFilePath& target,
+                                  bool failIfExists) {
+    CAtlString from = source.GetFilePathString();
+    CAtlString to = target.GetFilePathString();
+    return ::CopyFile(from.GetString(), to.GetString(), failIfExists) ? TRUE : FALSE;
+}
+
+BOOL CFileManipulator::CopyFileTo(const COrvikFilePath& source,
+                                  const COrvikDirectoryPath& targetDirectory, bool failIfExists) {
+    return CopyFileTo(source, targetDirectory.CreateFilePath(source.GetFileName()), failIfExists);
+}
+
+BOOL CFileManipulator::MoveFileTo(const COrvikFilePath& source, const COrvikFilePath& target) {
+    CAtlString from = source.GetFilePathString();
+    CAtlString to = target.GetFilePathString();
+    return ::MoveFile(from.GetString(), to.GetString()) ? TRUE : FALSE;
+}
+
+FILE* CFileManipulator::OpenFile(const COrvikFilePath& file, const char* mode) {
+    CAtlStringA utf8 = MakeUTF8StringFromUnicodeString(file.GetFilePathString());
+    if (utf8.IsEmpty() || mode == nullptr)
+        return nullptr;
+    return fopen(utf8.GetString(), mode);
+}
+
+unsigned long CFileManipulator::ReadFileIntoBuffer(const COrvikFilePath& file,
+                                                   unsigned char** buffer) {
+    *buffer = nullptr;
+    FILE* stream = OpenFile(file, "rb");
+    if (stream == nullptr)
+        return 0;
+    unsigned long size = file.GetFileSize();
+    if (size == 0 || size == kUnknownSize) {
+        fclose(stream);
+        return 0;
+    }
+    // A file too large for memory gives the same answer as an unreadable one.
+    unsigned char* block = new (std::nothrow) unsigned char[size];
+    if (block == nullptr) {
+        fclose(stream);
+        return 0;
+    }
+    *buffer = block;
+    unsigned long read = fread(block, 1, size, stream);
+    fclose(stream);
+    return read;
+}
+
+HRESULT CFileManipulator::WriteAsciiStringToFile(const COrvikFilePath& file, const char* data,
+                                                 unsigned int length) {
+    if (data == nullptr || length == 0)
+        return E_INVALIDARG;
+    if (file.IsEmptyPath())
+        return E_INVALIDARG;
+    FILE* stream = OpenFile(file, "wb");
+    if (stream == nullptr)
+        return E_INVALIDARG;
+    size_t written = fwrite(data, 1, length, stream);
+    bool closed = fclose(stream) == 0;
+    return (written == length && closed) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CFileManipulator::ReadAsciiFileIntoAsciiString(const COrvikFilePath& file,
+                                                       CAtlStringA& text, const char* prefix) {
+    if (file.IsEmptyPath())
+        return E_INVALIDARG;
+    FILE* stream = OpenFile(file, "rb");
+    if (stream == nullptr)
+        return E_INVALIDARG;
+    unsigned long size = file.GetFileSize();
+    int start = 0;
+    if (prefix != nullptr) {
+        text = prefix;
+        start = text.GetLength();
+    } else {
+        text.Empty();
+    }
+    // An unknown size, or one the string can't hold, reads nothing.
+    if (size == kUnknownSize || size > static_cast<unsigned long>(INT_MAX - 1 - start)) {
+        fclose(stream);
+        return E_UNEXPECTED;
+    }
+    int total = start + static_cast<int>(size) + 1;
+    char* buffer = text.GetBufferSetLength(total);
+    size_t read = fread(buffer + start, 1, size, stream);
+    fclose(stream);
+    if (read != size) {
+        text.ReleaseBuffer(static_cast<int>(start + read));
+        return E_UNEXPECTED;
+    }
+    buffer[start + size] = 0;
+    text.ReleaseBuffer(-1); // a zero byte inside the file ends the text there
+    return S_OK;
+}
+
+HRESULT CFileManipulator::CreateShortcut(const COrvikFilePath& shortcut,
+                                         const COrvikFilePath& target) {
+    CAtlStringA utf8 = MakeUTF8StringFromUnicodeString(target.GetFilePathString());
+    return WriteAsciiStringToFile(shortcut, utf8.GetString(),
+                                  static_cast<unsigned int>(utf8.GetLength()));
+}
+
+COrvikFilePath CFileManipulator::ResolveShortcut(const COrvikFilePath& shortcut) {
+    if (!shortcut.FileExists())
+        return COrvikFilePath();
+    unsigned char* block = nullptr;
+    unsigned long read = ReadFileIntoBuffer(shortcut, &block);
+    CAtlStringA bytes;
+    if (read > 0 && read <= static_cast<unsigned long>(INT_MAX))
+        bytes = CAtlStringA(reinterpret_cast<const char*>(block), static_cast<int>(read));
+    delete[] block;
+    return COrvikFilePath(MakeWideStringFromUTF8String(bytes));
+}
+
+HRESULT CFileManipulator::CreateURLShortcut(const CAtlString& url, const COrvikFilePath& shortcut) {
+    if (shortcut.IsEmptyPath() || shortcut.IsDirectory())
+        return E_INVALIDARG;
+    if (shortcut.FileExists())
+        return S_OK;
+    CAtlString link(url);
+    MakeValidHyperlink(link); // the result does not matter: the copy is trimmed in any case
+    if (url.IsEmpty())
+        return E_INVALIDARG;
+    CAtlStringA content("[InternetShortcut]\nURL=");
+    content += CAtlStringA(link);
+    content += "\n";
+    return WriteNewFile(shortcut, content.GetString(), static_cast<size_t>(content.GetLength()))
+               ? S_OK
+               : E_INVALIDARG;
+}
+
+CAtlString CFileManipulator::ResolveURLShortcut(const COrvikFilePath& shortcut) {
+    if (!shortcut.FileExists())
+        return CAtlString();
+    unsigned char* block = nullptr;
+    unsigned long read = ReadFileIntoBuffer(shortcut, &block);
+    CAtlStringA content;
+    if (read > 0 && read <= static_cast<unsigned long>(INT_MAX))
+        content = CAtlStringA(reinterpret_cast<const char*>(block), static_cast<int>(read));
+    delete[] block;
+    return CAtlString(FindShortcutUrl(content));
+}
+
+// ---- CDirectoryManipulator -----------------------------------------------
+
+bool CDirectoryManipulator::CreateDirectory(const COrvikDirectoryPath& directory) {
+    if (directory.DirectoryExists())
+        return true;
+    COrvikDirectoryPath parent(directory);
+    if (parent.RemoveLastSubdirectoryFromPath())
+        CreateDirectory(parent);
+    CAtlString path = directory.GetDirectoryPathString();
+    return ::CreateDirectory(path.GetString(), nullptr) != 0;
+}
+
+BOOL CDirectoryManipulator::RemoveDirectory(const COrvikDirectoryPath& directory) {
+    if (!directory.DirectoryExists())
+        return TRUE;
+    CAtlString path = directory.GetDirectoryPathString();
+    return ::RemoveDirectory(path.GetString()) ? TRUE : FALSE;
+}
+
+bool CDirectoryManipulator::RemoveFilesFromDirectory(const COrvikDirectoryPath& directory,
+                                                     const CAtlString& pattern) {
+    CFilePathArray files;
+    directory.FindFilesInDirectory(pattern, files);
+    for (unsigned long i = 0; i < files.m_nSize; ++i)
+        CFileManipulator::DeleteFile(files[i]);
+    return true;
+}
+
+bool CDirectoryManipulator::RemoveAllFilesAndSubDirectories(const COrvikDirectoryPath& directory) {
+    CDirectoryPathArray subdirectories;
+    directory.ListSubDirectories(u"*", subdirectories, true);
+    for (unsigned long i = 0; i < subdirectories.m_nSize; ++i) {
+        RemoveAllFilesAndSubDirectories(subdirectories[i]);
+        RemoveDirectory(subdirectories[i]);
+    }
+    RemoveFilesFromDirectory(directory, u"*");
+    return true;
+}
+
+BOOL CDirectoryManipulator::RemoveDirectoryAndContents(const COrvikDirectoryPath& directory) {
+    RemoveAllFilesAndSubDirectories(directory);
+    return RemoveDirectory(directory);
+}
+
+HRESULT CDirectoryManipulator::RecursivelyCopyDirectory(const COrvikDirectoryPath& source,
+                                                        const COrvikDirectoryPath& target,
+                                                        bool move) {
+    if (!source.DirectoryExists())
+        return E_FAIL;
+    CreateDirectory(target);
+    CFilePathArray files;
+    source.FindFilesInDirectory(u"*", files);
+    for (unsigned long i = 0; i < files.m_nSize; ++i) {
+        COrvikFilePath destination = target.CreateFilePath(files[i].GetFileName());
+        if (move)
+            CFileManipulator::MoveFileTo(files[i], destination);
+        else
+            CFileManipulator::CopyFileTo(files[i], destination, false);
+    }
+    CDirectoryPathArray subdirectories;
+    source.ListSubDirectories(u"*", subdirectories, false);
+    for (unsigned long i = 0; i < subdirectories.m_nSize; ++i) {
+        COrvikDirectoryPath destination(target);
+        destination.AddDirectoryToPath(subdirectories[i].GetLastDirectoryName());
+        CreateDirectory(destination);
+        HRESULT result = RecursivelyCopyDirectory(subdirectories[i], destination, move);
+        if (static_cast<int32_t>(result) < 0)
+            return result;
+    }
+    return S_OK;
+}
