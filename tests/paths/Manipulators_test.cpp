@@ -47,8 +47,9 @@ protected:
         ASSERT_EQ(symlink(Path("outside").c_str(), Path(top + "/a/b/outlink").c_str()), 0);
         ASSERT_EQ(symlink("../..", Path(top + "/a/b/loop").c_str()), 0);
         // Only root may delete inside a read-only directory.
-        if (geteuid() == 0)
+        if (geteuid() == 0) {
             ASSERT_EQ(chmod(Path(top + "/a/b/c").c_str(), 0555), 0);
+        }
     }
 };
 
