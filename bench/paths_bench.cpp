@@ -13,6 +13,7 @@
 #include <sched.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,10 +38,24 @@ constexpr size_t kChecksumBytes = size_t{1} << 30;
 constexpr int kTreeDirectories = 200;
 constexpr int kFilesPerDirectory = 100;
 
-std::string g_workspace;     // plain tmpfs (or /dev/shm)
-std::string g_hugeWorkspace; // tmpfs with huge=always, when mountable
-double g_lastReference = 0;  // seconds of the last reference run
-double g_lastOurs = 0;
+std::string g_workspace;       // plain tmpfs (or /dev/shm)
+std::string g_hugeWorkspace;   // tmpfs with huge=always, when mountable
+double g_lastReference = 0;    // wall seconds of the last reference run
+double g_lastOurs = 0;         // wall seconds of our last run
+double g_lastReferenceCpu = 0; // CPU seconds (user + system) of the same runs,
+double g_lastOursCpu = 0;      // steadier than wall time on a busy machine
+double g_childCpu = 0;         // CPU seconds of the last child Run() waited for
+
+double CpuSeconds(const struct rusage& usage) {
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+double OwnCpuSeconds() {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return CpuSeconds(usage);
+}
 
 double Seconds(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -61,7 +76,10 @@ bool Run(const std::vector<const char*>& argv) {
     if (rc != 0)
         return false;
     int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    struct rusage usage;
+    bool waited = wait4(pid, &status, 0, &usage) == pid;
+    g_childCpu = waited ? CpuSeconds(usage) : 0;
+    return waited && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool MakeWorkspaces() {
@@ -124,9 +142,11 @@ void ChecksumOurs(benchmark::State& state, const std::string* workspace) {
     COrvikFilePath path(CAtlString(file.c_str()));
     uint32_t crc = 0;
     for (auto _ : state) {
+        double cpu = OwnCpuSeconds();
         auto start = std::chrono::steady_clock::now();
         crc = path.GetFileChecksum();
         g_lastOurs = Seconds(start);
+        g_lastOursCpu = OwnCpuSeconds() - cpu;
         state.SetIterationTime(g_lastOurs);
     }
     state.counters["GiB_per_s"] = 1.0 / g_lastOurs;
@@ -144,10 +164,12 @@ void ChecksumCksum(benchmark::State& state, const std::string* workspace) {
         if (!Run({"/usr/bin/cksum", file.c_str()}))
             state.SkipWithError("cksum failed");
         g_lastReference = Seconds(start);
+        g_lastReferenceCpu = g_childCpu;
         state.SetIterationTime(g_lastReference);
     }
     state.counters["GiB_per_s"] = 1.0 / g_lastReference;
     state.counters["ours_vs_cksum_throughput"] = g_lastReference / g_lastOurs;
+    state.counters["ours_vs_cksum_cpu"] = g_lastReferenceCpu / g_lastOursCpu;
     unlink(file.c_str());
 }
 
@@ -157,10 +179,12 @@ void RemoveOurs(benchmark::State& state) {
         state.PauseTiming();
         BuildTree(top);
         state.ResumeTiming();
+        double cpu = OwnCpuSeconds();
         auto start = std::chrono::steady_clock::now();
         BOOL removed = CDirectoryManipulator::RemoveDirectoryAndContents(
             COrvikDirectoryPath(CAtlString(top.c_str())));
         g_lastOurs = Seconds(start);
+        g_lastOursCpu = OwnCpuSeconds() - cpu;
         state.SetIterationTime(g_lastOurs);
         if (!removed)
             state.SkipWithError("the tree survived");
@@ -178,9 +202,11 @@ void RemoveRm(benchmark::State& state) {
         if (!Run({"/bin/rm", "-rf", top.c_str()}))
             state.SkipWithError("rm failed");
         g_lastReference = Seconds(start);
+        g_lastReferenceCpu = g_childCpu;
         state.SetIterationTime(g_lastReference);
     }
     state.counters["ours_vs_rm_time"] = g_lastOurs / g_lastReference;
+    state.counters["ours_vs_rm_cpu"] = g_lastOursCpu / g_lastReferenceCpu;
 }
 
 } // namespace

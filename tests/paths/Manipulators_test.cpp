@@ -97,9 +97,11 @@ TEST_F(ManipulatorTest, LockedFilesAreRemovedAsRoot) {
     MakeDir(Path("t/sub"));
     MakeFile(Path("t/locked"), "l", 0644);
     MakeFile(Path("t/sub/locked2"), "l", 0600);
+    MakeFile(Path("t/sub/locked-read-only"), "l", 0444);
     if (!pathtest::SetImmutable(Path("t/locked"), true))
         GTEST_SKIP() << "no immutable flag on this file system";
     ASSERT_TRUE(pathtest::SetImmutable(Path("t/sub/locked2"), true));
+    ASSERT_TRUE(pathtest::SetImmutable(Path("t/sub/locked-read-only"), true));
     EXPECT_TRUE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")));
     EXPECT_FALSE(Exists(Path("t")));
 }
@@ -119,17 +121,18 @@ TEST_F(ManipulatorTest, TwentyThousandFiles) {
     EXPECT_FALSE(Exists(Path("big")));
 }
 
-TEST_F(ManipulatorTest, ImmutableReadOnlyFileResistsAndEverythingElseGoes) {
+TEST_F(ManipulatorTest, LockedDirectoryResistsAndEverythingElseGoes) {
     if (geteuid() != 0)
         GTEST_SKIP() << "setting the immutable flag needs root";
     MakeDir(Path("outside"));
     BuildMixedTree("t");
     MakeDir(Path("t/a/stuck"));
     MakeFile(Path("t/a/stuck/frozen"), "f", 0444);
-    if (!pathtest::SetImmutable(Path("t/a/stuck/frozen"), true))
+    // A locked folder refuses the deletion of its entries.
+    if (!pathtest::SetImmutable(Path("t/a/stuck"), true))
         GTEST_SKIP() << "no immutable flag here";
     EXPECT_FALSE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")));
-    // Only the resisting file and the directories holding it remain.
+    // Only the resisting folder, its file and the folders holding it remain.
     EXPECT_TRUE(Exists(Path("t/a/stuck/frozen")));
     EXPECT_FALSE(Exists(Path("t/top.txt")));
     EXPECT_FALSE(Exists(Path("t/z")));
