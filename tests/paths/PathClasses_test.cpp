@@ -266,6 +266,11 @@ TEST_F(PathFileSystemTest, ExistenceQuestions) {
     EXPECT_FALSE(COrvikFilePath(WPath("file.txt")).IsDirectory());
     EXPECT_FALSE(COrvikFilePath(WPath("missing")).IsDirectory());
     EXPECT_FALSE(COrvikFilePath(WPath("dir")).IsExecutable());
+    pathtest::MakeFile(Path("tool"), "#!/bin/sh\n", 0755);
+    EXPECT_TRUE(COrvikFilePath(WPath("tool")).IsExecutable());
+    EXPECT_FALSE(COrvikFilePath(WPath("file.txt")).IsExecutable());
+    // The registry can't be asked about a missing item (-1), which counts as true.
+    EXPECT_TRUE(COrvikFilePath(WPath("missing")).IsExecutable());
 }
 
 TEST_F(PathFileSystemTest, WritableFollowsTheReadOnlyAttribute) {
