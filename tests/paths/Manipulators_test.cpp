@@ -200,6 +200,26 @@ TEST_F(ManipulatorTest, DanglingLinkSurvivesBecauseItsTargetDoesNotExist) {
     EXPECT_TRUE(Exists(Path("t/dangling")));
 }
 
+TEST_F(ManipulatorTest, NamesWithEveryForbiddenCharacter) {
+    // Legal on disk here, illegal elsewhere: listed, matched by "*" and removed.
+    MakeDir(Path("t"));
+    MakeDir(Path("t/dir |><?*\":"));
+    MakeFile(Path("t/dir |><?*\":/file |><?*\":"));
+    MakeFile(Path("t/?"));
+    MakeFile(Path("t/*"));
+    EXPECT_TRUE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")));
+    EXPECT_FALSE(Exists(Path("t")));
+
+    // A backslash in a name becomes a separator in the normal form, so the
+    // listed path names something else: that entry stays, the rest goes.
+    MakeDir(Path("u"));
+    MakeFile(Path("u/back\\slash"));
+    MakeFile(Path("u/plain"));
+    EXPECT_FALSE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("u")));
+    EXPECT_TRUE(Exists(Path("u/back\\slash")));
+    EXPECT_FALSE(Exists(Path("u/plain")));
+}
+
 TEST_F(ManipulatorTest, RemoveFilesByPatternOnlyInThatDirectory) {
     MakeDir(Path("d"));
     MakeDir(Path("d/sub"));
