@@ -372,6 +372,10 @@ TEST_F(FileSystemTest, LockedFilesInsideATreeAreUnlockedAndDeleted) {
     ASSERT_TRUE(filetest::SetImmutable(P("stuck/sub"), true));
     EXPECT_FALSE(DeleteFile(W("stuck").c_str()));
     EXPECT_TRUE(Exists(P("stuck/sub/b")));
+    FSRef stuck;
+    ASSERT_EQ(GetFSRefFromFilename(W("stuck").c_str(), &stuck, false, false), noErr);
+    EXPECT_EQ(FSDeleteObjects(&stuck), permErr) << "the first failing status comes back";
+    EXPECT_TRUE(Exists(P("stuck/sub/b")));
     // An empty locked folder is not removed by RemoveDirectory.
     ASSERT_TRUE(filetest::SetImmutable(P("stuck/sub"), false));
     ASSERT_TRUE(filetest::SetImmutable(P("stuck/sub/empty"), true));
@@ -395,6 +399,10 @@ TEST_F(FileSystemTest, PermissionDeniedFailsAndChangesNothing) {
         failures += RemoveDirectory(W("emptydir").c_str()) ? 1 : 0;
         failures += CreateDirectory(W("made").c_str(), nullptr) ? 1 : 0;
         failures += SetFileAttributes(W("file").c_str(), 0x01) ? 1 : 0;
+        // A creation refused in an existing parent passes the file manager's status on.
+        FSRef ref;
+        const OSErr created = GetFSRefFromFilename(W("made2").c_str(), &ref, true, false);
+        failures += created == noErr || created == fnfErr ? 1 : 0;
         return failures == 0 ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
@@ -403,6 +411,7 @@ TEST_F(FileSystemTest, PermissionDeniedFailsAndChangesNothing) {
     EXPECT_TRUE(Exists(P("file")));
     EXPECT_TRUE(Exists(P("emptydir")));
     EXPECT_FALSE(Exists(P("made")));
+    EXPECT_FALSE(Exists(P("made2")));
     EXPECT_EQ(filetest::ModeOf(P("file")) & 0222, 0200u);
 }
 
