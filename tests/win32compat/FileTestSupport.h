@@ -146,10 +146,16 @@ inline void RemoveTree(const std::string& path) {
     }
 }
 
-// A fresh folder per test, below `base` (default: the system's temporary folder).
+// A fresh folder per test, below BaseDir() (default: the system's temporary folder).
 class TempDirTest : public ::testing::Test {
 protected:
-    void SetUp() override { dir_ = MakeTempDir("/tmp"); }
+    void SetUp() override {
+        dir_ = MakeTempDir(BaseDir());
+        if (!extraDirs_.empty() && extraDirs_.back() == dir_)
+            extraDirs_.pop_back();
+    }
+    // Where the test folder goes; big trees use memory-backed storage to stay quick.
+    virtual std::string BaseDir() const { return "/tmp"; }
     void TearDown() override {
         for (const auto& d : extraDirs_)
             RemoveTree(d);
