@@ -57,6 +57,7 @@ OSErr StatusFromErrno(int error) {
     case ENOSPC:
     case EDQUOT:
     case E2BIG:
+    case EFBIG:
         return dskFulErr;
     case ENAMETOOLONG:
         return errFSNameTooLong;

@@ -77,6 +77,12 @@ TEST_F(FileManagerForksTest, DataForkReadWriteAndPositions) {
     EXPECT_EQ(FSAllocateFork(fork, kFSAllocNoRoundUpMask, fsFromStart, 0, 1 << 20, &allocated),
               noErr);
     EXPECT_EQ(allocated, UInt64(1) << 20);
+    // More than any disk here: refused, and nothing reported as reserved.
+    allocated = 7;
+    EXPECT_EQ(
+        FSAllocateFork(fork, kFSAllocNoRoundUpMask, fsFromStart, 0, UInt64(1) << 60, &allocated),
+        dskFulErr);
+    EXPECT_EQ(allocated, 0u);
     EXPECT_EQ(FSGetForkSize(fork, &size), noErr);
     EXPECT_EQ(size, 4); // reserving space keeps the size
     EXPECT_EQ(FSCloseFork(fork), noErr);
@@ -136,6 +142,21 @@ TEST_F(FileManagerForksTest, NamedForksAreUserAttributes) {
     EXPECT_EQ(FSReadFork(fork, fsFromStart, 1, 10, value, &actual), eofErr);
     EXPECT_EQ(std::string(value, actual), "src!");
     EXPECT_EQ(FSCloseFork(fork), noErr);
+
+    // A named fork copies through memory; attributes hold at most 64 KiB.
+    ASSERT_EQ(FSOpenFork(&ref, resource.length, resource.unicode, fsRdWrPerm, &fork), noErr);
+    FSIORefNum dataFork;
+    ASSERT_EQ(FSOpenFork(&ref, 0, nullptr, fsRdPerm, &dataFork), noErr);
+    char scratch[16];
+    ASSERT_EQ(FSSetForkPosition(fork, fsFromLEOF, 0), noErr);
+    EXPECT_EQ(FSCopyForkChunk(dataFork, fork, sizeof scratch, scratch, &actual), eofErr);
+    EXPECT_EQ(actual, 7u);
+    EXPECT_EQ(FSWriteFork(fork, fsFromStart, 65530, 10, "0123456789", &actual), dskFulErr);
+    EXPECT_EQ(FSCloseFork(dataFork), noErr);
+    EXPECT_EQ(FSCloseFork(fork), noErr);
+    ASSERT_EQ(getxattr(Path("f").c_str(), "user.RESOURCE_FORK", value, sizeof value), 12);
+    EXPECT_EQ(std::string(value, 12), "rsrc!content");
+
     EXPECT_EQ(FSDeleteFork(&ref, resource.length, resource.unicode), noErr);
     EXPECT_EQ(FSOpenFork(&ref, resource.length, resource.unicode, fsRdPerm, &fork),
               errFSForkNotFound);
