@@ -1,0 +1,117 @@
+// Removing the product's entries from the login window's list of auto-launched
+// applications.
+#include <cstring>
+#include <string>
+#include <syslog.h>
+
+#include "platform/CoreFoundation.h"
+#include "uninstaller/Uninstall.h"
+
+namespace {
+
+// A platform string as 8-bit text in the system encoding; empty when it cannot
+// be converted.
+std::string SystemEncodingText(CFStringRef text) {
+    CFStringEncoding encoding = CFStringGetSystemEncoding();
+    CFIndex size = CFStringGetMaximumSizeForEncoding(CFStringGetLength(text), encoding) + 1;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    if (!CFStringGetCString(text, bytes.data(), size, encoding))
+        return std::string();
+    bytes.resize(strlen(bytes.c_str()));
+    return bytes;
+}
+
+// The "Path" string of one login item, or null when the entry has none.
+CFStringRef LoginItemPath(CFTypeRef item) {
+    if (item == nullptr || CFGetTypeID(item) != CFDictionaryGetTypeID())
+        return nullptr;
+    CFStringRef key = CFStringCreateWithCString(kCFAllocatorDefault, "Path", kCFStringEncodingUTF8);
+    CFTypeRef path = CFDictionaryGetValue(static_cast<CFDictionaryRef>(item), key);
+    CFRelease(key);
+    if (path == nullptr || CFGetTypeID(path) != CFStringGetTypeID())
+        return nullptr;
+    return static_cast<CFStringRef>(path);
+}
+
+struct CFText {
+    explicit CFText(const char* text)
+        : ref(CFStringCreateWithCString(kCFAllocatorDefault, text, kCFStringEncodingUTF8)) {}
+    ~CFText() {
+        if (ref != nullptr)
+            CFRelease(ref);
+    }
+    CFText(const CFText&) = delete;
+    CFText& operator=(const CFText&) = delete;
+    CFStringRef ref;
+};
+
+} // namespace
+
+bool RemoveMatchingLoginItems(CFMutableArrayRef items, CFStringRef prefix) {
+    const std::string folder = SystemEncodingText(prefix);
+    bool removed = false;
+    CFIndex i = 0;
+    while (i < CFArrayGetCount(items)) {
+        CFStringRef path = LoginItemPath(CFArrayGetValueAtIndex(items, i));
+        if (path == nullptr) {
+            ++i;
+            continue;
+        }
+        const bool match = CFStringHasPrefix(path, prefix);
+        const std::string entry = SystemEncodingText(path);
+        UninstallLog(LOG_NOTICE, "Comparing %s to %s == %d\n", entry.c_str(), folder.c_str(),
+                     match ? 1 : 0);
+        if (match) {
+            UninstallLog(LOG_NOTICE, "Removing value %s at index %d\n", entry.c_str(),
+                         static_cast<int>(i));
+            CFArrayRemoveValueAtIndex(items, i);
+            removed = true; // i stays: the next entry has moved into place i
+        } else {
+            ++i;
+        }
+    }
+    return removed;
+}
+
+bool RemoveService(const CAtlString& appFolder) {
+    CFStringRef prefix = appFolder.CreateCFStringRef(kCFAllocatorDefault);
+    const CAtlStringA folder(appFolder);
+    UninstallLog(LOG_NOTICE,
+                 "Attempting to remove entries for %s in "
+                 "/Libary/Preferences/loginwindow.plist\n",
+                 folder.GetString());
+
+    CFText key("AutoLaunchedApplicationDictionary");
+    CFText domain("loginwindow");
+    CFPropertyListRef value = CFPreferencesCopyValue(key.ref, domain.ref, kCFPreferencesAnyUser,
+                                                     kCFPreferencesCurrentHost);
+    if (value == nullptr) {
+        UninstallLog(LOG_WARNING, "Failed to load loginwindow.plist.  This is potentially a file "
+                                  "permission problem.\n");
+        UninstallLog(LOG_WARNING,
+                     "Please remove the entries for Path=\"%s\" in this file manually\n",
+                     folder.GetString());
+        CFRelease(prefix);
+        return false;
+    }
+
+    // A value that is not a list cannot be copied as one.
+    CFMutableArrayRef items = nullptr;
+    if (CFGetTypeID(value) == CFArrayGetTypeID())
+        items = CFArrayCreateMutableCopy(kCFAllocatorDefault, 0, static_cast<CFArrayRef>(value));
+    if (items == nullptr) {
+        CFRelease(value);
+        CFRelease(prefix);
+        return false;
+    }
+
+    const bool removed = RemoveMatchingLoginItems(items, prefix);
+    CFPreferencesSetValue(key.ref, items, domain.ref, kCFPreferencesAnyUser,
+                          kCFPreferencesCurrentHost);
+    CFRelease(items);
+    CFRelease(value);
+    if (removed)
+        CFPreferencesSynchronize(domain.ref, kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
+    CFRelease(prefix);
+    return true;
+}
