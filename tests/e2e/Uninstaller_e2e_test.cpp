@@ -55,10 +55,11 @@ std::string InstallUninstaller(const std::string& folder) {
     const std::string program = folder + "/bin/orvik-uninstaller";
     CopyFile(UninstallerPath(), program, 0755);
 #ifdef ORVIK_BUILD_DIR
-    if (Exists(std::string(ORVIK_BUILD_DIR) + "/share"))
+    if (Exists(std::string(ORVIK_BUILD_DIR) + "/share")) {
         EXPECT_EQ(RunAndWait(Command({"/bin/cp", "-r", std::string(ORVIK_BUILD_DIR) + "/share",
                                       folder + "/share"})),
                   0);
+    }
 #endif
     return program;
 }
