@@ -476,6 +476,11 @@ TEST(AtlStringCore, ElementHelpers) {
     EXPECT_EQ(Refs(srcA[0]), 1);
 }
 
+// A string object is its character pointer and nothing else.
+static_assert(sizeof(CAtlString) == sizeof(char16_t*));
+static_assert(sizeof(CAtlStringA) == sizeof(char*));
+static_assert(sizeof(CAtlStringData) == 12 && sizeof(CAtlStringAData) == 12);
+
 TEST(AtlStringCore, AccessAndTwins) {
     CAtlString s(u"abc");
     EXPECT_EQ(s.GetLength(), 3);
