@@ -111,8 +111,8 @@ for _ in $(seq 50); do [ -S "$root/dev/log" ] && break; sleep 0.1; done
 sleep 0.3
 
 show_tree() {
-  (cd "$root" && find "./${APP#/}" ./Library/Receipts ./Library/StartupItems ./Library/Preferences \
-    ./System/Library/Extensions ./srv/shared-data 2>/dev/null | sed 's|^\./|/|' | sort |
+  (cd "$root" && (find "./${APP#/}" ./Library/Receipts ./Library/StartupItems ./Library/Preferences \
+    ./System/Library/Extensions ./srv/shared-data 2>/dev/null || true) | sed 's|^\./|/|' | sort |
     while IFS= read -r p; do
       if [ -L "$root$p" ]; then echo "  $p -> $(readlink "$root$p")"; else echo "  $p"; fi
     done)
@@ -142,13 +142,16 @@ kill "$socat_pid" 2>/dev/null || true
 wait "$socat_pid" 2>/dev/null || true
 echo
 echo "== System log (priority, text), as captured on /dev/log"
-# Each datagram is "<PRI>Mmm dd hh:mm:ss ident: text"; some texts have no newline of their own.
-sed -E 's/<([0-9]+)>/\n<\1>/g' "$top/syslog" | sed '/^$/d' |
-  sed -E 's/^<([0-9]+)>.{15} [^:]+: /\1 /' |
-  awk '{ p = $1 % 8; $1 = ""; sub(/^ /, ""); printf "  %-7s %s\n", (p == 4 ? "warning" : p == 5 ? "notice" : p), $0 }'
+# Each datagram is "<PRI>Mmm dd hh:mm:ss ident: text"; a text's own newlines are shown as \n.
+perl -0777 -ne '
+  while (/<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d ([^:]+): (.*?)(?=<\d+>\w{3} [ \d]\d \d\d:\d\d:\d\d |\z)/sg) {
+    my ($p, $t) = ($1 % 8, $3);
+    $t =~ s/\n/\\n/g;
+    printf "  %-7s %s\n", ($p == 4 ? "warning" : $p == 5 ? "notice" : $p), $t;
+  }' "$top/syslog"
 if [ -s "$top/output" ]; then
   echo
-  echo "== Output of the program"
+  echo "== Output of the program (there is no pkgutil on Linux; its fixed command still runs)"
   sed 's/^/  /' "$top/output"
 fi
 echo
