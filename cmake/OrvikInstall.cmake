@@ -47,12 +47,16 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/orvikConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/orvikConfig.cmake ${PROJECT_BINARY_DIR}/orvikConfigVersion.cmake
   DESTINATION ${ORVIK_INSTALL_CMAKEDIR})
 
-# pkexec keeps DISPLAY and XAUTHORITY only for an action that allows a GUI for this path.
-set(ORVIK_UNINSTALLER_INSTALLED_PATH ${CMAKE_INSTALL_FULL_BINDIR}/orvik-uninstaller)
-configure_file(${PROJECT_SOURCE_DIR}/uninstaller/share/com.orvikware.orvik-uninstaller.policy.in
-  ${PROJECT_BINARY_DIR}/com.orvikware.orvik-uninstaller.policy @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/com.orvikware.orvik-uninstaller.policy
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
+# pkexec keeps DISPLAY and XAUTHORITY only for an action that allows a GUI for this path. The
+# path is the one the program has once installed, so it is filled in at install time (a
+# --prefix given to cmake --install counts; DESTDIR does not, as it is not where it runs).
+set(orvik_policy_in ${PROJECT_SOURCE_DIR}/uninstaller/share/com.orvikware.orvik-uninstaller.policy.in)
+set(orvik_policy ${PROJECT_BINARY_DIR}/install-time/com.orvikware.orvik-uninstaller.policy)
+install(CODE "
+  set(ORVIK_UNINSTALLER_INSTALLED_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/orvik-uninstaller\")
+  configure_file(\"${orvik_policy_in}\" \"${orvik_policy}\" @ONLY)
+")
+install(FILES ${orvik_policy} DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 
 install(FILES ${PROJECT_SOURCE_DIR}/uninstaller/share/orvik-uninstaller.1
   DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

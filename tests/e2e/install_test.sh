@@ -20,6 +20,7 @@ expect include/orvik/uninstaller/Uninstall.h
 expect include/orvik/platform/Authorization.h
 expect lib/cmake/orvik/orvikConfig.cmake
 expect share/man/man1/orvik-uninstaller.1
+expect share/locale/de/LC_MESSAGES/orvik-uninstaller.mo
 expect share/polkit-1/actions/com.orvikware.orvik-uninstaller.policy
 grep -q "<annotate key=\"org.freedesktop.policykit.exec.path\">$prefix/bin/orvik-uninstaller<" \
   "$prefix/share/polkit-1/actions/com.orvikware.orvik-uninstaller.policy" ||
