@@ -219,10 +219,10 @@ CFIndex decodeUTF8(const UInt8* p, CFIndex n, UniChar* out) {
     while (i < n) {
         UInt8 b = p[i];
         if (b < 0x80) {
-            if (out)
-                out[units] = b;
-            ++units;
-            ++i;
+            size_t run = out ? widenAscii(p + i, static_cast<size_t>(n - i), out + units)
+                             : asciiPrefix(p + i, static_cast<size_t>(n - i));
+            units += static_cast<CFIndex>(run);
+            i += static_cast<CFIndex>(run);
             continue;
         }
         uint32_t cp;
@@ -484,6 +484,44 @@ CFIndex cfimpl::encodeUnits(const UniChar* s, CFIndex n, CFStringEncoding enc, U
     UConverter* conv = kind == Kind::Multi ? openStopping(icu) : nullptr;
     if (kind == Kind::Multi && conv == nullptr)
         return 0;
+
+    // Fast path: runs of characters that map to one byte each, straight into the buffer.
+    // Anything else (multi-byte characters, losses, a full buffer) falls to the general
+    // loop below at the same position.
+    if (kind == Kind::UTF8 || kind == Kind::Latin1 || kind == Kind::ASCII ||
+        kind == Kind::SingleByte) {
+        CFIndex room = sink.counting() ? n : std::min<CFIndex>(n, sink.max);
+        UniChar limit = kind == Kind::Latin1 ? 0x100 : 0x80;
+        bool asciiSame = kind != Kind::SingleByte || table->asciiSame;
+        for (; i < room; ++i) {
+            // Four ASCII units at a time.
+            while (asciiSame && i + 4 <= room) {
+                uint64_t w;
+                std::memcpy(&w, s + i, 8);
+                if (w & 0xFF80FF80FF80FF80ull)
+                    break;
+                if (buf != nullptr)
+                    for (int k = 0; k < 4; ++k)
+                        buf[i + k] = static_cast<UInt8>(s[i + k]);
+                i += 4;
+            }
+            if (i >= room)
+                break;
+            UniChar c = s[i];
+            unsigned byte;
+            if (c < limit)
+                byte = c;
+            else if (kind == Kind::SingleByte && table->fromUnicode[c] != 0xFFFF)
+                byte = table->fromUnicode[c];
+            else
+                break;
+            if (kind == Kind::SingleByte && c < 0x80 && !table->asciiSame)
+                break; // not ASCII-transparent: let the table decide below
+            if (buf != nullptr)
+                buf[i] = static_cast<UInt8>(byte);
+        }
+        sink.used = i;
+    }
 
     while (i < n) {
         // One code point: a valid surrogate pair, or one unit (a lone surrogate too).

@@ -410,14 +410,17 @@ void putBytes(Out& out, const Spec& s, const char* p) {
             ++n;
     else
         n = std::strlen(p);
-    auto decode = [&](Out* dst) {
+    // UTF-8 never yields more units than bytes (an unreadable byte gives one unit), so
+    // the text is decoded straight into room reserved for n units.
+    auto decode = [&](UniChar* dst) {
         size_t units = 0;
         for (size_t i = 0; i < n;) {
             unsigned char b = static_cast<unsigned char>(p[i]);
             if (b < 0x80) {
-                if (dst)
-                    dst->put(b);
-                ++units, ++i;
+                size_t run =
+                    widenAscii(reinterpret_cast<const unsigned char*>(p) + i, n - i, dst + units);
+                units += run;
+                i += run;
                 continue;
             }
             int extra = (b >= 0xC2 && b <= 0xDF)   ? 1
@@ -434,28 +437,27 @@ void putBytes(Out& out, const Spec& s, const char* p) {
             static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
             ok = ok && cp >= kMin[extra] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
             if (!ok) {
-                if (dst)
-                    dst->put(macRoman(b));
-                ++units, ++i;
+                dst[units++] = macRoman(b);
+                ++i;
                 continue;
             }
             i += static_cast<size_t>(extra) + 1;
             if (cp >= 0x10000) {
-                if (dst) {
-                    dst->put(static_cast<UniChar>(U16_LEAD(cp)));
-                    dst->put(static_cast<UniChar>(U16_TRAIL(cp)));
-                }
-                units += 2;
+                dst[units++] = static_cast<UniChar>(U16_LEAD(cp));
+                dst[units++] = static_cast<UniChar>(U16_TRAIL(cp));
             } else {
-                if (dst)
-                    dst->put(static_cast<UniChar>(cp));
-                ++units;
+                dst[units++] = static_cast<UniChar>(cp);
             }
         }
         return units;
     };
-    size_t units = s.width > 0 ? decode(nullptr) : 0;
-    padded(out, s, units, [&] { decode(&out); });
+    if (s.width <= 0) {
+        out.commit(decode(out.reserveTail(n)));
+        return;
+    }
+    std::vector<UniChar> tmp(n);
+    size_t units = decode(tmp.data());
+    padded(out, s, units, [&] { out.put(tmp.data(), units); });
 }
 
 void putObject(Out& out, const Spec& s, CFTypeRef obj) {
@@ -615,6 +617,28 @@ void putWide32(Out& out, const Spec& s, const wchar_t* w) {
 
 const UniChar kNull[] = {u'(', u'n', u'u', u'l', u'l', u')'};
 
+// The length of a zero-terminated 16-bit string, four units per step. Reads are aligned
+// 8-byte words, which never cross a page, so reading past the terminator inside the
+// word is safe (and is kept out of AddressSanitizer's view, like the C library's strlen).
+__attribute__((no_sanitize("address"))) size_t unitLength(const UniChar* p) {
+    const UniChar* q = p;
+    while (reinterpret_cast<uintptr_t>(q) % 8 != 0) {
+        if (*q == 0)
+            return static_cast<size_t>(q - p);
+        ++q;
+    }
+    for (;;) {
+        uint64_t w;
+        std::memcpy(&w, q, 8);
+        if ((w - 0x0001000100010001ull) & ~w & 0x8000800080008000ull)
+            break;
+        q += 4;
+    }
+    while (*q != 0)
+        ++q;
+    return static_cast<size_t>(q - p);
+}
+
 bool render(Out& out, const Spec& spec, Args& args) {
     Spec s = spec;
     auto intArg = [&](int ref, int& target) {
@@ -654,9 +678,12 @@ bool render(Out& out, const Spec& spec, Args& args) {
             return true;
         }
         size_t n = 0;
-        size_t limit = s.precision >= 0 ? static_cast<size_t>(s.precision) : SIZE_MAX;
-        while (n < limit && p[n])
-            ++n;
+        if (s.precision >= 0) {
+            while (n < static_cast<size_t>(s.precision) && p[n])
+                ++n;
+        } else {
+            n = unitLength(p);
+        }
         putUnits(out, s, p, n);
         return true;
     }

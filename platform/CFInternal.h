@@ -50,10 +50,45 @@ bool isNullAllocator(CFAllocatorRef a);
 // ---------------------------------------------------------------------------------------
 
 enum : uint8_t {
-    kStrMutable = 1,  // chars on the heap (or NULL), grows
-    kStrExternal = 2, // chars belong to the caller (NoCopy with kCFAllocatorNull)
-    kStrFreeChars = 4 // chars freed with contentsDeallocator at finalize
+    kStrMutable = 1,   // chars on the heap (or NULL), grows
+    kStrExternal = 2,  // chars belong to the caller (NoCopy with kCFAllocatorNull)
+    kStrFreeChars = 4, // chars freed with contentsDeallocator at finalize
+    kStrInline = 8     // mutable: chars still in the object's own block
 };
+
+// Units a new mutable string holds in its own block before it needs a second one.
+constexpr CFIndex kMutableInlineUnits = 40;
+
+// Widens the leading ASCII bytes of p[0..n) into dst, eight at a time where it can;
+// returns how many were widened.
+inline size_t widenAscii(const unsigned char* p, size_t n, UniChar* dst) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ull)
+            break;
+        for (int k = 0; k < 8; ++k)
+            dst[i + k] = p[i + k];
+    }
+    for (; i < n && p[i] < 0x80; ++i)
+        dst[i] = p[i];
+    return i;
+}
+
+// The length of the leading run of ASCII bytes.
+inline size_t asciiPrefix(const unsigned char* p, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ull)
+            break;
+    }
+    while (i < n && p[i] < 0x80)
+        ++i;
+    return i;
+}
 
 } // namespace cfimpl
 

@@ -33,9 +33,10 @@ CFHashCode hashUnits(const UniChar* p, CFIndex n) {
 
 void finalizeString(CFTypeRef cf) {
     auto* s = static_cast<__CFString*>(const_cast<void*>(cf));
-    if (s->flags & kStrMutable)
-        std::free(s->chars);
-    else if (s->flags & kStrFreeChars)
+    if (s->flags & kStrMutable) {
+        if (!(s->flags & kStrInline))
+            std::free(s->chars);
+    } else if (s->flags & kStrFreeChars)
         deallocateWith(s->contentsDeallocator, s->chars);
 }
 
@@ -94,12 +95,11 @@ __CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
 }
 
 __CFString* cfimpl::newMutableString(CFIndex maxLength) {
-    __CFString* s = newString(0);
-    s->chars = nullptr;
-    s->flags = kStrMutable;
-    s->capacity = 0;
-    reserve(s, 0); // units always exist, so readers never see a null pointer
+    // The first units live in the object's own block: one allocation for short texts.
+    __CFString* s = newString(kMutableInlineUnits);
+    s->length = 0;
     s->chars[0] = 0;
+    s->flags = kStrMutable | kStrInline;
     s->maxLength = maxLength > 0 ? maxLength : 0;
     return s;
 }
@@ -107,14 +107,21 @@ __CFString* cfimpl::newMutableString(CFIndex maxLength) {
 bool cfimpl::reserve(__CFString* s, CFIndex needed) {
     if (s->maxLength > 0 && needed > s->maxLength)
         return false;
-    if (needed <= s->capacity && s->chars != nullptr)
+    if (needed <= s->capacity)
         return true;
     CFIndex cap = std::max<CFIndex>(needed, s->capacity + s->capacity / 2);
-    cap = std::max<CFIndex>(cap, 16);
-    auto* p = static_cast<UniChar*>(
-        std::realloc(s->chars, sizeof(UniChar) * (static_cast<size_t>(cap) + 1)));
+    size_t bytes = sizeof(UniChar) * (static_cast<size_t>(cap) + 1);
+    UniChar* p;
+    if (s->flags & kStrInline) {
+        p = static_cast<UniChar*>(std::malloc(bytes));
+        if (p != nullptr)
+            std::memcpy(p, s->chars, sizeof(UniChar) * (static_cast<size_t>(s->length) + 1));
+    } else {
+        p = static_cast<UniChar*>(std::realloc(s->chars, bytes));
+    }
     if (p == nullptr)
         throw std::bad_alloc();
+    s->flags &= static_cast<uint8_t>(~kStrInline);
     s->chars = p;
     s->capacity = cap;
     return true;

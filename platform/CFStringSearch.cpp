@@ -307,36 +307,58 @@ CFIndex CFStringFindAndReplace(CFMutableStringRef theString, CFStringRef stringT
     bool backwards = compareOptions & kCFCompareBackwards;
     bool anchored = compareOptions & kCFCompareAnchored;
 
-    // Collect the matches first (in text order), then rebuild once.
-    std::u16string out;
-    std::vector<CFRange> found;
+    // Collect the matches first (the first few without allocating), then rebuild once.
+    CFRange inlineHits[16];
+    std::vector<CFRange> moreHits;
+    CFIndex count = 0;
+    auto hitAt = [&](CFIndex k) -> CFRange& {
+        return k < 16 ? inlineHits[k] : moreHits[static_cast<size_t>(k - 16)];
+    };
     CFRange rest = rangeToSearch;
     CFRange hit;
+    bool sameLength = true;
     while (rest.length > 0 && findIn(theString, needle, rest, compareOptions, &hit)) {
-        found.push_back(hit);
+        if (count < 16)
+            inlineHits[count] = hit;
+        else
+            moreHits.push_back(hit);
+        ++count;
+        sameLength = sameLength && hit.length == static_cast<CFIndex>(repl.size());
         if (anchored)
             break;
-        if (backwards)
+        if (backwards) {
             rest.length = hit.location - rest.location;
-        else {
+        } else {
             CFIndex end = hit.location + hit.length;
             rest.length -= end - rest.location;
             rest.location = end;
         }
     }
-    if (found.empty())
+    if (count == 0)
         return 0;
+    UniChar* s = theString->chars;
+    if (sameLength) { // the usual case ("%s" -> "%S"): overwrite in place
+        for (CFIndex k = 0; k < count; ++k)
+            std::memcpy(s + hitAt(k).location, repl.data(), repl.size() * sizeof(UniChar));
+        return count;
+    }
     if (backwards)
-        std::reverse(found.begin(), found.end());
-    const UniChar* s = theString->chars;
+        for (CFIndex k = 0, j = count - 1; k < j; ++k, --j)
+            std::swap(hitAt(k), hitAt(j));
+    CFIndex newLen = theString->length;
+    for (CFIndex k = 0; k < count; ++k)
+        newLen += static_cast<CFIndex>(repl.size()) - hitAt(k).length;
+    std::u16string out;
+    out.reserve(static_cast<size_t>(newLen));
     CFIndex pos = 0;
-    for (const CFRange& r : found) {
+    for (CFIndex k = 0; k < count; ++k) {
+        const CFRange& r = hitAt(k);
         out.append(s + pos, s + r.location);
         out.append(repl);
         pos = r.location + r.length;
     }
     out.append(s + pos, s + theString->length);
-    replaceUnits(theString, CFRangeMake(0, theString->length), out.data(),
-                 static_cast<CFIndex>(out.size()));
-    return static_cast<CFIndex>(found.size());
+    if (!replaceUnits(theString, CFRangeMake(0, theString->length), out.data(), newLen))
+        return 0; // over the string's maximum length: unchanged
+    return count;
 }

@@ -173,3 +173,17 @@ TEST(CFFormat, AppendFormatAndLongOutput) {
     EXPECT_EQ(got.back(), u'5');
     EXPECT_EQ(got[3001], u' ');
 }
+
+TEST(CFFormat, SixteenBitStringsOfEveryLengthAndAlignment) {
+    std::u16string pool(64, u'x');
+    for (size_t offset = 0; offset < 8; ++offset) {
+        for (size_t len = 0; len < 24; ++len) {
+            std::u16string buf = pool;
+            for (size_t i = 0; i < len; ++i)
+                buf[offset + i] = static_cast<char16_t>(u'a' + i);
+            buf[offset + len] = 0;
+            EXPECT_EQ(ours("<%S>", buf.data() + offset), u"<" + buf.substr(offset, len) + u">")
+                << "offset " << offset << " length " << len;
+        }
+    }
+}
