@@ -180,6 +180,14 @@ ConversionResult ConvertUTF16toUTF8(const UTF16** sourceStart, const UTF16* sour
     const UTF16* source = *sourceStart;
     UTF8* target = *targetStart;
     while (source < sourceEnd) {
+        if (*source < 0x80) { // ASCII: one byte, same result as below
+            if (target >= targetEnd) {
+                result = targetExhausted;
+                break;
+            }
+            *target++ = static_cast<UTF8>(*source++);
+            continue;
+        }
         const UTF16* oldSource = source;
         UTF32 ch;
         result = readUTF16(source, sourceEnd, flags, ch);
@@ -305,6 +313,16 @@ ConversionResult ConvertUTF8toUTF16(const UTF8** sourceStart, const UTF8* source
     const UTF8* source = *sourceStart;
     UTF16* target = *targetStart;
     while (source < sourceEnd) {
+        // ASCII, the common case, takes the same path as the general code
+        // below in far fewer steps.
+        if (*source < 0x80) {
+            if (target >= targetEnd) {
+                result = targetExhausted;
+                break;
+            }
+            *target++ = *source++;
+            continue;
+        }
         int extraBytesToRead = trailingBytesForUTF8[*source];
         if (extraBytesToRead >= sourceEnd - source) {
             result = sourceExhausted;
