@@ -220,6 +220,7 @@ RunOptions Uninstaller(const std::string& program, std::vector<std::string> argu
 
 // A fake package tool that records how it was called.
 void InstallFakePkgutil() {
+    MakeDirs("/usr/local/bin");
     WriteFile("/usr/local/bin/pkgutil", "#!/bin/sh\necho \"$@\" >> /tmp/pkgutil.calls\nexit 0\n",
               0755);
 }
