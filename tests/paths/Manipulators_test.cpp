@@ -353,9 +353,9 @@ TEST_F(ManipulatorTest, PlainShortcutBadContent) {
     EXPECT_TRUE(CFileManipulator::ResolveShortcut(File("empty.lnk")).IsEmptyPath());
     MakeFile(Path("binary.lnk"), std::string("\x00\xff\xfe\x80\x01", 5));
     CFileManipulator::ResolveShortcut(File("binary.lnk")); // any text, no crash
-    MakeFile(Path("huge.lnk"), std::string(8 << 20, 'a'));
+    MakeFile(Path("huge.lnk"), std::string(4 << 20, 'a'));
     EXPECT_EQ(CFileManipulator::ResolveShortcut(File("huge.lnk")).GetFileName().GetLength(),
-              8 << 20);
+              4 << 20);
     MakeDir(Path("dir.lnk"));
     EXPECT_TRUE(CFileManipulator::ResolveShortcut(File("dir.lnk")).IsEmptyPath());
 }
@@ -432,9 +432,9 @@ TEST_F(ManipulatorTest, BinaryInternetShortcut) {
 }
 
 TEST_F(ManipulatorTest, HugeInternetShortcut) {
-    std::string content = "[InternetShortcut]\nURL=http://" + std::string(16 << 20, 'h') + "\n";
+    std::string content = "[InternetShortcut]\nURL=http://" + std::string(4 << 20, 'h') + "\n";
     MakeFile(Path("huge.url"), content);
-    EXPECT_EQ(CFileManipulator::ResolveURLShortcut(File("huge.url")).GetLength(), 7 + (16 << 20));
+    EXPECT_EQ(CFileManipulator::ResolveURLShortcut(File("huge.url")).GetLength(), 7 + (4 << 20));
 }
 
 // ---- Copying trees -------------------------------------------------------
