@@ -522,3 +522,28 @@ TEST(PascalStrings, LengthByteThenCharacters) {
 }
 
 } // namespace
+
+namespace {
+
+// Lenient mode keeps an unpaired surrogate as its own value, as the
+// reference does: in UTF-8 it comes out as the three-byte form.
+TEST(ConvertUTF16, LenientModeEncodesALoneSurrogate) {
+    const UTF16 src[] = {0xD800, 0x41};
+    UTF8 out[8];
+    const UTF16* s = src;
+    UTF8* t = out;
+    EXPECT_EQ(ConvertUTF16toUTF8(&s, src + 2, &t, out + 8, lenientConversion), conversionOK);
+    ASSERT_EQ(t - out, 4);
+    EXPECT_EQ(0, memcmp(out,
+                        "\xED\xA0\x80"
+                        "A",
+                        4));
+    // Strict mode stops on it and writes nothing.
+    s = src;
+    t = out;
+    EXPECT_EQ(ConvertUTF16toUTF8(&s, src + 2, &t, out + 8, strictConversion), sourceIllegal);
+    EXPECT_EQ(s, src);
+    EXPECT_EQ(t, out);
+}
+
+} // namespace
