@@ -257,6 +257,16 @@ TEST_F(FileCopyTest, MoveRenamesInsideOneVolume) {
     EXPECT_EQ(filetest::Read(P("folder/moved")), "payload");
     EXPECT_FALSE(Exists(P("moved")));
 
+    // The data changes place while the catalog information stays with the names: the new
+    // name keeps what its placeholder was made with, not the source's mode.
+    filetest::Write(P("tool"), "#!/bin/sh\n");
+    chmod(P("tool").c_str(), 0700);
+    FSRef fresh;
+    ASSERT_EQ(GetFSRefFromFilename(W("fresh").c_str(), &fresh, true, false), noErr);
+    EXPECT_TRUE(MoveFile(W("tool").c_str(), W("tool2").c_str()));
+    EXPECT_EQ(filetest::Read(P("tool2")), "#!/bin/sh\n");
+    EXPECT_EQ(filetest::ModeOf(P("tool2")), filetest::ModeOf(P("fresh")));
+
     filetest::MakeDir(P("d1"));
     filetest::Write(P("d1/f"), "in d1");
     filetest::MakeDir(P("d2"));
@@ -355,6 +365,29 @@ TEST_F(FileCopyTest, ExchangeSwapsDataAndKeepsMetadataWithTheNames) {
         EXPECT_EQ(FSExchangeObjectsEmulated(&file, &far, &x, &y), diffVolErr);
         EXPECT_EQ(FSExchangeObjectsCompat(&file, &far, &x, &y), diffVolErr);
     }
+}
+
+TEST_F(FileCopyTest, AFailedEmulatedExchangeIsUndone) {
+    if (!filetest::IsRoot())
+        GTEST_SKIP() << "the immutable flag needs root";
+    filetest::MakeDir(P("d1"));
+    filetest::MakeDir(P("d2"));
+    filetest::Write(P("d1/a"), "AAAA");
+    filetest::Write(P("d2/b"), "bb");
+    if (!filetest::SetImmutable(P("d2"), true))
+        GTEST_SKIP() << "this file system has no immutable flag";
+    // The source is renamed first; renaming the destination in its locked folder fails,
+    // and the source gets its name back.
+    const FSRef a = RefOf(P("d1/a"));
+    const FSRef b = RefOf(P("d2/b"));
+    FSRef newA;
+    FSRef newB;
+    EXPECT_NE(FSExchangeObjectsEmulated(&a, &b, &newA, &newB), noErr);
+    filetest::SetImmutable(P("d2"), false);
+    EXPECT_EQ(filetest::Read(P("d1/a")), "AAAA");
+    EXPECT_EQ(filetest::Read(P("d2/b")), "bb");
+    EXPECT_FALSE(Exists(P("d1/586E717A")));
+    EXPECT_EQ(FSCompareFSRefs(&newA, &a), noErr) << "the outputs stay the inputs";
 }
 
 TEST_F(FileCopyTest, UniqueNamesCountUpFromTheSeed) {
