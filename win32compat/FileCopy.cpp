@@ -189,8 +189,7 @@ BOOL CopyFile(const char16_t* source, const char16_t* destination, bool failIfEx
     // A name that already existed (-48) is not ours, and is caught by `created`: whatever
     // this call created and could not finish is removed, so no partial copy remains.
     if (status != noErr && created) {
-        FSCatalogInfo unlock;
-        unlock.nodeFlags = 0;
+        FSCatalogInfo unlock{}; // node flags 0: a lock set by the last write goes again
         FSSetCatalogInfo(&copy, kFSCatInfoNodeFlags, &unlock);
         FSDeleteObject(&copy);
     }
