@@ -84,13 +84,16 @@ std::string HomeOf(CFStringRef user) {
 
 // ---- property lists <-> CF values -------------------------------------------
 
-CFTypeRef CFFromPlist(plist_t node);
+// Deeper nesting than this is refused rather than recursed into.
+constexpr int kMaxDepth = 256;
 
-CFTypeRef ArrayFromPlist(plist_t node) {
+CFTypeRef CFFromPlist(plist_t node, int depth);
+
+CFTypeRef ArrayFromPlist(plist_t node, int depth) {
     CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
     const uint32_t count = plist_array_get_size(node);
     for (uint32_t i = 0; i < count; ++i) {
-        CFTypeRef value = CFFromPlist(plist_array_get_item(node, i));
+        CFTypeRef value = CFFromPlist(plist_array_get_item(node, i), depth + 1);
         if (value == nullptr) {
             CFRelease(array);
             return nullptr;
@@ -101,7 +104,7 @@ CFTypeRef ArrayFromPlist(plist_t node) {
     return array;
 }
 
-CFTypeRef DictionaryFromPlist(plist_t node) {
+CFTypeRef DictionaryFromPlist(plist_t node, int depth) {
     CFMutableDictionaryRef dict = CFDictionaryCreateMutable(
         kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
     plist_dict_iter iter = nullptr;
@@ -117,7 +120,7 @@ CFTypeRef DictionaryFromPlist(plist_t node) {
         CFStringRef cfKey =
             CFStringCreateWithCString(kCFAllocatorDefault, key ? key : "", kCFStringEncodingUTF8);
         std::free(key);
-        CFTypeRef value = CFFromPlist(item);
+        CFTypeRef value = CFFromPlist(item, depth + 1);
         if (cfKey == nullptr || value == nullptr) {
             if (cfKey != nullptr)
                 CFRelease(cfKey);
@@ -136,7 +139,9 @@ CFTypeRef DictionaryFromPlist(plist_t node) {
 }
 
 // A new CF value for the node; null for a node that has none (or bad UTF-8).
-CFTypeRef CFFromPlist(plist_t node) {
+CFTypeRef CFFromPlist(plist_t node, int depth) {
+    if (depth > kMaxDepth)
+        return nullptr;
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
         uint8_t value = 0;
@@ -182,21 +187,21 @@ CFTypeRef CFFromPlist(plist_t node) {
         return CFDateCreate(kCFAllocatorDefault, seconds + microseconds / 1e6);
     }
     case PLIST_ARRAY:
-        return ArrayFromPlist(node);
+        return ArrayFromPlist(node, depth);
     case PLIST_DICT:
-        return DictionaryFromPlist(node);
+        return DictionaryFromPlist(node, depth);
     default:
         return nullptr;
     }
 }
 
-plist_t PlistFromCF(CFTypeRef value);
+plist_t PlistFromCF(CFTypeRef value, int depth = 0);
 
-plist_t PlistFromArray(CFArrayRef array) {
+plist_t PlistFromArray(CFArrayRef array, int depth) {
     PlistPtr node(plist_new_array());
     const CFIndex count = CFArrayGetCount(array);
     for (CFIndex i = 0; i < count; ++i) {
-        plist_t item = PlistFromCF(CFArrayGetValueAtIndex(array, i));
+        plist_t item = PlistFromCF(CFArrayGetValueAtIndex(array, i), depth + 1);
         if (item == nullptr)
             return nullptr;
         plist_array_append_item(node.get(), item);
@@ -204,7 +209,7 @@ plist_t PlistFromArray(CFArrayRef array) {
     return node.release();
 }
 
-plist_t PlistFromDictionary(CFDictionaryRef dict) {
+plist_t PlistFromDictionary(CFDictionaryRef dict, int depth) {
     PlistPtr node(plist_new_dict());
     const CFIndex count = CFDictionaryGetCount(dict);
     std::vector<const void*> keys(static_cast<size_t>(count)), values(static_cast<size_t>(count));
@@ -212,7 +217,7 @@ plist_t PlistFromDictionary(CFDictionaryRef dict) {
     for (CFIndex i = 0; i < count; ++i) {
         if (keys[i] == nullptr || CFGetTypeID(keys[i]) != CFStringGetTypeID())
             return nullptr; // property-list keys are strings
-        plist_t item = PlistFromCF(values[i]);
+        plist_t item = PlistFromCF(values[i], depth + 1);
         if (item == nullptr)
             return nullptr;
         plist_dict_set_item(node.get(), Utf8(static_cast<CFStringRef>(keys[i])).c_str(), item);
@@ -221,8 +226,8 @@ plist_t PlistFromDictionary(CFDictionaryRef dict) {
 }
 
 // A new node for a property-list value; null for other objects.
-plist_t PlistFromCF(CFTypeRef value) {
-    if (value == nullptr)
+plist_t PlistFromCF(CFTypeRef value, int depth) {
+    if (value == nullptr || depth > kMaxDepth)
         return nullptr;
     const CFTypeID type = CFGetTypeID(value);
     if (type == CFStringGetTypeID())
@@ -254,9 +259,9 @@ plist_t PlistFromCF(CFTypeRef value) {
                               static_cast<int32_t>((at - seconds) * 1e6));
     }
     if (type == CFArrayGetTypeID())
-        return PlistFromArray(static_cast<CFArrayRef>(value));
+        return PlistFromArray(static_cast<CFArrayRef>(value), depth);
     if (type == CFDictionaryGetTypeID())
-        return PlistFromDictionary(static_cast<CFDictionaryRef>(value));
+        return PlistFromDictionary(static_cast<CFDictionaryRef>(value), depth);
     return nullptr;
 }
 
@@ -266,9 +271,15 @@ enum class ReadResult { Ok, Missing, Unreadable };
 
 // Reads a property-list file; `binary` tells its format.
 ReadResult ReadPlistFile(const std::string& path, PlistPtr* root, bool* binary) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO in the file's place cannot stall the reader.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return ReadResult::Unreadable;
+    }
     std::string data;
     char buffer[65536];
     ssize_t n;
@@ -301,7 +312,7 @@ CFDictionaryRef CopyFileDictionary(const std::string& path) {
     if (ReadPlistFile(path, &root, &binary) != ReadResult::Ok ||
         plist_get_node_type(root.get()) != PLIST_DICT)
         return nullptr;
-    return static_cast<CFDictionaryRef>(CFFromPlist(root.get()));
+    return static_cast<CFDictionaryRef>(CFFromPlist(root.get(), 0));
 }
 
 bool MakeFolders(const std::string& folder) {

@@ -251,7 +251,7 @@ TEST_F(PreferencesTest, BinaryFilesAreReadAndStayBinaryWithTheirModeAndOwner) {
 
 TEST_F(PreferencesTest, UnreadableFilesGiveNullAndAreNeverOverwritten) {
     for (const std::string& content : {std::string("not a property list"), std::string("bplist00"),
-                                      std::string("<plist><array/></plist>"), std::string()}) {
+                                       std::string("<plist><array/></plist>"), std::string()}) {
         const std::string path = Write("broken", content, 0644);
         EXPECT_EQ(Copy("Any", "broken"), nullptr) << content;
         Set("Any", kCFBooleanTrue, "broken");
@@ -259,6 +259,30 @@ TEST_F(PreferencesTest, UnreadableFilesGiveNullAndAreNeverOverwritten) {
         EXPECT_EQ(ReadFile(path), content);
         SetPreferencesRootPrefix(root_);
     }
+}
+
+TEST_F(PreferencesTest, AFifoOrAnAbsurdlyDeepValueIsUnreadableNotAHang) {
+    const std::string fifo = anyUserFolder_ + "/fifo.plist";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(Copy("Any", "fifo"), nullptr);
+    Set("Any", kCFBooleanTrue, "fifo");
+    EXPECT_FALSE(Sync("fifo"));
+
+    auto nested = [](int levels) {
+        std::string text = "<plist><dict><key>Deep</key>";
+        for (int i = 0; i < levels; ++i)
+            text += "<array>";
+        for (int i = 0; i < levels; ++i)
+            text += "</array>";
+        return text + "<key>Flat</key><true/></dict></plist>";
+    };
+    Write("deep", nested(200), 0644);
+    CFTypeRef flat = Copy("Flat", "deep");
+    EXPECT_EQ(flat, kCFBooleanTrue) << "200 levels are still read";
+    if (flat != nullptr)
+        CFRelease(flat);
+    Write("deep", nested(300), 0644);
+    EXPECT_EQ(Copy("Flat", "deep"), nullptr) << "the file as a whole is refused";
 }
 
 TEST_F(PreferencesTest, MissingFilesAndFoldersAreCreatedAndNonPropertyListsRefused) {
