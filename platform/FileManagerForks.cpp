@@ -6,6 +6,8 @@
 #include "platform/FileManagerInternal.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -134,6 +136,18 @@ OSErr OpenRegular(OrvikFSNode* node, int flags, int* fd) {
         return fnfErr; // replaced meanwhile
     }
     return noErr;
+}
+
+// On tmpfs a reservation is a zero-filled page per block, which the copy
+// then overwrites: the check for free space does the same job for less.
+bool InMemory(int fd) {
+    struct statfs fs;
+    return fstatfs(fd, &fs) == 0 && (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC);
+}
+
+bool FreeSpaceFor(int fd, uint64_t bytes) {
+    struct statvfs fs;
+    return fstatvfs(fd, &fs) != 0 || uint64_t(fs.f_bavail) * fs.f_frsize >= bytes;
 }
 
 OSErr WriteBack(Fork* f) {
@@ -479,12 +493,13 @@ OSErr FSAllocateFork(FSIORefNum forkRefNum, FSAllocationFlags /*flags*/, UInt16 
     if (f->named) {
         if (uint64_t(start) + requestCount > kMaxNamedForkSize)
             return dskFulErr;
+    } else if (InMemory(f->fd)) {
+        if (!FreeSpaceFor(f->fd, requestCount))
+            return dskFulErr;
     } else if (fallocate(f->fd, FALLOC_FL_KEEP_SIZE, off_t(start), off_t(requestCount)) != 0) {
         if (errno != EOPNOTSUPP)
             return LastStatus();
-        // No reservation on this file system: at least the space must be free.
-        struct statvfs fs;
-        if (fstatvfs(f->fd, &fs) == 0 && uint64_t(fs.f_bavail) * fs.f_frsize < requestCount)
+        if (!FreeSpaceFor(f->fd, requestCount)) // no reservation here: the space must be free
             return dskFulErr;
     }
     if (actualCount)

@@ -185,6 +185,18 @@ TEST_F(FileManagerForksTest, ForkCopyMovesBoundedChunks) {
         FSIORefNum in, out;
         ASSERT_EQ(FSOpenFork(&from, 0, nullptr, fsRdPerm, &in), noErr);
         ASSERT_EQ(FSOpenFork(&to, 0, nullptr, fsWrPerm, &out), noErr);
+        // A reservation the device cannot hold fails; one it can, succeeds.
+        UInt64 reserved = 1;
+        EXPECT_EQ(
+            FSAllocateFork(out, kFSAllocNoRoundUpMask, fsFromStart, 0, UInt64(1) << 60, &reserved),
+            dskFulErr)
+            << target;
+        EXPECT_EQ(reserved, 0u);
+        EXPECT_EQ(
+            FSAllocateFork(out, kFSAllocNoRoundUpMask, fsFromStart, 0, data.size(), &reserved),
+            noErr)
+            << target;
+        EXPECT_EQ(reserved, data.size());
         std::vector<char> scratch(262144);
         std::vector<ByteCount> moved;
         OSErr status;
