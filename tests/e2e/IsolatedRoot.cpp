@@ -304,8 +304,22 @@ SyslogCapture::~SyslogCapture() {
     unlink("/dev/log");
 }
 
-void SyslogCapture::ReadLoop() {
+// Receiving and storing happen under the lock, by the reader and by Lines() alike, so a
+// datagram is never in flight between the socket and the list when Lines() answers.
+void SyslogCapture::DrainLocked() {
     std::vector<char> buffer(65536);
+    for (;;) {
+        ssize_t n = recv(m_socket, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        m_lines.push_back(ParseSyslogDatagram(std::string(buffer.data(), n)));
+        m_arrived.notify_all();
+    }
+}
+
+void SyslogCapture::ReadLoop() {
     for (;;) {
         pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_stopPipe[0], POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
@@ -314,12 +328,8 @@ void SyslogCapture::ReadLoop() {
             return;
         }
         if (fds[0].revents & POLLIN) {
-            ssize_t n = recv(m_socket, buffer.data(), buffer.size(), 0);
-            if (n > 0) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_lines.push_back(ParseSyslogDatagram(std::string(buffer.data(), n)));
-                m_arrived.notify_all();
-            }
+            std::lock_guard<std::mutex> lock(m_mutex);
+            DrainLocked();
             continue; // drain before honouring a stop
         }
         if (fds[1].revents)
@@ -328,14 +338,8 @@ void SyslogCapture::ReadLoop() {
 }
 
 std::vector<LogLine> SyslogCapture::Lines() const {
-    // Give datagrams already sent a moment to be read: the socket is drained when poll says so.
-    for (int i = 0; i < 50; ++i) {
-        pollfd fd = {m_socket, POLLIN, 0};
-        if (poll(&fd, 1, 0) == 0)
-            break;
-        usleep(10000);
-    }
     std::lock_guard<std::mutex> lock(m_mutex);
+    const_cast<SyslogCapture*>(this)->DrainLocked();
     return m_lines;
 }
 

@@ -52,6 +52,7 @@ public:
 
 private:
     void ReadLoop();
+    void DrainLocked();
     int m_socket = -1;
     int m_stopPipe[2] = {-1, -1};
     mutable std::mutex m_mutex;
