@@ -53,6 +53,61 @@ protected:
     std::string m_written;
 };
 
+// A binary property list {AutoLaunchedApplicationDictionary: [{Path: p} for p in paths]},
+// written byte by byte (ASCII strings, one-byte object references, two-byte offsets).
+std::string BinaryLoginList(const std::vector<std::string>& paths) {
+    std::vector<std::string> objects;
+    auto string = [](const std::string& text) {
+        std::string out;
+        if (text.size() < 15) {
+            out += static_cast<char>(0x50 | text.size());
+        } else {
+            out += '\x5f';
+            out += '\x10';
+            out += static_cast<char>(text.size());
+        }
+        return out + text;
+    };
+    // 0 root, 1 its key, 2 the array, 3 "Path", then a dictionary and its string per entry.
+    const size_t count = 4 + 2 * paths.size();
+    std::string root = "\xd1";
+    root += '\x01';
+    root += '\x02';
+    objects.push_back(root);
+    objects.push_back(string("AutoLaunchedApplicationDictionary"));
+    std::string array(1, static_cast<char>(0xa0 | paths.size()));
+    for (size_t i = 0; i < paths.size(); ++i)
+        array += static_cast<char>(4 + 2 * i);
+    objects.push_back(array);
+    objects.push_back(string("Path"));
+    for (size_t i = 0; i < paths.size(); ++i) {
+        std::string dict = "\xd1";
+        dict += '\x03';
+        dict += static_cast<char>(5 + 2 * i);
+        objects.push_back(dict);
+        objects.push_back(string(paths[i]));
+    }
+    std::string file = "bplist00";
+    std::vector<size_t> offsets;
+    for (const std::string& object : objects) {
+        offsets.push_back(file.size());
+        file += object;
+    }
+    const size_t table = file.size();
+    for (size_t offset : offsets) {
+        file += static_cast<char>(offset >> 8);
+        file += static_cast<char>(offset & 0xff);
+    }
+    std::string trailer(32, '\0');
+    trailer[6] = 2; // offset size
+    trailer[7] = 1; // object reference size
+    trailer[15] = static_cast<char>(count);
+    trailer[23] = 0; // top object
+    trailer[30] = static_cast<char>(table >> 8);
+    trailer[31] = static_cast<char>(table & 0xff);
+    return file + trailer;
+}
+
 LoggedLine Comparing(const std::string& path, int match) {
     return Notice("Comparing " + path + " to " + kApp + " == " + std::to_string(match) + "\n");
 }
@@ -144,6 +199,20 @@ TEST_F(LoginItemsTest, ListOfTheWrongShape) {
     const std::string after = FileText();
     EXPECT_NE(after.find("/Applications/ORVIK Tandro Riravor/s"), std::string::npos) << after;
     EXPECT_EQ(after.find("/Applications/ORVIK Tandro Riravor/a"), std::string::npos) << after;
+}
+
+TEST_F(LoginItemsTest, BinaryListStaysBinary) {
+    const std::string app = kApp;
+    const std::string file = BinaryLoginList({"/Applications/Mail.app", app + "/Helpers/Agent"});
+    MakeFile("Library/Preferences/loginwindow.plist", file);
+    EXPECT_TRUE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
+    EXPECT_EQ(m_log, (std::vector<LoggedLine>{kAttempting, Comparing("/Applications/Mail.app", 0),
+                                              Comparing(app + "/Helpers/Agent", 1),
+                                              RemovingValue(app + "/Helpers/Agent", 1)}));
+    const std::string after = FileText();
+    EXPECT_EQ(after.substr(0, 8), "bplist00") << "the format is kept";
+    EXPECT_NE(after.find("/Applications/Mail.app"), std::string::npos);
+    EXPECT_EQ(after.find("Helpers/Agent"), std::string::npos);
 }
 
 } // namespace
