@@ -473,18 +473,35 @@ TEST(UninstallerEndToEnd, ApplicationFolderThatSurvives) {
 // ---- 4. the unprivileged phase on a terminal, as root
 // ----------------------------------------------
 
-void LayOutSmallInstallation() {
+const std::string kSmallHelper = kApp + "/Helpers/TandroHelper";
+
+// A folder, a file, the startup item, a login item and a running helper; returns its pid.
+pid_t LayOutSmallInstallation() {
     MakeDirs(kApp + "/Helpers");
     WriteFile(kApp + "/Helpers/helper.txt", "h");
     WriteFile(kApp + "/Read Me.txt", "r");
     MakeDirs(kStartup);
+    MakeDirs("/Library/Preferences");
+    WriteFile(kLoginWindow,
+              LoginWindowPlist(PlistEntry(kSmallHelper) + PlistEntry("/Applications/Other.app")));
+    CopyFile("/bin/sleep", kSmallHelper, 0755);
+    return Start(kSmallHelper, {"600"});
+}
+
+// Nothing of the small installation is touched.
+void ExpectSmallInstallationIntact(pid_t helper) {
+    EXPECT_TRUE(Exists(kApp + "/Helpers/helper.txt"));
+    EXPECT_TRUE(Exists(kStartup));
+    EXPECT_TRUE(ProcessAlive(helper));
+    EXPECT_EQ(LoginItemPaths(),
+              (std::vector<std::string>{kSmallHelper, "/Applications/Other.app"}));
 }
 
 TEST(UninstallerEndToEnd, UnprivilegedPhaseOnATerminal) {
     SKIP_WITHOUT_UNINSTALLER();
     RunInIsolatedRoot([] {
         const std::string program = InstallUninstaller(kApp + "/Uninstall Tools");
-        LayOutSmallInstallation();
+        const pid_t helper = LayOutSmallInstallation();
         const std::string begin = "ORVIK Tandro Riravor Software Uninstall begin\n";
         SyslogCapture log;
 
@@ -504,8 +521,7 @@ TEST(UninstallerEndToEnd, UnprivilegedPhaseOnATerminal) {
             run.Send(decline.keys);
             EXPECT_EQ(run.Wait(30), 1) << run.Output();
             ExpectLog(log.Lines(), {Notice(begin)});
-            EXPECT_TRUE(Exists(kApp + "/Helpers/helper.txt"));
-            EXPECT_TRUE(Exists(kStartup));
+            ExpectSmallInstallationIntact(helper);
         }
 
         // "Yes": root needs no prompt; the privileged copy removes everything on its own.
@@ -519,8 +535,10 @@ TEST(UninstallerEndToEnd, UnprivilegedPhaseOnATerminal) {
         EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 60));
         std::vector<Expected> expected = {Notice(begin)};
         Append(expected, ProcessListLines());
+        Append(expected, StoppingProcess(helper, kSmallHelper + " 600", false));
         Append(expected, LoginItemsHeader());
-        Append(expected, LoginItemsUnreadable());
+        Append(expected, Comparing(kSmallHelper, true, 0));
+        Append(expected, Comparing("/Applications/Other.app", false, 0));
         Append(expected, RemovingSubfolder(kApp + "/Helpers"));
         Append(expected, NonExistant(kReceipt));
         Append(expected, NonExistant(kKext.substr(1)));
@@ -531,6 +549,8 @@ TEST(UninstallerEndToEnd, UnprivilegedPhaseOnATerminal) {
         ExpectLog(log.Lines(), expected);
         EXPECT_FALSE(Exists(kApp));
         EXPECT_FALSE(Exists(kStartup));
+        EXPECT_TRUE(WaitForProcessEnd(helper, 10));
+        EXPECT_EQ(LoginItemPaths(), std::vector<std::string>{"/Applications/Other.app"});
     });
 }
 
@@ -544,7 +564,7 @@ TEST(UninstallerEndToEnd, UnprivilegedUserCannotElevate) {
         ASSERT_NE(nobody, nullptr);
         const std::string program = InstallUninstaller("/opt/orvik");
         BreakElevationTools();
-        LayOutSmallInstallation();
+        const pid_t helper = LayOutSmallInstallation();
         SyslogCapture log;
         const std::string failed = "Die Vorabautorisierung ist fehlgeschlagen. Um fortzufahren, "
                                    "müssen Sie sich als Administrator ausweisen.";
@@ -571,7 +591,7 @@ TEST(UninstallerEndToEnd, UnprivilegedUserCannotElevate) {
                 EXPECT_EQ(run.Output().find(failed), std::string::npos) << run.Output();
             }
             ExpectLog(log.Lines(), {Notice("ORVIK Tandro Riravor Software Uninstall begin\n")});
-            EXPECT_TRUE(Exists(kApp + "/Helpers/helper.txt"));
+            ExpectSmallInstallationIntact(helper);
             EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 1));
         }
     });
