@@ -51,7 +51,13 @@ int main(int argc, char** argv) {
     return arguments.silent ? 0 : 1;
 }
 CPP
-cmake -S "$work/consumer" -B "$work/consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+# Libraries built with the sanitizers need them at link time too.
+link_flags=()
+if grep -q '^ORVIK_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+  link_flags=(-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined)
+fi
+cmake -S "$work/consumer" -B "$work/consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  "${link_flags[@]}" >/dev/null
 cmake --build "$work/consumer/build" >/dev/null
 "$work/consumer/build/consumer" -SILENT
 echo "install layout and package config: ok"
