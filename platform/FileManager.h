@@ -367,7 +367,8 @@ OSErr FSGetForkPosition(FSIORefNum forkRefNum, SInt64* position);
 OSErr FSSetForkPosition(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset);
 OSErr FSGetForkSize(FSIORefNum forkRefNum, SInt64* forkSize);
 OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset);
-// Reserves space (fallocate, keeping the size); dskFulErr when it cannot.
+// Reserves space (fallocate, keeping the size; on tmpfs a check for free
+// space, since there it would zero-fill pages); dskFulErr when it cannot.
 OSErr FSAllocateFork(FSIORefNum forkRefNum, FSAllocationFlags flags, UInt16 positionMode,
                      SInt64 positionOffset, UInt64 requestCount, UInt64* actualCount);
 OSErr FSFlushFork(FSIORefNum forkRefNum);
