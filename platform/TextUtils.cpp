@@ -7,6 +7,7 @@
 #include <unicode/ucol.h>
 #include <unicode/unorm2.h>
 
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -72,9 +73,22 @@ bool isWidthForm(UniChar c) {
 
 // Replaces fullwidth and halfwidth forms by their normal forms (NFKC of each one).
 const UniChar* foldWidth(const UniChar* p, UniCharCount& n, std::u16string& store) {
+    // Width forms all lie at U+3000 and above: skip four units at a time while every
+    // one of them is below U+1000.
     UniCharCount i = 0;
-    while (i < n && !isWidthForm(p[i]))
+    while (i < n) {
+        if (i + 4 <= n) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            if ((w & 0xF000F000F000F000ull) == 0) {
+                i += 4;
+                continue;
+            }
+        }
+        if (isWidthForm(p[i]))
+            break;
         ++i;
+    }
     if (i == n)
         return p;
     UErrorCode err = U_ZERO_ERROR;

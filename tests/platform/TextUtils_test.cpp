@@ -48,8 +48,11 @@ TEST(TextUtils, OptionsTable) {
         {kSensitive, u"bin", u"Resources", -1}, // a collator, not code-unit order
         {kNoCase16, u"\u00E9", u"E", 1},        // accents still count without case
         {kUCCollateDiacritInsensitiveMask | kUCCollateCaseInsensitiveMask, u"\u00E9", u"E", 0},
-        {kSensitive, u"e\u0301", u"\u00E9", 0},                     // composition-insensitive
-        {kSensitive, u"\uFF21\uFF22", u"AB", 0},                    // fullwidth equals normal width
+        {kSensitive, u"e\u0301", u"\u00E9", 0},           // composition-insensitive
+        {kSensitive, u"\uFF21\uFF22", u"AB", 0},          // fullwidth equals normal width
+        {kSensitive, u"abcdefgh\uFF21", u"abcdefghA", 0}, // found after whole words
+        {kSensitive, u"\u2010\u2010x\u2010\uFF41", u"\u2010\u2010x\u2010a", 0},
+        {kSensitive, u"\uFF76", u"\u30AB", 0},                      // halfwidth katakana
         {kUCCollatePunctuationSignificantMask, u"\uFF21", u"A", 1}, // width matters here
         {kSensitive, u"a-b", u"ab", -1},                            // punctuation significant
         {kUCCollateStandardOptions, u"a-b", u"ab", 0},              // punctuation ignored
