@@ -1,5 +1,6 @@
 // The string classes beside their standard-library counterparts. Each operation runs twice,
-// "<Op>/ours" and "<Op>/reference"; after the run a table gives ours / reference per operation.
+// "<Op>/ours" and "<Op>/reference"; after the run a table gives ours / reference per operation
+// (medians of CPU time over the repetitions).
 //
 //   build-release/bin/strings_bench                 # all
 //   build-release/bin/strings_bench --benchmark_filter=Find
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -158,14 +160,26 @@ void ReplaceReference(benchmark::State& state) {
     }
 }
 
-// Records each run's time so that main can print the ratios.
+// Records each run's CPU time so that main can print the ratios. With repetitions, the
+// median of each benchmark stands for it (the machine may be shared while it runs).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> times;
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        for (const Run& run : runs) {
+            std::string name = run.benchmark_name();
+            const std::string median = "_median";
+            if (run.run_type == Run::RT_Aggregate) {
+                if (name.size() <= median.size() ||
+                    name.compare(name.size() - median.size(), median.size(), median) != 0)
+                    continue;
+                name.resize(name.size() - median.size());
+                times[name] = run.GetAdjustedCPUTime();
+            } else if (!times.count(name)) {
+                times[name] = run.GetAdjustedCPUTime();
+            }
+        }
     }
 };
 
@@ -196,6 +210,19 @@ void Register() {
 
 int main(int argc, char** argv) {
     Register();
+    // By default each benchmark runs five times, interleaved at random with the others, so that
+    // load on a shared machine falls on both sides of a ratio alike; flags given override these.
+    std::vector<char*> args = {argv[0]};
+    std::string defaults[] = {"--benchmark_repetitions=5",
+                              "--benchmark_enable_random_interleaving=true",
+                              "--benchmark_report_aggregates_only=true"};
+    for (std::string& flag : defaults)
+        args.push_back(flag.data());
+    args.insert(args.end(), argv + 1, argv + argc);
+    int count = int(args.size());
+    args.push_back(nullptr);
+    argc = count;
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
