@@ -82,7 +82,10 @@ void CFRelease(CFTypeRef cf) {
     const CFRuntimeClass* cls = classOf(cf);
     if (cls != nullptr && cls->finalize != nullptr)
         cls->finalize(cf);
-    std::free(const_cast<void*>(cf));
+    if (base(cf)->typeID == kStringTypeID)
+        freeStringBlock(static_cast<__CFString*>(const_cast<void*>(cf)));
+    else
+        std::free(const_cast<void*>(cf));
 }
 
 CFIndex CFGetRetainCount(CFTypeRef cf) {

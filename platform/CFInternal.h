@@ -102,6 +102,7 @@ struct __CFString {
     char* bytes; // 8-bit form kept beside the units (immutable strings), zero-terminated
     CFStringEncoding bytesEncoding;
     uint8_t flags;
+    bool pooled; // the block came from (and goes back to) the thread's block pool
 };
 
 namespace cfimpl {
@@ -109,6 +110,8 @@ namespace cfimpl {
 // An immutable string with room for n units (inline, zero-terminated) and, when
 // extraBytes > 0, for that many 8-bit bytes plus a zero after them (s->bytes).
 __CFString* newString(CFIndex n, CFIndex extraBytes = 0);
+// Frees the block of a finalized string (CFRelease's last step for strings).
+void freeStringBlock(__CFString* s);
 __CFString* newMutableString(CFIndex maxLength);
 // Makes room for `needed` units in a mutable string; false when refused (maxLength).
 bool reserve(__CFString* s, CFIndex needed);

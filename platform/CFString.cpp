@@ -73,13 +73,70 @@ CFTypeID CFStringGetTypeID(void) {
 // Storage
 // ---------------------------------------------------------------------------------------
 
+namespace {
+
+// Most strings live for one search or comparison: made, used and released at once. Each
+// thread keeps a few freed blocks of one size for the small ones, so that such a string
+// costs no trip through malloc and free. Under the address checker every block goes back
+// to free, so that a use after release is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPoolStrings = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPoolStrings = false;
+#else
+constexpr bool kPoolStrings = true;
+#endif
+#else
+constexpr bool kPoolStrings = true;
+#endif
+constexpr size_t kPooledBlockBytes = 512;
+constexpr int kPoolDepth = 16;
+
+struct StringBlockPool {
+    void* blocks[kPoolDepth];
+    int count = 0;
+    bool closed = false; // the thread is ending: blocks go straight back to free
+    ~StringBlockPool() {
+        closed = true;
+        while (count > 0)
+            std::free(blocks[--count]);
+    }
+};
+thread_local StringBlockPool tStringBlocks;
+
+void* allocateStringBlock(size_t size, bool& pooled) {
+    pooled = kPoolStrings && size <= kPooledBlockBytes;
+    if (!pooled)
+        return std::malloc(size);
+    StringBlockPool& pool = tStringBlocks;
+    if (pool.count > 0)
+        return pool.blocks[--pool.count];
+    return std::malloc(kPooledBlockBytes);
+}
+
+} // namespace
+
+void cfimpl::freeStringBlock(__CFString* s) {
+    if (s->pooled) {
+        StringBlockPool& pool = tStringBlocks;
+        if (!pool.closed && pool.count < kPoolDepth) {
+            pool.blocks[pool.count++] = s;
+            return;
+        }
+    }
+    std::free(s);
+}
+
 __CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
     size_t size = sizeof(__CFString) + sizeof(UniChar) * (static_cast<size_t>(n) + 1);
     if (extraBytes > 0)
         size += static_cast<size_t>(extraBytes) + 1;
-    auto* s = static_cast<__CFString*>(std::malloc(size));
+    bool pooled = false;
+    auto* s = static_cast<__CFString*>(allocateStringBlock(size, pooled));
     if (s == nullptr)
         throw std::bad_alloc();
+    s->pooled = pooled;
     s->base.typeID = kStringTypeID;
     new (&s->base.refCount) std::atomic<int32_t>(1);
     s->chars = reinterpret_cast<UniChar*>(s + 1);
