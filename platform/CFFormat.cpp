@@ -37,6 +37,8 @@ public:
         buf_[len_++] = c;
     }
     void put(const UniChar* p, size_t n) {
+        if (n == 0)
+            return; // p may be null for an empty piece ("%.0s")
         if (len_ + n > cap_)
             grow(n);
         std::memcpy(buf_ + len_, p, n * sizeof(UniChar));
