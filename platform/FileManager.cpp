@@ -645,6 +645,8 @@ public:
         Move(Retain(RootNode()), open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
         return fd_ < 0 ? LastStatus() : OSErr(noErr);
     }
+    // Starts at a folder already resolved: takes over one reference and fd.
+    void StartAt(OrvikFSNode* node, int fd) { Move(node, fd); }
     int fd() const { return fd_; }
     OrvikFSNode* node() const { return cur_; }
     OSErr Up() {
@@ -689,6 +691,70 @@ int StatxAt(int dirFd, const char* name, unsigned mask, struct statx* st) {
     return errno;
 }
 
+namespace {
+
+// The folder that held the last leaf resolved, by the text that named it. A
+// tree walk resolves thousands of paths in one folder; starting there instead
+// of at "/" saves a descriptor and a statx per level, and the shared record
+// lets the descriptor pool hit. The text is reused only when it still leads to
+// the same folder (device and inode), and only for plain absolute paths whose
+// first walk met no link, "." or "..", so the records match the text.
+struct LastFolder {
+    std::string text;
+    OrvikFSNode* node = nullptr;
+};
+LastFolder& TheLastFolder() {
+    static LastFolder last;
+    return last;
+}
+
+// "/a/b/c" -> "/a/b" for a plain absolute path; empty when the text has "//",
+// a "." or ".." component or a trailing "/", or its leaf is in "/".
+std::string_view PlainParentText(std::string_view path) {
+    if (path.size() < 2 || path.front() != '/' || path.back() == '/')
+        return {};
+    size_t start = 1;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == path.npos)
+            end = path.size();
+        std::string_view name = path.substr(start, end - start);
+        if (name.empty() || name == "." || name == "..")
+            return {};
+        start = end + 1;
+    }
+    size_t slash = path.rfind('/');
+    return slash == 0 ? std::string_view{} : path.substr(0, slash);
+}
+
+void RememberFolder(std::string_view text, OrvikFSNode* folder) {
+    LastFolder& last = TheLastFolder();
+    if (last.node == folder && last.text == text)
+        return;
+    Release(last.node);
+    last.node = Retain(folder);
+    last.text.assign(text);
+}
+
+// A descriptor of the remembered folder when `parentText` still names it.
+bool StartAtRememberedFolder(std::string_view parentText, Walker& walk) {
+    LastFolder& last = TheLastFolder();
+    if (!last.node || parentText.empty() || parentText != last.text)
+        return false;
+    int fd = open(last.text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_dev != last.node->dev || st.st_ino != last.node->ino) {
+        close(fd);
+        return false;
+    }
+    walk.StartAt(Retain(last.node), fd);
+    return true;
+}
+
+} // namespace
+
 OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* isDirectory) {
     if (!ref)
         return paramErr;
@@ -706,14 +772,21 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
     }
     std::lock_guard<std::recursive_mutex> lock(Lock());
     Walker walk;
-    if (OSErr status = walk.StartAtRoot())
+    const std::string_view parentText = PlainParentText(path);
+    if (StartAtRememberedFolder(parentText, walk)) {
+        pending.resize(1); // the leaf alone; it is the last pushed, so it is at the front
+    } else if (OSErr status = walk.StartAtRoot()) {
         return status;
+    }
     OrvikFSNode* result = nullptr;
     int links = 0;
+    bool plainWalk = !parentText.empty();
     while (!pending.empty()) {
         std::string name = std::move(pending.back());
         pending.pop_back();
         bool last = pending.empty();
+        if (last && plainWalk && links == 0)
+            RememberFolder(parentText, walk.node());
         if (name == ".")
             continue;
         if (name == "..") {

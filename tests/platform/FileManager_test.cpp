@@ -70,6 +70,54 @@ TEST_F(FileManagerTest, PathToReferenceAndBack) {
     EXPECT_STREQ(reinterpret_cast<char*>(buffer), "/");
 }
 
+// Resolution starts at the folder of the previous leaf when the same text still
+// leads to that very folder; a folder replaced under the same name, or by a
+// link, must be walked again.
+TEST_F(FileManagerTest, ResolutionNeverReusesAFolderThatWasReplaced) {
+    MakeFolder("a");
+    MakeFile("a/f", "old");
+    MakeFolder("canary");
+    MakeFile("canary/f", "canary");
+    auto content = [](const FSRef& ref) {
+        UInt8 buffer[4096];
+        EXPECT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
+        std::string text;
+        FILE* file = fopen(reinterpret_cast<char*>(buffer), "r");
+        if (file) {
+            char chunk[64];
+            size_t n = fread(chunk, 1, sizeof chunk, file);
+            text.assign(chunk, n);
+            fclose(file);
+        }
+        return text;
+    };
+    FSRef first;
+    ASSERT_EQ(Ref("a/f", &first), noErr);
+    EXPECT_EQ(content(first), "old");
+
+    // The same name, another folder.
+    ASSERT_EQ(rename(Path("a").c_str(), Path("a-old").c_str()), 0);
+    MakeFolder("a");
+    MakeFile("a/f", "new");
+    FSRef second;
+    ASSERT_EQ(Ref("a/f", &second), noErr);
+    EXPECT_EQ(content(second), "new");
+    EXPECT_NE(FSCompareFSRefs(&first, &second), noErr);
+    FSRef gone;
+    EXPECT_EQ(Ref("a/g", &gone), fnfErr);
+
+    // The folder swapped for a link: the reference names what the link leads to
+    // now, never the folder remembered from before.
+    ASSERT_EQ(rename(Path("a").c_str(), Path("a-new").c_str()), 0);
+    ASSERT_EQ(symlink(Path("canary").c_str(), Path("a").c_str()), 0);
+    FSRef third;
+    ASSERT_EQ(Ref("a/f", &third), noErr);
+    EXPECT_EQ(content(third), "canary");
+    UInt8 buffer[4096];
+    ASSERT_EQ(FSRefMakePath(&third, buffer, sizeof buffer), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("canary/f"));
+}
+
 TEST_F(FileManagerTest, FailuresGiveTheStatusesOfTheTable) {
     MakeFolder("full");
     MakeFile("full/entry");
