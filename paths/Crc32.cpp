@@ -105,6 +105,12 @@ uint32_t UpdateThreeStreams(const unsigned char* p, size_t n) {
 
 } // namespace
 
+uint32_t CombineCRC32(uint32_t crcFirst, uint32_t crcSecond, size_t lengthSecond) {
+    if (crcFirst == 0)
+        return crcSecond; // zero times anything: spare the factor
+    return MultiplyModulo(crcFirst, ZeroBytesFactor(lengthSecond)) ^ crcSecond;
+}
+
 void gen_crc_table() {
     FillCrcTable(crc_table);
 }

@@ -63,6 +63,29 @@ TEST(Crc32Test, LargeRandomBufferMatchesBitwiseReference) {
                 << "offset " << offset << " length " << length;
 }
 
+// Joining the CRCs of two pieces gives the CRC of the whole, at every kind of
+// split: empty pieces, pieces shorter than a slice, and pieces long enough
+// for the interleaved streams.
+TEST(Crc32Test, CombineJoinsPiecesAtAnySplit) {
+    std::mt19937 random(99);
+    std::vector<unsigned char> data(300000);
+    for (auto& b : data)
+        b = static_cast<unsigned char>(random());
+    char* bytes = reinterpret_cast<char*>(data.data());
+    int total = static_cast<int>(data.size());
+    uint32_t whole = CalculateCRC32(bytes, total);
+    for (int split : {0, 1, 7, 8, 9, 4096, 65535, 65536, 100003, total - 1, total}) {
+        uint32_t first = CalculateCRC32(bytes, split);
+        uint32_t second = CalculateCRC32(bytes + split, total - split);
+        EXPECT_EQ(CombineCRC32(first, second, size_t(total - split)), whole) << "split " << split;
+    }
+    EXPECT_EQ(CombineCRC32(Crc("1234"), Crc("56789"), 5), 0x89A1897Fu);
+    // Leading zero bytes leave a zero register: the second piece's CRC is the result.
+    std::string zeros(4, '\0');
+    EXPECT_EQ(CombineCRC32(Crc(zeros), Crc("abc"), 3), Crc(zeros + "abc"));
+    EXPECT_EQ(CombineCRC32(Crc("abc"), Crc(zeros), 4), Crc("abc" + zeros));
+}
+
 TEST(Crc32Test, HighBytesAreTakenUnsigned) {
     std::vector<unsigned char> data = {0xFF, 0x80, 0x7F, 0x00, 0xC3, 0xA9, 0xFE, 0x01, 0x99};
     EXPECT_EQ(CalculateCRC32(reinterpret_cast<char*>(data.data()), static_cast<int>(data.size())),
