@@ -337,10 +337,16 @@ bool SameObject(int fd, const OrvikFSNode* node) {
            S_ISDIR(st.st_mode);
 }
 
+// A slot holds the folder by its descriptor, so any record of the same
+// device and inode can use it: the descriptor keeps that inode alive, so its
+// number names no other folder meanwhile. Records of one folder made by
+// separate resolutions then share one descriptor.
 int FindSlot(const OrvikFSNode* node) {
-    for (int i = 0; i < kSlots; ++i)
-        if (g_slots[i].node == node)
+    for (int i = 0; i < kSlots; ++i) {
+        const OrvikFSNode* held = g_slots[i].node;
+        if (held == node || (held && held->ino == node->ino && held->dev == node->dev))
             return i;
+    }
     return -1;
 }
 
@@ -520,9 +526,61 @@ int OpenFolderFresh(OrvikFSNode* node, bool* pathOnly, OSErr* status) {
 
 } // namespace
 
+namespace {
+// Counts entries into the lock: facts kept at count n are fresh for the call
+// that takes the lock as n + 1, and for no later one.
+std::atomic<uint64_t> g_lockEntries{0};
+
+struct Facts {
+    int depth = 0; // open CompoundOperation scopes on this thread
+    OrvikFSNode* node = nullptr;
+    uint64_t entries = 0;
+    struct statx st;
+};
+thread_local Facts t_facts;
+
+void DropFacts() {
+    Release(t_facts.node);
+    t_facts.node = nullptr;
+}
+} // namespace
+
 std::recursive_mutex& Lock() {
     static std::recursive_mutex mutex;
+    g_lockEntries.fetch_add(1, std::memory_order_relaxed);
     return mutex;
+}
+
+unsigned FactsMask(unsigned mask) {
+    return t_facts.depth > 0 ? mask | STATX_BASIC_STATS : mask;
+}
+
+void KeepFacts(OrvikFSNode* node, const struct statx& st) {
+    if (t_facts.depth == 0 || (st.stx_mask & STATX_BASIC_STATS) != STATX_BASIC_STATS)
+        return;
+    DropFacts();
+    t_facts.node = Retain(node);
+    t_facts.entries = g_lockEntries.load(std::memory_order_relaxed);
+    t_facts.st = st;
+}
+
+bool TakeFacts(const OrvikFSNode* node, unsigned mask, struct statx* st) {
+    bool fresh = t_facts.node && t_facts.node == node &&
+                 t_facts.entries + 1 == g_lockEntries.load(std::memory_order_relaxed) &&
+                 (t_facts.st.stx_mask & mask) == mask;
+    if (fresh)
+        *st = t_facts.st;
+    DropFacts();
+    return fresh;
+}
+
+CompoundOperation::CompoundOperation() {
+    ++t_facts.depth;
+}
+
+CompoundOperation::~CompoundOperation() {
+    if (--t_facts.depth == 0)
+        DropFacts();
 }
 
 DirFd::~DirFd() {
@@ -637,7 +695,7 @@ void PushComponents(std::vector<std::string>& pending, std::string_view path) {
 class Walker {
 public:
     ~Walker() {
-        if (fd_ >= 0)
+        if (fd_ >= 0 && owned_)
             close(fd_);
         Release(cur_);
     }
@@ -645,8 +703,12 @@ public:
         Move(Retain(RootNode()), open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
         return fd_ < 0 ? LastStatus() : OSErr(noErr);
     }
-    // Starts at a folder already resolved: takes over one reference and fd.
-    void StartAt(OrvikFSNode* node, int fd) { Move(node, fd); }
+    // Starts at a folder already resolved: takes over one reference and
+    // borrows fd, which the caller keeps open for the walk.
+    void StartAtBorrowed(OrvikFSNode* node, int fd) {
+        Move(node, fd);
+        owned_ = false;
+    }
     int fd() const { return fd_; }
     OrvikFSNode* node() const { return cur_; }
     OSErr Up() {
@@ -673,14 +735,16 @@ public:
 
 private:
     void Move(OrvikFSNode* node, int fd) {
-        if (fd_ >= 0)
+        if (fd_ >= 0 && owned_)
             close(fd_);
         Release(cur_);
         cur_ = node;
         fd_ = fd;
+        owned_ = true;
     }
     OrvikFSNode* cur_ = nullptr;
     int fd_ = -1;
+    bool owned_ = true;
 };
 
 } // namespace
@@ -697,11 +761,14 @@ namespace {
 // tree walk resolves thousands of paths in one folder; starting there instead
 // of at "/" saves a descriptor and a statx per level, and the shared record
 // lets the descriptor pool hit. The text is reused only when it still leads to
-// the same folder (device and inode), and only for plain absolute paths whose
-// first walk met no link, "." or "..", so the records match the text.
+// the same folder (device and inode, one statx that does not follow a final
+// link), and only for plain absolute paths whose first walk met no link, "."
+// or "..", so the records match the text. The folder's own descriptor is kept,
+// which also keeps its inode number from naming another folder meanwhile.
 struct LastFolder {
     std::string text;
     OrvikFSNode* node = nullptr;
+    int fd = -1;
 };
 LastFolder& TheLastFolder() {
     static LastFolder last;
@@ -727,29 +794,41 @@ std::string_view PlainParentText(std::string_view path) {
     return slash == 0 ? std::string_view{} : path.substr(0, slash);
 }
 
-void RememberFolder(std::string_view text, OrvikFSNode* folder) {
+void RememberFolder(std::string_view text, OrvikFSNode* folder, int folderFd) {
     LastFolder& last = TheLastFolder();
     if (last.node == folder && last.text == text)
         return;
+    int fd = fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    if (last.fd >= 0)
+        close(last.fd);
     Release(last.node);
+    last = LastFolder{};
+    if (fd < 0)
+        return;
     last.node = Retain(folder);
     last.text.assign(text);
+    last.fd = fd;
 }
 
-// A descriptor of the remembered folder when `parentText` still names it.
-bool StartAtRememberedFolder(std::string_view parentText, Walker& walk) {
+// The remembered folder when `text` still names it (*st: what it is now),
+// else null.
+OrvikFSNode* RememberedFolder(std::string_view text, struct statx* st) {
     LastFolder& last = TheLastFolder();
-    if (!last.node || parentText.empty() || parentText != last.text)
+    if (!last.node || text.empty() || text != last.text)
+        return nullptr;
+    if (StatxAt(AT_FDCWD, last.text.c_str(), FactsMask(STATX_TYPE | STATX_INO), st) != 0 ||
+        !S_ISDIR(st->stx_mode) || st->stx_ino != last.node->ino ||
+        makedev(st->stx_dev_major, st->stx_dev_minor) != last.node->dev)
+        return nullptr;
+    return last.node;
+}
+
+bool StartAtRememberedFolder(std::string_view parentText, Walker& walk) {
+    struct statx st;
+    OrvikFSNode* folder = RememberedFolder(parentText, &st);
+    if (!folder)
         return false;
-    int fd = open(last.text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_dev != last.node->dev || st.st_ino != last.node->ino) {
-        close(fd);
-        return false;
-    }
-    walk.StartAt(Retain(last.node), fd);
+    walk.StartAtBorrowed(Retain(folder), TheLastFolder().fd);
     return true;
 }
 
@@ -760,24 +839,34 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
         return paramErr;
     if (path.empty() || path.find('\0') != path.npos)
         return fnfErr;
-    std::vector<std::string> pending;
-    PushComponents(pending, path);
-    bool mustBeFolder = path.back() == '/';
-    if (path.front() != '/') {
-        char* cwd = getcwd(nullptr, 0);
-        if (!cwd)
-            return LastStatus();
-        PushComponents(pending, cwd);
-        free(cwd);
-    }
     std::lock_guard<std::recursive_mutex> lock(Lock());
+    // The folder a tree walk is in is named again and again by itself too.
+    struct statx folderNow;
+    if (OrvikFSNode* folder = RememberedFolder(path, &folderNow)) {
+        KeepFacts(folder, folderNow);
+        if (isDirectory)
+            *isDirectory = true;
+        SetRef(ref, Retain(folder));
+        return noErr;
+    }
+    std::vector<std::string> pending;
     Walker walk;
     const std::string_view parentText = PlainParentText(path);
     if (StartAtRememberedFolder(parentText, walk)) {
-        pending.resize(1); // the leaf alone; it is the last pushed, so it is at the front
-    } else if (OSErr status = walk.StartAtRoot()) {
-        return status;
+        pending.emplace_back(path.substr(parentText.size() + 1)); // the leaf alone
+    } else {
+        PushComponents(pending, path);
+        if (path.front() != '/') {
+            char* cwd = getcwd(nullptr, 0);
+            if (!cwd)
+                return LastStatus();
+            PushComponents(pending, cwd);
+            free(cwd);
+        }
+        if (OSErr status = walk.StartAtRoot())
+            return status;
     }
+    bool mustBeFolder = path.back() == '/';
     OrvikFSNode* result = nullptr;
     int links = 0;
     bool plainWalk = !parentText.empty();
@@ -786,7 +875,7 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
         pending.pop_back();
         bool last = pending.empty();
         if (last && plainWalk && links == 0)
-            RememberFolder(parentText, walk.node());
+            RememberFolder(parentText, walk.node(), walk.fd());
         if (name == ".")
             continue;
         if (name == "..") {
@@ -795,7 +884,8 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
             continue;
         }
         struct statx st;
-        if (int error = StatxAt(walk.fd(), name.c_str(), STATX_TYPE | STATX_INO, &st))
+        unsigned mask = last ? FactsMask(STATX_TYPE | STATX_INO) : STATX_TYPE | STATX_INO;
+        if (int error = StatxAt(walk.fd(), name.c_str(), mask, &st))
             return StatusFromErrno(error);
         if (S_ISLNK(st.stx_mode) && (!last || followLeaf || mustBeFolder)) {
             if (++links > 40)
@@ -818,12 +908,15 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
             if (mustBeFolder)
                 return fnfErr; // ENOTDIR
             result = NodeFromStatx(Retain(walk.node()), name, st);
+            KeepFacts(result, st);
             break;
         }
         if (!S_ISDIR(st.stx_mode))
             return fnfErr; // ENOTDIR
         if (OSErr status = walk.Down(name, st))
             return status;
+        if (last)
+            KeepFacts(walk.node(), st);
     }
     if (!result)
         result = Retain(walk.node());
@@ -906,9 +999,10 @@ OSErr FSMakeFSRefUnicode(const FSRef* parentRef, UniCharCount nameLength, const 
     if (OSErr status = OpenFolder(parent, dir))
         return status;
     struct statx st;
-    if (int error = StatxAt(dir.fd(), bytes.c_str(), STATX_TYPE | STATX_INO, &st))
+    if (int error = StatxAt(dir.fd(), bytes.c_str(), FactsMask(STATX_TYPE | STATX_INO), &st))
         return StatusFromErrno(error);
     SetRef(newRef, NodeFromStatx(Retain(parent), bytes, st));
+    KeepFacts(newRef->node, st);
     return noErr;
 }
 

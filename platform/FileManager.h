@@ -443,3 +443,20 @@ bool FSNameUnicodeToBytes(const UniChar* units, UniCharCount count, char* out, s
 // more than outCapacity units are needed.
 bool FSNameBytesToUnicode(const char* bytes, size_t length, UniChar* out, size_t outCapacity,
                           UniCharCount* outLength);
+
+// ---- One compound operation ----
+// While a scope is open on a thread, the catalog information of a reference
+// that a resolution has just made on that thread is answered from the statx
+// that made it, provided no other file-manager call came in between. A
+// compound operation (resolve, read the flags, delete) then looks at each
+// object once. The scope must hold only the layer's own calls: code that
+// changes the disk by other means between two calls would see the older facts.
+namespace orvik::fm {
+class CompoundOperation {
+public:
+    CompoundOperation();
+    ~CompoundOperation();
+    CompoundOperation(const CompoundOperation&) = delete;
+    CompoundOperation& operator=(const CompoundOperation&) = delete;
+};
+} // namespace orvik::fm

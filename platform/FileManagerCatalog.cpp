@@ -411,14 +411,17 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
     if (!node || (whichInfo && !catalogInfo))
         return paramErr;
     std::lock_guard<std::recursive_mutex> lock(Lock());
+    unsigned mask = StatxMaskFor(whichInfo);
+    struct statx st;
+    const bool known = TakeFacts(node, mask, &st);
     DirFd dir;
     const char* name;
     if (OSErr status = OpenParent(node, dir, &name))
         return status;
-    unsigned mask = StatxMaskFor(whichInfo);
-    struct statx st;
-    if (int error = StatxAt(dir.fd(), name, mask, &st))
-        return StatusFromErrno(error);
+    if (!known) {
+        if (int error = StatxAt(dir.fd(), name, mask, &st))
+            return StatusFromErrno(error);
+    }
     if (whichInfo)
         FillCatalogInfo(st, dir.fd(), name, whichInfo, catalogInfo);
     if (outName)

@@ -107,6 +107,15 @@ void UnpinSlot(int slot);
 // The iterator is done: its descriptor stays as a cached folder descriptor.
 void DetachIterator(int slot);
 
+// Inside a CompoundOperation: the statx that made `node` (KeepFacts), given
+// back once to the catalog read that follows with no other call in between
+// (TakeFacts, under Lock(), false when there is nothing fresh to give).
+// FactsMask is the statx mask to ask for so that the facts can answer any
+// catalog read: the full basic set inside a compound operation, else `mask`.
+unsigned FactsMask(unsigned mask);
+void KeepFacts(OrvikFSNode* node, const struct statx& st);
+bool TakeFacts(const OrvikFSNode* node, unsigned mask, struct statx* st);
+
 // statx of (dir, name) without following a link; errno on failure.
 int StatxAt(int dirFd, const char* name, unsigned mask, struct statx* st);
 // Opens a regular file or folder named (dirFd, name) for reading only after

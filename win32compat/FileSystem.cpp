@@ -133,6 +133,7 @@ OSErr FSDeleteObjects(const FSRef* ref) {
 }
 
 BOOL DeleteFile(const char16_t* path) {
+    orvik::fm::CompoundOperation once;
     FSRef ref;
     if (path == nullptr || ResolveEntry(path, &ref) != noErr)
         return FALSE;
@@ -147,6 +148,7 @@ BOOL DeleteFileDoNotFollowSymlinks(const char16_t* path) {
         return FALSE;
     const CAtlStringA narrow(path);
     const std::string bytes = EntryPathBytes(narrow.GetString());
+    orvik::fm::CompoundOperation once;
     FSRef ref;
     if (bytes.empty() || FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(bytes.c_str()),
                                                   kKeepLastLink, &ref, nullptr) != noErr)
@@ -158,6 +160,7 @@ BOOL DeleteFileDoNotFollowSymlinks(const unsigned short* path) {
 }
 
 BOOL RemoveDirectory(const char16_t* path) {
+    orvik::fm::CompoundOperation once;
     FSRef ref;
     if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
         return FALSE;
@@ -181,6 +184,7 @@ BOOL CreateDirectory(const unsigned short* path, LPSECURITY_ATTRIBUTES securityA
 }
 
 DWORD GetFileAttributes(const char16_t* path) {
+    orvik::fm::CompoundOperation once;
     FSRef ref;
     if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
         return INVALID_FILE_ATTRIBUTES;
@@ -200,6 +204,7 @@ DWORD GetFileAttributes(const unsigned short* path) {
 }
 
 BOOL SetFileAttributes(const char16_t* path, DWORD attributes) {
+    orvik::fm::CompoundOperation once;
     FSRef ref;
     if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
         return FALSE;
