@@ -107,7 +107,10 @@ TEST_F(FileManagerTest, ResolutionNeverReusesAFolderThatWasReplaced) {
     EXPECT_EQ(Ref("a/g", &gone), fnfErr);
 
     // The folder swapped for a link: the reference names what the link leads to
-    // now, never the folder remembered from before.
+    // now, never the folder remembered from before; nor does the folder's own
+    // text name the remembered folder any more.
+    FSRef folderBefore;
+    ASSERT_EQ(Ref("a", &folderBefore), noErr);
     ASSERT_EQ(rename(Path("a").c_str(), Path("a-new").c_str()), 0);
     ASSERT_EQ(symlink(Path("canary").c_str(), Path("a").c_str()), 0);
     FSRef third;
@@ -116,6 +119,77 @@ TEST_F(FileManagerTest, ResolutionNeverReusesAFolderThatWasReplaced) {
     UInt8 buffer[4096];
     ASSERT_EQ(FSRefMakePath(&third, buffer, sizeof buffer), noErr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("canary/f"));
+    ASSERT_EQ(Ref("a/f", &third), noErr); // "a" is remembered as reached through the link
+    FSRef link, target, canary;
+    Boolean isDirectory = 7;
+    ASSERT_EQ(FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(Path("a").c_str()),
+                                       kFSPathMakeRefDoNotFollowLeafSymlink, &link, &isDirectory),
+              noErr);
+    EXPECT_EQ(isDirectory, 0);
+    ASSERT_EQ(FSRefMakePath(&link, buffer, sizeof buffer), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("a"));
+    ASSERT_EQ(Ref("a", &target), noErr);
+    ASSERT_EQ(Ref("canary", &canary), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&target, &canary), noErr);
+    EXPECT_NE(FSCompareFSRefs(&target, &folderBefore), noErr);
+}
+
+// Two records of one folder, made by separate resolutions, share its pooled
+// descriptor; a record of a folder that was replaced never reaches the new one.
+TEST_F(FileManagerTest, RecordsOfOneFolderShareItsDescriptorButNeverItsName) {
+    MakeFolder("d");
+    MakeFile("d/x", "x");
+    FSRef first, second, child;
+    ASSERT_EQ(Ref("d", &first), noErr);
+    ASSERT_EQ(Ref("d/.", &second), noErr);
+    ASSERT_NE(first.node, second.node);
+    const UniChar x[] = {u'x'};
+    EXPECT_EQ(FSMakeFSRefUnicode(&first, 1, x, kTextEncodingUnknown, &child), noErr);
+    EXPECT_EQ(FSMakeFSRefUnicode(&second, 1, x, kTextEncodingUnknown, &child), noErr);
+    ASSERT_EQ(rename(Path("d").c_str(), Path("d-old").c_str()), 0);
+    MakeFolder("d");
+    FSRef fresh;
+    ASSERT_EQ(Ref("d", &fresh), noErr);
+    EXPECT_EQ(FSMakeFSRefUnicode(&fresh, 1, x, kTextEncodingUnknown, &child), fnfErr);
+    // The old record still names the folder it was made for, wherever it went.
+    EXPECT_EQ(FSMakeFSRefUnicode(&first, 1, x, kTextEncodingUnknown, &child), noErr);
+}
+
+// Inside a compound operation the catalog read right after a resolution uses
+// the facts of that resolution, once; any other call in between, or the end of
+// the operation, makes the next read look at the disk again.
+TEST_F(FileManagerTest, CompoundOperationReadsEachObjectOnceAndNoMore) {
+    MakeFile("f", "", 0644);
+    auto mode = [](const FSRef& ref) {
+        FSCatalogInfo info;
+        memset(&info, 0x5A, sizeof info);
+        EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr),
+                  noErr);
+        return info.permissions.mode & 07777;
+    };
+    FSRef ref;
+    {
+        // Outside one, a change made between the two calls is seen.
+        ASSERT_EQ(Ref("f", &ref), noErr);
+        ASSERT_EQ(chmod(Path("f").c_str(), 0600), 0);
+        EXPECT_EQ(mode(ref), 0600);
+    }
+    {
+        orvik::fm::CompoundOperation once;
+        ASSERT_EQ(Ref("f", &ref), noErr);
+        ASSERT_EQ(chmod(Path("f").c_str(), 0640), 0);
+        EXPECT_EQ(mode(ref), 0600); // the facts of the resolution
+        EXPECT_EQ(mode(ref), 0640); // given once only
+        FSRef other;
+        ASSERT_EQ(Ref("f", &other), noErr);
+        ASSERT_EQ(Ref("f", &ref), noErr);
+        EXPECT_EQ(FSCompareFSRefs(&ref, &other), noErr); // another call in between
+        ASSERT_EQ(chmod(Path("f").c_str(), 0604), 0);
+        EXPECT_EQ(mode(ref), 0604);
+        ASSERT_EQ(Ref("f", &ref), noErr);
+    }
+    ASSERT_EQ(chmod(Path("f").c_str(), 0644), 0);
+    EXPECT_EQ(mode(ref), 0644); // the operation ended
 }
 
 TEST_F(FileManagerTest, FailuresGiveTheStatusesOfTheTable) {
