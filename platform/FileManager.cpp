@@ -238,6 +238,7 @@ RootRecord* MakeRoot() {
     r->node.ino = st.st_ino;
     r->node.mode = S_IFDIR;
     r->node.nameLength = 1;
+    r->node.parentUnchecked = false;
     return r;
 }
 
@@ -258,6 +259,7 @@ OrvikFSNode* MakeNode(OrvikFSNode* parent, std::string_view name, dev_t dev, ino
     node->ino = ino;
     node->mode = mode & S_IFMT;
     node->nameLength = uint32_t(name.size());
+    node->parentUnchecked = false;
     char* text = reinterpret_cast<char*>(node + 1);
     memcpy(text, name.data(), name.size());
     text[name.size()] = 0;
@@ -628,7 +630,18 @@ OSErr OpenParent(OrvikFSNode* node, DirFd& out, const char** name) {
         return noErr;
     }
     *name = node->name();
-    return OpenFolder(node->parent, out);
+    if (OSErr status = OpenFolder(node->parent, out))
+        return status;
+    // A record made from a whole path text was never looked up in its folder:
+    // the folder must hold that very object under that name before it is
+    // reached by the name, as a record made by walking is.
+    if (node->parentUnchecked) {
+        struct statx st;
+        if (StatxAt(out.fd(), *name, STATX_INO, &st) != 0 || st.stx_ino != node->ino ||
+            makedev(st.stx_dev_major, st.stx_dev_minor) != node->dev)
+            return fnfErr;
+    }
+    return noErr;
 }
 
 void ForgetFolder(const OrvikFSNode* folder) {
@@ -823,6 +836,34 @@ OrvikFSNode* RememberedFolder(std::string_view text, struct statx* st) {
     return last.node;
 }
 
+// A leaf in the remembered folder, found with one statx of the whole text:
+// true with *ref set when the text names an object that is not a link to be
+// followed; false to walk instead. The record's folder is checked before it
+// is used (OpenParent), since this lookup did not look in the folder.
+// A text that names nothing gives fnfErr at once (*status).
+bool ResolveInRememberedFolder(std::string_view path, std::string_view parentText, bool followLeaf,
+                               FSRef* ref, Boolean* isDirectory, OSErr* status) {
+    LastFolder& last = TheLastFolder();
+    if (!last.node || parentText.empty() || parentText != last.text || path.size() >= PATH_MAX)
+        return false;
+    std::string text(path);
+    struct statx st;
+    if (int error = StatxAt(AT_FDCWD, text.c_str(), FactsMask(STATX_TYPE | STATX_INO), &st)) {
+        *status = fnfErr;
+        return error == ENOENT || error == ENOTDIR; // else the walk finds out why
+    }
+    if (S_ISLNK(st.stx_mode) && followLeaf)
+        return false; // the walk follows it
+    *status = noErr;
+    OrvikFSNode* node = NodeFromStatx(Retain(last.node), path.substr(parentText.size() + 1), st);
+    node->parentUnchecked = true;
+    KeepFacts(node, st);
+    if (isDirectory)
+        *isDirectory = node->isDir();
+    SetRef(ref, node);
+    return true;
+}
+
 bool StartAtRememberedFolder(std::string_view parentText, Walker& walk) {
     struct statx st;
     OrvikFSNode* folder = RememberedFolder(parentText, &st);
@@ -849,9 +890,12 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
         SetRef(ref, Retain(folder));
         return noErr;
     }
+    const std::string_view parentText = PlainParentText(path);
+    OSErr quick = noErr;
+    if (ResolveInRememberedFolder(path, parentText, followLeaf, ref, isDirectory, &quick))
+        return quick;
     std::vector<std::string> pending;
     Walker walk;
-    const std::string_view parentText = PlainParentText(path);
     if (StartAtRememberedFolder(parentText, walk)) {
         pending.emplace_back(path.substr(parentText.size() + 1)); // the leaf alone
     } else {

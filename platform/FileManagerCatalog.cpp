@@ -414,10 +414,14 @@ OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo, FSCatalo
     unsigned mask = StatxMaskFor(whichInfo);
     struct statx st;
     const bool known = TakeFacts(node, mask, &st);
+    // Facts just read answer alone unless the folder itself is asked about.
+    const bool needFolder = !known || (whichInfo & (kFSCatInfoVolume | kFSCatInfoParentDirID)) != 0;
     DirFd dir;
-    const char* name;
-    if (OSErr status = OpenParent(node, dir, &name))
-        return status;
+    const char* name = node->name();
+    if (needFolder) {
+        if (OSErr status = OpenParent(node, dir, &name))
+            return status;
+    }
     if (!known) {
         if (int error = StatxAt(dir.fd(), name, mask, &st))
             return StatusFromErrno(error);

@@ -26,6 +26,10 @@ struct OrvikFSNode {
     ino_t ino;
     uint32_t mode; // S_IFMT bits when made
     uint32_t nameLength;
+    // Made from the whole path text in one statx, under a folder the text
+    // named earlier: before the folder is used to reach this entry by name, it
+    // is checked to hold this object under this name (OpenParent does it).
+    bool parentUnchecked;
 
     const char* name() const { return reinterpret_cast<const char*>(this + 1); }
     std::string_view nameView() const { return {name(), nameLength}; }

@@ -134,6 +134,53 @@ TEST_F(FileManagerTest, ResolutionNeverReusesAFolderThatWasReplaced) {
     EXPECT_NE(FSCompareFSRefs(&target, &folderBefore), noErr);
 }
 
+// A leaf of the folder resolved last is looked up by its whole text; the
+// reference then behaves as one made by walking: it names that object in that
+// folder, still reaches it when the folder moves, and fails once the name in
+// the folder holds something else.
+TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
+    MakeFolder("a");
+    MakeFile("a/f", "f");
+    MakeFile("a/g", "g");
+    MakeFolder("canary");
+    MakeFile("canary/c", "c");
+    ASSERT_EQ(symlink("../canary", Path("a/l").c_str()), 0);
+    auto path = [](const FSRef& ref) {
+        UInt8 buffer[4096];
+        EXPECT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
+        return std::string(reinterpret_cast<char*>(buffer));
+    };
+    auto nodeID = [](const FSRef& ref, OSErr expected) {
+        FSCatalogInfo info{};
+        EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr),
+                  expected);
+        return info.nodeID;
+    };
+    FSRef first, f, g, link, target, missing;
+    ASSERT_EQ(Ref("a/f", &first), noErr); // walked; "a" is remembered
+    ASSERT_EQ(Ref("a/f", &f), noErr);
+    ASSERT_EQ(Ref("a/g", &g), noErr);
+    ASSERT_TRUE(f.node->parentUnchecked && g.node->parentUnchecked); // the case under test
+    EXPECT_EQ(FSCompareFSRefs(&first, &f), noErr);
+    EXPECT_EQ(path(f), Path("a/f"));
+    EXPECT_EQ(Ref("a/missing", &missing), fnfErr);
+    ASSERT_EQ(Ref("a/l", &link, false), noErr);
+    EXPECT_EQ(path(link), Path("a/l"));
+    ASSERT_EQ(Ref("a/l", &target), noErr);
+    EXPECT_EQ(path(target), Path("canary"));
+
+    ASSERT_EQ(rename(Path("a").c_str(), Path("moved").c_str()), 0);
+    UInt32 id = nodeID(f, noErr);
+    EXPECT_EQ(id, nodeID(first, noErr));
+    // "f" now names what was "g": the reference no longer reaches anything.
+    ASSERT_EQ(rename(Path("moved/g").c_str(), Path("moved/f").c_str()), 0);
+    nodeID(f, fnfErr);
+    EXPECT_EQ(FSDeleteObject(&f), fnfErr);
+    EXPECT_TRUE(Exists("moved/f"));
+    EXPECT_EQ(FSDeleteObject(&link), noErr);
+    EXPECT_TRUE(Exists("canary/c"));
+}
+
 // Two records of one folder, made by separate resolutions, share its pooled
 // descriptor; a record of a folder that was replaced never reaches the new one.
 TEST_F(FileManagerTest, RecordsOfOneFolderShareItsDescriptorButNeverItsName) {
