@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 
@@ -18,14 +19,17 @@
 
 using namespace cfimpl;
 
+// The parts live in the object itself (constructed in place, destroyed by the
+// finalizer); the whole string is made only when someone asks for it, since a
+// file URL is mostly made to be turned back into a path.
 struct __CFURL {
     CFRuntimeBase base;
-    std::string* scheme; // lower case, empty when relative
-    std::string* authority;
-    std::string* path; // escaped
-    std::string* rest; // "?query#fragment" as written
+    std::string scheme; // lower case, empty when relative
+    std::string authority;
+    std::string path; // escaped
+    std::string rest; // "?query#fragment" as written
     bool hasAuthority;
-    CFStringRef string; // the whole URL as written
+    std::atomic<CFStringRef> string; // the whole URL as written, once asked for
     CFURLRef baseURL;
 };
 
@@ -162,47 +166,64 @@ CFStringRef bytesToPath(const std::string& b) {
 // ---------------------------------------------------------------------------------------
 
 void finalizeURL(CFTypeRef cf) {
-    auto* u = static_cast<const __CFURL*>(cf);
-    delete u->scheme;
-    delete u->authority;
-    delete u->path;
-    delete u->rest;
-    if (u->string)
-        CFRelease(u->string);
+    auto* u = const_cast<__CFURL*>(static_cast<const __CFURL*>(cf));
+    if (CFStringRef text = u->string.load(std::memory_order_acquire))
+        CFRelease(text);
     if (u->baseURL)
         CFRelease(u->baseURL);
+    using std::string;
+    u->scheme.~string();
+    u->authority.~string();
+    u->path.~string();
+    u->rest.~string();
+    u->string.~atomic();
+}
+
+// The whole URL as written: made on first use; a thread that loses the race to
+// publish it drops its own copy.
+CFStringRef stringOf(CFURLRef cu) {
+    auto* u = const_cast<__CFURL*>(cu);
+    if (CFStringRef text = u->string.load(std::memory_order_acquire))
+        return text;
+    std::string text;
+    if (!u->scheme.empty())
+        text += u->scheme + ":";
+    if (u->hasAuthority)
+        text += "//" + u->authority;
+    text += u->path + u->rest;
+    CFStringRef made = CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingASCII);
+    CFStringRef expected = nullptr;
+    if (!u->string.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) {
+        CFRelease(made);
+        return expected;
+    }
+    return made;
 }
 
 Boolean equalURLs(CFTypeRef a, CFTypeRef b) {
     auto* x = static_cast<CFURLRef>(a);
     auto* y = static_cast<CFURLRef>(b);
-    return CFEqual(x->string, y->string) &&
+    return CFEqual(stringOf(x), stringOf(y)) &&
            ((x->baseURL == nullptr && y->baseURL == nullptr) || CFEqual(x->baseURL, y->baseURL));
 }
 
 CFHashCode hashURL(CFTypeRef cf) {
-    return CFHash(static_cast<CFURLRef>(cf)->string);
+    return CFHash(stringOf(static_cast<CFURLRef>(cf)));
 }
 
 CFStringRef describeURL(CFTypeRef cf) {
-    return CFStringCreateCopy(nullptr, static_cast<CFURLRef>(cf)->string);
+    return CFStringCreateCopy(nullptr, stringOf(static_cast<CFURLRef>(cf)));
 }
 
-__CFURL* newURL(const std::string& scheme, bool hasAuthority, const std::string& authority,
-                const std::string& path, const std::string& rest, CFURLRef baseURL) {
+__CFURL* newURL(std::string scheme, bool hasAuthority, std::string authority, std::string path,
+                std::string rest, CFURLRef baseURL) {
     auto* u = static_cast<__CFURL*>(allocObject(kURLTypeID, sizeof(__CFURL)));
-    u->scheme = new std::string(scheme);
-    u->authority = new std::string(authority);
-    u->path = new std::string(path);
-    u->rest = new std::string(rest);
+    new (&u->scheme) std::string(std::move(scheme));
+    new (&u->authority) std::string(std::move(authority));
+    new (&u->path) std::string(std::move(path));
+    new (&u->rest) std::string(std::move(rest));
+    new (&u->string) std::atomic<CFStringRef>(nullptr);
     u->hasAuthority = hasAuthority;
-    std::string text;
-    if (!scheme.empty())
-        text += scheme + ":";
-    if (hasAuthority)
-        text += "//" + authority;
-    text += path + rest;
-    u->string = CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingASCII);
     u->baseURL = baseURL ? static_cast<CFURLRef>(CFRetain(baseURL)) : nullptr;
     return u;
 }
@@ -269,22 +290,22 @@ CFURLRef fileURLFromBytes(std::string bytes, bool isDirectory) {
 
 // The path of a URL resolved against its base (RFC 3986 5.2.2, path part).
 std::string resolvedPath(CFURLRef u) {
-    if (u->baseURL == nullptr || !u->scheme->empty() || u->hasAuthority)
-        return *u->path;
+    if (u->baseURL == nullptr || !u->scheme.empty() || u->hasAuthority)
+        return u->path;
     std::string basePath = resolvedPath(u->baseURL);
-    if (u->path->empty())
+    if (u->path.empty())
         return basePath;
-    if ((*u->path)[0] == '/')
-        return removeDots(*u->path);
-    return removeDots(directoryOf(basePath.empty() ? "/" : basePath) + *u->path);
+    if (u->path[0] == '/')
+        return removeDots(u->path);
+    return removeDots(directoryOf(basePath.empty() ? "/" : basePath) + u->path);
 }
 
 // Decoded path bytes of a file (or relative) URL, without a trailing "/" except for "/".
 bool fileSystemBytes(CFURLRef u, bool resolve, std::string& out) {
-    CFURLRef eff = (resolve && u->baseURL && u->scheme->empty()) ? u->baseURL : u;
-    if (!eff->scheme->empty() && *eff->scheme != "file")
+    CFURLRef eff = (resolve && u->baseURL && u->scheme.empty()) ? u->baseURL : u;
+    if (!eff->scheme.empty() && eff->scheme != "file")
         return false;
-    out = unescape(resolve ? resolvedPath(u) : *u->path);
+    out = unescape(resolve ? resolvedPath(u) : u->path);
     while (out.size() > 1 && out.back() == '/')
         out.pop_back();
     return true;
@@ -366,22 +387,22 @@ CFURLRef CFURLCreateWithString(CFAllocatorRef, CFStringRef URLString, CFURLRef b
 }
 
 CFStringRef CFURLGetString(CFURLRef anURL) {
-    return isType(anURL, kURLTypeID) ? anURL->string : nullptr;
+    return isType(anURL, kURLTypeID) ? stringOf(anURL) : nullptr;
 }
 
 CFStringRef CFURLCopyScheme(CFURLRef anURL) {
     if (!isType(anURL, kURLTypeID))
         return nullptr;
-    CFURLRef eff = anURL->scheme->empty() && anURL->baseURL ? anURL->baseURL : anURL;
-    if (eff->scheme->empty())
+    CFURLRef eff = anURL->scheme.empty() && anURL->baseURL ? anURL->baseURL : anURL;
+    if (eff->scheme.empty())
         return nullptr;
-    return CFStringCreateWithCString(nullptr, eff->scheme->c_str(), kCFStringEncodingASCII);
+    return CFStringCreateWithCString(nullptr, eff->scheme.c_str(), kCFStringEncodingASCII);
 }
 
 CFStringRef CFURLCopyPath(CFURLRef anURL) {
     if (!isType(anURL, kURLTypeID))
         return nullptr;
-    return CFStringCreateWithCString(nullptr, anURL->path->c_str(), kCFStringEncodingASCII);
+    return CFStringCreateWithCString(nullptr, anURL->path.c_str(), kCFStringEncodingASCII);
 }
 
 CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle) {
@@ -395,9 +416,10 @@ CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle) {
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
                                          CFIndex maxBufLen) {
     std::string bytes;
+    // A zero byte inside ("%00") has no zero-terminated representation.
     if (!isType(url, kURLTypeID) || buffer == nullptr || maxBufLen <= 0 ||
         !fileSystemBytes(url, resolveAgainstBase, bytes) ||
-        static_cast<CFIndex>(bytes.size()) + 1 > maxBufLen)
+        static_cast<CFIndex>(bytes.size()) + 1 > maxBufLen || bytes.find('\0') != std::string::npos)
         return false;
     std::memcpy(buffer, bytes.data(), bytes.size());
     buffer[bytes.size()] = 0;
@@ -405,7 +427,7 @@ Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBas
 }
 
 Boolean CFURLHasDirectoryPath(CFURLRef anURL) {
-    return isType(anURL, kURLTypeID) && !anURL->path->empty() && anURL->path->back() == '/';
+    return isType(anURL, kURLTypeID) && !anURL->path.empty() && anURL->path.back() == '/';
 }
 
 CFStringRef CFURLCopyLastPathComponent(CFURLRef anURL) {
@@ -435,8 +457,8 @@ CFURLRef CFURLCreateCopyDeletingLastPathComponent(CFAllocatorRef, CFURLRef url) 
         if (result.empty())
             result = "./";
     }
-    CFURLRef eff = url->scheme->empty() && url->baseURL ? url->baseURL : url;
-    return newURL(*eff->scheme, eff->hasAuthority, *eff->authority, result, "", nullptr);
+    CFURLRef eff = url->scheme.empty() && url->baseURL ? url->baseURL : url;
+    return newURL(eff->scheme, eff->hasAuthority, eff->authority, result, "", nullptr);
 }
 
 CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef, CFURLRef url,
@@ -450,8 +472,8 @@ CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef, CFURLRef url,
     path += escapePath(bytes);
     if (isDirectory && path.back() != '/')
         path += "/";
-    CFURLRef eff = url->scheme->empty() && url->baseURL ? url->baseURL : url;
-    return newURL(*eff->scheme, eff->hasAuthority, *eff->authority, path, "", nullptr);
+    CFURLRef eff = url->scheme.empty() && url->baseURL ? url->baseURL : url;
+    return newURL(eff->scheme, eff->hasAuthority, eff->authority, path, "", nullptr);
 }
 
 CFURLRef CFURLCopyAbsoluteURL(CFURLRef relativeURL) {
@@ -460,6 +482,6 @@ CFURLRef CFURLCopyAbsoluteURL(CFURLRef relativeURL) {
     if (relativeURL->baseURL == nullptr)
         return static_cast<CFURLRef>(CFRetain(relativeURL));
     CFURLRef b = relativeURL->baseURL;
-    return newURL(*b->scheme, b->hasAuthority, *b->authority, resolvedPath(relativeURL),
-                  *relativeURL->rest, nullptr);
+    return newURL(b->scheme, b->hasAuthority, b->authority, resolvedPath(relativeURL),
+                  relativeURL->rest, nullptr);
 }

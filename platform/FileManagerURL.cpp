@@ -3,6 +3,8 @@
 // that is not UTF-8, listed from a folder, can be named again by URL.
 #include "platform/FileManagerInternal.h"
 
+#include <climits>
+
 #include "platform/CoreFoundation.h"
 
 using namespace orvik::fm;
@@ -10,6 +12,11 @@ using namespace orvik::fm;
 Boolean CFURLGetFSRef(CFURLRef url, FSRef* fsRef) {
     if (!url || !fsRef)
         return false;
+    // The bytes straight from the URL when they fit; they are the bytes the
+    // UTF-16 path below would turn back into.
+    UInt8 direct[PATH_MAX];
+    if (CFURLGetFileSystemRepresentation(url, true, direct, sizeof direct))
+        return ResolvePath(reinterpret_cast<const char*>(direct), true, fsRef, nullptr) == noErr;
     CFStringRef path = CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle);
     if (!path)
         return false;

@@ -82,6 +82,11 @@ TEST(CFURL, FileSystemRepresentationIsUtf8Bytes) {
     EXPECT_STREQ(reinterpret_cast<char*>(buf), "/tmp/caf\xC3\xA9/\x80");
     EXPECT_FALSE(CFURLGetFileSystemRepresentation(u, true, buf, 12)); // needs 13 with the zero
     CFRelease(u);
+    // A zero byte inside can't be given as a zero-terminated path.
+    u = CFURLCreateWithString(nullptr, CFSTR("file:///tmp/a%00b"), nullptr);
+    ASSERT_NE(u, nullptr);
+    EXPECT_FALSE(CFURLGetFileSystemRepresentation(u, true, buf, sizeof buf));
+    CFRelease(u);
 
     const char raw[] = "/tmp/\xFF";
     u = CFURLCreateFromFileSystemRepresentation(nullptr, reinterpret_cast<const UInt8*>(raw),

@@ -181,6 +181,26 @@ TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
     EXPECT_TRUE(Exists("canary/c"));
 }
 
+// A URL's path is taken whole: a zero byte inside never cuts it short.
+TEST_F(FileManagerTest, AFileURLNamesItsWholePath) {
+    MakeFile("x", "x");
+    auto ref = [this](const std::string& escapedTail, FSRef* out) {
+        std::string text = "file://" + Path(escapedTail);
+        CFStringRef string =
+            CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8);
+        CFURLRef url = CFURLCreateWithString(nullptr, string, nullptr);
+        CFRelease(string);
+        Boolean found = url && CFURLGetFSRef(url, out);
+        if (url)
+            CFRelease(url);
+        return found;
+    };
+    FSRef out;
+    EXPECT_TRUE(ref("x", &out));
+    EXPECT_FALSE(ref("x%00y", &out));
+    EXPECT_FALSE(ref("x%00", &out));
+}
+
 // Two records of one folder, made by separate resolutions, share its pooled
 // descriptor; a record of a folder that was replaced never reaches the new one.
 TEST_F(FileManagerTest, RecordsOfOneFolderShareItsDescriptorButNeverItsName) {
