@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 namespace orvik::fm {
 namespace {
@@ -116,6 +117,18 @@ OSErr FSDeleteObject(const FSRef* ref) {
     if (!node)
         return paramErr;
     std::lock_guard<std::recursive_mutex> lock(Lock());
+    // A record made from a whole path text acts through that text: it never
+    // looked in its folder, so the name is deleted where the text leads now.
+    if (node->parentUnchecked) {
+        std::string text = PathOf(node);
+        if (text.size() < PATH_MAX) {
+            if (unlinkat(AT_FDCWD, text.c_str(), node->isDir() ? AT_REMOVEDIR : 0) != 0)
+                return errno == EISDIR ? OSErr(fnfErr) : LastStatus();
+            if (node->isDir())
+                ForgetFolder(node);
+            return noErr;
+        }
+    }
     DirFd dir;
     const char* name;
     if (OSErr status = OpenParent(node, dir, &name))

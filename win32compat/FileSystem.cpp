@@ -30,23 +30,6 @@ template <class Ch> bool IsDotOrDotDot(const Ch* name, size_t length) {
     return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
 }
 
-// The entry a path names, following links in every component but the last, which is
-// looked up in its folder as it is: a symbolic link there is the entry itself. A last
-// component "." or ".." names a folder only by way of what precedes it, perhaps a link,
-// and the root has no name in a folder: like rm(1), the deleters refuse those.
-OSErr ResolveEntry(const char16_t* path, FSRef* ref) {
-    FSRef parent;
-    HFSUniStr255 name;
-    const OSErr err = GetParentFSRAndNameFromFilePath(path, &parent, &name);
-    if (err != noErr)
-        return err;
-    const UniChar* begin = name.unicode;
-    const UniChar* end = begin + name.length;
-    if (name.length == 0 || IsDotOrDotDot(begin, name.length) || std::find(begin, end, u'/') != end)
-        return paramErr;
-    return FSMakeFSRefUnicode(&parent, name.length, name.unicode, kTextEncodingUnknown, ref);
-}
-
 // The 8-bit path with trailing separators removed, so that a final symbolic link is named
 // by the link itself ("link/" would name what it points to); empty when the path ends in
 // "." or "..", or is the root.
@@ -59,6 +42,50 @@ std::string EntryPathBytes(const char* path) {
     if (bytes == "/" || IsDotOrDotDot(bytes.data() + start, bytes.size() - start))
         return std::string();
     return bytes;
+}
+
+// True when the path holds a lone U+DC80..U+DCFF: a byte of a name that is not UTF-8.
+bool HasEscapedBytes(const char16_t* path, size_t units) {
+    for (size_t i = 0; i < units; ++i) {
+        const char16_t c = path[i];
+        const bool paired = i > 0 && path[i - 1] >= 0xD800 && path[i - 1] <= 0xDBFF;
+        if (c >= 0xDC80 && c <= 0xDCFF && !paired)
+            return true;
+    }
+    return false;
+}
+
+// The entry a path names, following links in every component but the last, which is
+// looked up in its folder as it is: a symbolic link there is the entry itself. A last
+// component "." or ".." names a folder only by way of what precedes it, perhaps a link,
+// and the root has no name in a folder: like rm(1), the deleters refuse those. A path
+// whose bytes are UTF-8 is resolved whole; one holding names that are not goes through
+// its folder's reference and the name's units.
+OSErr ResolveEntry(const char16_t* path, FSRef* ref) {
+    const size_t units = ucalen(path);
+    std::string bytes(units * 3 + 1, '\0');
+    size_t length = 0;
+    if (!FSNameUnicodeToBytes(reinterpret_cast<const UniChar*>(path), units, bytes.data(),
+                              bytes.size(), &length))
+        return fnfErr;
+    bytes.resize(length);
+    if (!HasEscapedBytes(path, units)) {
+        bytes = EntryPathBytes(bytes.c_str());
+        if (bytes.empty())
+            return paramErr;
+        return static_cast<OSErr>(FSPathMakeRefWithOptions(
+            reinterpret_cast<const UInt8*>(bytes.c_str()), kKeepLastLink, ref, nullptr));
+    }
+    FSRef parent;
+    HFSUniStr255 name;
+    const OSErr err = GetParentFSRAndNameFromFilePath(path, &parent, &name);
+    if (err != noErr)
+        return err;
+    const UniChar* begin = name.unicode;
+    const UniChar* end = begin + name.length;
+    if (name.length == 0 || IsDotOrDotDot(begin, name.length) || std::find(begin, end, u'/') != end)
+        return paramErr;
+    return FSMakeFSRefUnicode(&parent, name.length, name.unicode, kTextEncodingUnknown, ref);
 }
 
 // Clears the locked flag of `ref` given its current node flags; the result is not needed,

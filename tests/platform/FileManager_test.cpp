@@ -134,14 +134,15 @@ TEST_F(FileManagerTest, ResolutionNeverReusesAFolderThatWasReplaced) {
     EXPECT_NE(FSCompareFSRefs(&target, &folderBefore), noErr);
 }
 
-// A leaf of the folder resolved last is looked up by its whole text; the
-// reference then behaves as one made by walking: it names that object in that
-// folder, still reaches it when the folder moves, and fails once the name in
-// the folder holds something else.
+// A leaf of the folder resolved last is looked up by its whole text. Such a
+// reference names that object in that folder, still reaches it when the folder
+// moves, and fails once the name in the folder holds something else; deleting
+// it deletes what its text names.
 TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
     MakeFolder("a");
     MakeFile("a/f", "f");
     MakeFile("a/g", "g");
+    MakeFile("a/h", "h");
     MakeFolder("canary");
     MakeFile("canary/c", "c");
     ASSERT_EQ(symlink("../canary", Path("a/l").c_str()), 0);
@@ -156,10 +157,11 @@ TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
                   expected);
         return info.nodeID;
     };
-    FSRef first, f, g, link, target, missing;
+    FSRef first, f, g, h, link, target, missing;
     ASSERT_EQ(Ref("a/f", &first), noErr); // walked; "a" is remembered
     ASSERT_EQ(Ref("a/f", &f), noErr);
     ASSERT_EQ(Ref("a/g", &g), noErr);
+    ASSERT_EQ(Ref("a/h", &h), noErr);
     ASSERT_TRUE(f.node->parentUnchecked && g.node->parentUnchecked); // the case under test
     EXPECT_EQ(FSCompareFSRefs(&first, &f), noErr);
     EXPECT_EQ(path(f), Path("a/f"));
@@ -168,6 +170,9 @@ TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
     EXPECT_EQ(path(link), Path("a/l"));
     ASSERT_EQ(Ref("a/l", &target), noErr);
     EXPECT_EQ(path(target), Path("canary"));
+    EXPECT_EQ(FSDeleteObject(&link), noErr); // the link, never what it leads to
+    EXPECT_FALSE(Exists("a/l"));
+    EXPECT_TRUE(Exists("canary/c"));
 
     ASSERT_EQ(rename(Path("a").c_str(), Path("moved").c_str()), 0);
     UInt32 id = nodeID(f, noErr);
@@ -175,10 +180,14 @@ TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
     // "f" now names what was "g": the reference no longer reaches anything.
     ASSERT_EQ(rename(Path("moved/g").c_str(), Path("moved/f").c_str()), 0);
     nodeID(f, fnfErr);
-    EXPECT_EQ(FSDeleteObject(&f), fnfErr);
+    EXPECT_EQ(FSDeleteObject(&f), fnfErr); // "a" is gone
     EXPECT_TRUE(Exists("moved/f"));
-    EXPECT_EQ(FSDeleteObject(&link), noErr);
-    EXPECT_TRUE(Exists("canary/c"));
+    // A new folder under the old name: deletion goes where the text leads.
+    MakeFolder("a");
+    MakeFile("a/h", "new");
+    EXPECT_EQ(FSDeleteObject(&h), noErr);
+    EXPECT_FALSE(Exists("a/h"));
+    EXPECT_TRUE(Exists("moved/h"));
 }
 
 // A URL's path is taken whole: a zero byte inside never cuts it short.
