@@ -121,6 +121,7 @@ struct SingleByteTable {
 
 struct IcuState {
     std::once_flag once;
+    std::atomic<bool> built{false}; // once has run: later calls skip call_once
     bool available = false;
     bool singleByte = false;
     std::unique_ptr<SingleByteTable> table;
@@ -172,7 +173,11 @@ IcuState* icuState(const EncodingInfo* info) {
     if (info == nullptr || info->icu == nullptr)
         return nullptr;
     IcuState& st = gIcu[info - kEncodings];
-    std::call_once(st.once, [&] { buildIcuState(*info, st); });
+    if (!st.built.load(std::memory_order_acquire))
+        std::call_once(st.once, [&] {
+            buildIcuState(*info, st);
+            st.built.store(true, std::memory_order_release);
+        });
     return st.available ? &st : nullptr;
 }
 
@@ -401,11 +406,15 @@ __CFString* cfimpl::decodeToString(const UInt8* bytes, CFIndex n, CFStringEncodi
         return s;
     }
     case Kind::SingleByte: {
-        for (CFIndex i = 0; i < n; ++i)
+        // ASCII bytes are valid and map to themselves where the encoding keeps ASCII.
+        CFIndex ascii =
+            table->asciiSame ? static_cast<CFIndex>(asciiPrefix(bytes, static_cast<size_t>(n))) : 0;
+        for (CFIndex i = ascii; i < n; ++i)
             if (!table->valid[bytes[i]])
                 return nullptr;
         __CFString* s = table->asciiSame ? newStringKeepingBytes(n, bytes, n, enc) : newString(n);
-        for (CFIndex i = 0; i < n; ++i)
+        widenAscii(bytes, static_cast<size_t>(ascii), s->chars);
+        for (CFIndex i = ascii; i < n; ++i)
             s->chars[i] = table->toUnicode[bytes[i]];
         return s;
     }
@@ -494,19 +503,12 @@ CFIndex cfimpl::encodeUnits(const UniChar* s, CFIndex n, CFStringEncoding enc, U
         UniChar limit = kind == Kind::Latin1 ? 0x100 : 0x80;
         bool asciiSame = kind != Kind::SingleByte || table->asciiSame;
         for (; i < room; ++i) {
-            // Four ASCII units at a time.
-            while (asciiSame && i + 4 <= room) {
-                uint64_t w;
-                std::memcpy(&w, s + i, 8);
-                if (w & 0xFF80FF80FF80FF80ull)
+            if (asciiSame) {
+                i += static_cast<CFIndex>(
+                    narrowAscii(s + i, static_cast<size_t>(room - i), buf ? buf + i : nullptr));
+                if (i >= room)
                     break;
-                if (buf != nullptr)
-                    for (int k = 0; k < 4; ++k)
-                        buf[i + k] = static_cast<UInt8>(s[i + k]);
-                i += 4;
             }
-            if (i >= room)
-                break;
             UniChar c = s[i];
             unsigned byte;
             if (c < limit)

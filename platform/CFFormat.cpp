@@ -3,8 +3,8 @@
 // The format is read unit by unit; literal text is copied, each directive is parsed into
 // a Spec and its argument fetched by type. Text directives (%s %S %@ %c %C) are rendered
 // here; numbers go to snprintf one directive at a time (plain %d %u %x without flags are
-// converted here directly). Output collects in a buffer on the stack and becomes the
-// result string in one allocation.
+// converted here directly). Output is written straight into the block of the result
+// string.
 #include "platform/CFInternal.h"
 
 #include <unicode/utf16.h>
@@ -22,14 +22,17 @@ namespace {
 // Output buffer
 // ---------------------------------------------------------------------------------------
 
+// The text is written straight into the block of the string that will hold it: a block from
+// the thread's pool to start with (enough for most texts), moved to a larger one only when the
+// text outgrows it.
 class Out {
 public:
-    Out() = default;
+    Out() : s_(newString(kPooledUnits)), buf_(s_->chars), cap_(static_cast<size_t>(kPooledUnits)) {}
     Out(const Out&) = delete;
     Out& operator=(const Out&) = delete;
     ~Out() {
-        if (buf_ != stack_)
-            std::free(buf_);
+        if (s_ != nullptr)
+            CFRelease(s_);
     }
     void put(UniChar c) {
         if (len_ == cap_)
@@ -67,27 +70,28 @@ public:
     void commit(size_t n) { len_ += n; }
     const UniChar* data() const { return buf_; }
     size_t size() const { return len_; }
+    // The text as an immutable string (its block trimmed to fit); the output is spent.
+    __CFString* take() {
+        CFIndex n = static_cast<CFIndex>(len_);
+        __CFString* s = s_->pooled ? s_ : resizeString(s_, n, n);
+        s->length = n;
+        s->capacity = n;
+        s->chars[n] = 0;
+        s_ = nullptr;
+        return s;
+    }
 
 private:
     void grow(size_t more) {
         size_t cap = std::max(cap_ * 2, len_ + more + 64);
-        UniChar* p;
-        if (buf_ == stack_) {
-            p = static_cast<UniChar*>(std::malloc(cap * sizeof(UniChar)));
-            if (p != nullptr)
-                std::memcpy(p, buf_, len_ * sizeof(UniChar));
-        } else {
-            p = static_cast<UniChar*>(std::realloc(buf_, cap * sizeof(UniChar)));
-        }
-        if (p == nullptr)
-            throw std::bad_alloc();
-        buf_ = p;
+        s_ = resizeString(s_, static_cast<CFIndex>(len_), static_cast<CFIndex>(cap));
+        buf_ = s_->chars;
         cap_ = cap;
     }
-    UniChar stack_[512];
-    UniChar* buf_ = stack_;
+    __CFString* s_;
+    UniChar* buf_;
     size_t len_ = 0;
-    size_t cap_ = 512;
+    size_t cap_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -165,8 +169,9 @@ union ArgValue {
     const void* p;
 };
 
-ArgValue fetch(ArgType t, va_list& ap) {
-    ArgValue v{};
+// Reads the next argument into v (written in place: a returned copy of the union would be
+// read back wider than it was written, which stalls).
+void fetchInto(ArgType t, va_list& ap, ArgValue& v) {
     switch (t) {
     case ArgType::Int:
         v.i = va_arg(ap, int);
@@ -198,6 +203,11 @@ ArgValue fetch(ArgType t, va_list& ap) {
     case ArgType::None:
         break;
     }
+}
+
+ArgValue fetch(ArgType t, va_list& ap) {
+    ArgValue v{};
+    fetchInto(t, ap, v);
     return v;
 }
 
@@ -350,7 +360,7 @@ public:
     }
     bool positional() const { return positional_; }
     bool next(ArgType t, ArgValue& v) {
-        v = fetch(t, ap_);
+        fetchInto(t, ap_, v);
         return true;
     }
     bool at(int pos, ArgValue& v) const {
@@ -493,7 +503,7 @@ bool plain(const Spec& s) {
 }
 
 // Numbers through snprintf, one directive rebuilt in ASCII.
-void putNumber(Out& out, const Spec& s, ArgValue v) {
+void putNumber(Out& out, const Spec& s, const ArgValue& arg) {
     char conv = s.conv;
     Len len = s.len;
     if (conv == 'D' || conv == 'U' || conv == 'O') {
@@ -501,10 +511,25 @@ void putNumber(Out& out, const Spec& s, ArgValue v) {
         len = Len::l;
     }
     bool isSigned = conv == 'd' || conv == 'i';
-    bool isFloat = std::strchr("eEfFgGaA", conv) != nullptr;
+    bool isFloat = false;
+    switch (conv) {
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'F':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+        isFloat = true;
+        break;
+    default:
+        break;
+    }
+    long long ival = arg.i;
     if (!isFloat && conv != 'p') {
         // Narrow the value to the width its length modifier names, as printf would.
-        long long x = v.i;
+        long long x = arg.i;
         switch (len) {
         case Len::hh:
             x = isSigned ? static_cast<long long>(static_cast<signed char>(x))
@@ -528,7 +553,7 @@ void putNumber(Out& out, const Spec& s, ArgValue v) {
             putPlainInteger(out, mag, neg, (conv == 'x' || conv == 'X') ? 16 : 10, conv == 'X');
             return;
         }
-        v.i = x;
+        ival = x;
     }
     char fmt[40];
     char* f = fmt;
@@ -559,12 +584,12 @@ void putNumber(Out& out, const Spec& s, ArgValue v) {
     int n;
     auto print = [&](char* buf, size_t size) {
         if (conv == 'p')
-            return std::snprintf(buf, size, fmt, s.width, s.precision, v.p);
+            return std::snprintf(buf, size, fmt, s.width, s.precision, arg.p);
         if (isFloat && len == Len::L)
-            return std::snprintf(buf, size, fmt, s.width, s.precision, v.ld);
+            return std::snprintf(buf, size, fmt, s.width, s.precision, arg.ld);
         if (isFloat)
-            return std::snprintf(buf, size, fmt, s.width, s.precision, v.d);
-        return std::snprintf(buf, size, fmt, s.width, s.precision, v.i);
+            return std::snprintf(buf, size, fmt, s.width, s.precision, arg.d);
+        return std::snprintf(buf, size, fmt, s.width, s.precision, ival);
     };
     n = print(small, sizeof small);
     if (n < 0)
@@ -578,7 +603,7 @@ void putNumber(Out& out, const Spec& s, ArgValue v) {
     out.putAscii(big.data(), static_cast<size_t>(n));
 }
 
-void putChar(Out& out, const Spec& s, ArgValue v) {
+void putChar(Out& out, Spec& s, const ArgValue& v) {
     UniChar u[2];
     size_t n = 1;
     if (s.conv == 'c' && s.len != Len::l) {
@@ -595,12 +620,11 @@ void putChar(Out& out, const Spec& s, ArgValue v) {
             u[0] = static_cast<UniChar>(cp <= 0xFFFF ? cp : 0xFFFD);
         }
     }
-    Spec t = s;
-    t.precision = -1;
-    putUnits(out, t, u, n);
+    s.precision = -1;
+    putUnits(out, s, u, n);
 }
 
-void putWide32(Out& out, const Spec& s, const wchar_t* w) {
+void putWide32(Out& out, Spec& s, const wchar_t* w) {
     std::u16string tmp;
     size_t limit = s.precision >= 0 ? static_cast<size_t>(s.precision) : SIZE_MAX;
     for (size_t i = 0; w[i] && tmp.size() < limit; ++i) {
@@ -612,18 +636,35 @@ void putWide32(Out& out, const Spec& s, const wchar_t* w) {
             tmp.push_back(static_cast<char16_t>(cp <= 0xFFFF ? cp : 0xFFFD));
         }
     }
-    Spec t = s;
-    t.precision = -1;
-    putUnits(out, t, reinterpret_cast<const UniChar*>(tmp.data()), tmp.size());
+    s.precision = -1;
+    putUnits(out, s, reinterpret_cast<const UniChar*>(tmp.data()), tmp.size());
 }
 
 const UniChar kNull[] = {u'(', u'n', u'u', u'l', u'l', u')'};
 
-// The length of a zero-terminated 16-bit string, four units per step. Reads are aligned
-// 8-byte words, which never cross a page, so reading past the terminator inside the
-// word is safe (and is kept out of AddressSanitizer's view, like the C library's strlen).
+// The length of a zero-terminated 16-bit string, eight (or four) units per step. Reads are
+// aligned 16-byte (8-byte) words, which never cross a page, so reading past the terminator
+// inside the word is safe (and is kept out of AddressSanitizer's view, like the C library's
+// strlen).
 __attribute__((no_sanitize("address"))) size_t unitLength(const UniChar* p) {
     const UniChar* q = p;
+#if defined(__SSE2__)
+    if (reinterpret_cast<uintptr_t>(p) % 2 == 0) {
+        while (reinterpret_cast<uintptr_t>(q) % 16 != 0) {
+            if (*q == 0)
+                return static_cast<size_t>(q - p);
+            ++q;
+        }
+        const __m128i zero = _mm_setzero_si128();
+        for (;;) {
+            __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(q));
+            int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
+            if (mask != 0)
+                return static_cast<size_t>(q - p) + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+            q += 8;
+        }
+    }
+#endif
     while (reinterpret_cast<uintptr_t>(q) % 8 != 0) {
         if (*q == 0)
             return static_cast<size_t>(q - p);
@@ -641,8 +682,9 @@ __attribute__((no_sanitize("address"))) size_t unitLength(const UniChar* p) {
     return static_cast<size_t>(q - p);
 }
 
-bool render(Out& out, const Spec& spec, Args& args) {
-    Spec s = spec;
+// Renders one directive; s is the caller's parsed directive, completed here in place (a copy
+// of it would cost more than the rest of a short directive).
+bool render(Out& out, Spec& s, Args& args) {
     auto intArg = [&](int ref, int& target) {
         ArgValue v;
         if (ref == 0)
@@ -750,10 +792,7 @@ CFStringRef CFStringCreateWithFormatAndArguments(CFAllocatorRef, CFDictionaryRef
     Out out;
     if (!formatInto(out, format, arguments))
         return nullptr;
-    __CFString* s = newString(static_cast<CFIndex>(out.size()));
-    if (out.size() > 0)
-        std::memcpy(s->chars, out.data(), out.size() * sizeof(UniChar));
-    return s;
+    return out.take();
 }
 
 CFStringRef CFStringCreateWithFormat(CFAllocatorRef alloc, CFDictionaryRef formatOptions,

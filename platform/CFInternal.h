@@ -8,6 +8,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace cfimpl {
 
 // Type ids of the built-in types; registered types follow from kFirstDynamicTypeID.
@@ -59,10 +63,20 @@ enum : uint8_t {
 // Units a new mutable string holds in its own block before it needs a second one.
 constexpr CFIndex kMutableInlineUnits = 40;
 
-// Widens the leading ASCII bytes of p[0..n) into dst, eight at a time where it can;
+// Widens the leading ASCII bytes of p[0..n) into dst, sixteen at a time where it can;
 // returns how many were widened.
 inline size_t widenAscii(const unsigned char* p, size_t n, UniChar* dst) {
     size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        if (_mm_movemask_epi8(v) != 0)
+            break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpackhi_epi8(v, zero));
+    }
+#endif
     for (; i + 8 <= n; i += 8) {
         uint64_t w;
         std::memcpy(&w, p + i, 8);
@@ -76,9 +90,37 @@ inline size_t widenAscii(const unsigned char* p, size_t n, UniChar* dst) {
     return i;
 }
 
+// Narrows the leading ASCII units of s[0..n) into dst (dst may be NULL: only counts);
+// returns how many there were.
+inline size_t narrowAscii(const UniChar* s, size_t n, unsigned char* dst) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+        __m128i any = _mm_and_si128(_mm_or_si128(a, b), high);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xFFFF)
+            break;
+        if (dst != nullptr)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(a, b));
+    }
+#endif
+    for (; i < n && s[i] < 0x80; ++i)
+        if (dst != nullptr)
+            dst[i] = static_cast<unsigned char>(s[i]);
+    return i;
+}
+
 // The length of the leading run of ASCII bytes.
 inline size_t asciiPrefix(const unsigned char* p, size_t n) {
     size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= n; i += 16)
+        if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) != 0)
+            break;
+#endif
     for (; i + 8 <= n; i += 8) {
         uint64_t w;
         std::memcpy(&w, p + i, 8);
@@ -110,6 +152,13 @@ namespace cfimpl {
 // An immutable string with room for n units (inline, zero-terminated) and, when
 // extraBytes > 0, for that many 8-bit bytes plus a zero after them (s->bytes).
 __CFString* newString(CFIndex n, CFIndex extraBytes = 0);
+// Strings whose block is at most this size come from the thread's block pool; a string of
+// kPooledUnits units fills such a block.
+constexpr size_t kPooledBlockBytes = 512;
+constexpr CFIndex kPooledUnits = (kPooledBlockBytes - sizeof(__CFString)) / sizeof(UniChar) - 1;
+// Gives a string made by newString (without bytes) room for n units, keeping its first
+// `keep` units; the block may move. Its length becomes n, zero-terminated.
+__CFString* resizeString(__CFString* s, CFIndex keep, CFIndex n);
 // Frees the block of a finalized string (CFRelease's last step for strings).
 void freeStringBlock(__CFString* s);
 __CFString* newMutableString(CFIndex maxLength);

@@ -90,7 +90,6 @@ constexpr bool kPoolStrings = true;
 #else
 constexpr bool kPoolStrings = true;
 #endif
-constexpr size_t kPooledBlockBytes = 512;
 constexpr int kPoolDepth = 16;
 
 struct StringBlockPool {
@@ -149,6 +148,25 @@ __CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
     s->flags = 0;
     s->chars[n] = 0;
     return s;
+}
+
+__CFString* cfimpl::resizeString(__CFString* s, CFIndex keep, CFIndex n) {
+    size_t size = sizeof(__CFString) + sizeof(UniChar) * (static_cast<size_t>(n) + 1);
+    __CFString* t = s;
+    if (s->pooled && size > kPooledBlockBytes) {
+        t = newString(n);
+        std::memcpy(t->chars, s->chars, sizeof(UniChar) * static_cast<size_t>(keep));
+        freeStringBlock(s);
+    } else if (!s->pooled) {
+        t = static_cast<__CFString*>(std::realloc(s, size));
+        if (t == nullptr)
+            throw std::bad_alloc(); // s stays as it was
+        t->chars = reinterpret_cast<UniChar*>(t + 1);
+    }
+    t->length = n;
+    t->capacity = n;
+    t->chars[n] = 0;
+    return t;
 }
 
 __CFString* cfimpl::newMutableString(CFIndex maxLength) {

@@ -187,3 +187,25 @@ TEST(CFFormat, SixteenBitStringsOfEveryLengthAndAlignment) {
         }
     }
 }
+
+// Results of every length from empty to several hundred units, so that the text crosses
+// whatever storage sizes the engine starts with: each comes back whole, whether it ends in a
+// 16-bit piece, an 8-bit piece or a number, and the same texts append to a mutable string.
+TEST(CFFormat, ResultsOfEveryLengthUpToSeveralHundredUnits) {
+    for (size_t len = 0; len <= 600; ++len) {
+        std::u16string text;
+        std::string bytes;
+        for (size_t i = 0; i < len; ++i) {
+            text += static_cast<char16_t>(i % 97 == 5 ? u'\u00E9' : u'a' + i % 26);
+            bytes += i % 97 == 5 ? std::string("\xC3\xA9") : std::string(1, char('a' + i % 26));
+        }
+        EXPECT_EQ(ours("%S%d", text.c_str(), 7), text + u"7") << len;
+        EXPECT_EQ(ours("%s|", bytes.c_str()), text + u"|") << len;
+        EXPECT_EQ(ours("%d%S", 7, text.c_str()), u"7" + text) << len;
+
+        CFMutableStringRef m = CFStringCreateMutableCopy(nullptr, 0, CFSTR("<"));
+        CFStringAppendFormat(m, nullptr, CFSTR("%S>"), text.c_str());
+        EXPECT_EQ(units(m), u"<" + text + u">") << len;
+        CFRelease(m);
+    }
+}

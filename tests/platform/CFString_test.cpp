@@ -442,3 +442,68 @@ TEST(CFString, MultiByteAndStatefulEncodingsRoundTrip) {
     }
     CFRelease(s);
 }
+
+// Runs of ASCII of every length up to a few blocks, with one other character at every
+// position (or none): the bytes written, the bytes counted, the room needed and the way back
+// agree with a unit-by-unit reference, and nothing is written past the terminator.
+TEST(CFString, AsciiRunsAroundOneOtherCharacterInEveryPosition) {
+    struct Enc {
+        CFStringEncoding enc;
+        const char* eAcute; // U+00E9 in the encoding
+    };
+    const Enc encodings[] = {{kCFStringEncodingMacRoman, "\x8E"},
+                             {kCFStringEncodingUTF8, "\xC3\xA9"},
+                             {kCFStringEncodingISOLatin1, "\xE9"}};
+    for (const Enc& e : encodings) {
+        for (int len = 0; len <= 40; ++len) {
+            for (int pos = -1; pos < len; ++pos) {
+                std::u16string text;
+                std::string expected;
+                for (int i = 0; i < len; ++i) {
+                    if (i == pos) {
+                        text += u'\u00E9';
+                        expected += e.eAcute;
+                    } else {
+                        text += static_cast<char16_t>('a' + i % 26);
+                        expected += static_cast<char>('a' + i % 26);
+                    }
+                }
+                SCOPED_TRACE("encoding " + std::to_string(e.enc) + " length " +
+                             std::to_string(len) + " other at " + std::to_string(pos));
+                CFStringRef s = make(text);
+                char buf[128];
+                std::memset(buf, '#', sizeof buf);
+                ASSERT_TRUE(CFStringGetCString(s, buf, CFIndex(expected.size() + 1), e.enc));
+                EXPECT_EQ(std::string(buf), expected);
+                EXPECT_EQ(buf[expected.size() + 1], '#');
+                EXPECT_FALSE(CFStringGetCString(s, buf, CFIndex(expected.size()), e.enc));
+                CFIndex used = -1;
+                EXPECT_EQ(
+                    CFStringGetBytes(s, CFRangeMake(0, len), e.enc, 0, false, nullptr, 0, &used),
+                    len);
+                EXPECT_EQ(used, CFIndex(expected.size()));
+                CFStringRef back = CFStringCreateWithBytes(
+                    nullptr, reinterpret_cast<const UInt8*>(expected.data()),
+                    CFIndex(expected.size()), e.enc, false);
+                ASSERT_NE(back, nullptr);
+                EXPECT_EQ(units(back), text);
+                CFRelease(back);
+                CFRelease(s);
+            }
+        }
+    }
+    // A character the encoding lacks stops the conversion exactly there.
+    for (int pos = 0; pos < 40; ++pos) {
+        std::u16string text(40, u'x');
+        text[size_t(pos)] = u'\u4E2D';
+        CFStringRef s = make(text);
+        UInt8 buf[64];
+        CFIndex used = -1;
+        EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(0, 40), kCFStringEncodingMacRoman, 0, false, buf,
+                                   sizeof buf, &used),
+                  pos)
+            << pos;
+        EXPECT_EQ(used, pos);
+        CFRelease(s);
+    }
+}
