@@ -79,13 +79,14 @@ void CFRelease(CFTypeRef cf) {
     // a short-lived object.
     if (count != 1 && rc.fetch_sub(1, std::memory_order_acq_rel) != 1)
         return;
+    if (base(cf)->typeID == kStringTypeID) {
+        destroyString(static_cast<__CFString*>(const_cast<void*>(cf)));
+        return;
+    }
     const CFRuntimeClass* cls = classOf(cf);
     if (cls != nullptr && cls->finalize != nullptr)
         cls->finalize(cf);
-    if (base(cf)->typeID == kStringTypeID)
-        freeStringBlock(static_cast<__CFString*>(const_cast<void*>(cf)));
-    else
-        std::free(const_cast<void*>(cf));
+    std::free(const_cast<void*>(cf));
 }
 
 CFIndex CFGetRetainCount(CFTypeRef cf) {

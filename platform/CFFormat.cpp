@@ -489,10 +489,18 @@ void putPlainInteger(Out& out, unsigned long long v, bool negative, unsigned bas
     char* end = buf + sizeof buf;
     char* p = end;
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-    do {
-        *--p = digits[v % base];
-        v /= base;
-    } while (v != 0);
+    // Constant divisors, so that no digit costs a hardware division.
+    if (base == 16) {
+        do {
+            *--p = digits[v & 15];
+            v >>= 4;
+        } while (v != 0);
+    } else {
+        do {
+            *--p = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+    }
     if (negative)
         *--p = '-';
     out.putAscii(p, static_cast<size_t>(end - p));

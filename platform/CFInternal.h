@@ -161,6 +161,9 @@ constexpr CFIndex kPooledUnits = (kPooledBlockBytes - sizeof(__CFString)) / size
 __CFString* resizeString(__CFString* s, CFIndex keep, CFIndex n);
 // Frees the block of a finalized string (CFRelease's last step for strings).
 void freeStringBlock(__CFString* s);
+// Finalizes a string whose last reference went and frees its block (CFRelease for strings,
+// without the look-up of the class).
+void destroyString(__CFString* s);
 __CFString* newMutableString(CFIndex maxLength);
 // Makes room for `needed` units in a mutable string; false when refused (maxLength).
 bool reserve(__CFString* s, CFIndex needed);

@@ -127,6 +127,11 @@ void cfimpl::freeStringBlock(__CFString* s) {
     std::free(s);
 }
 
+void cfimpl::destroyString(__CFString* s) {
+    finalizeString(s);
+    freeStringBlock(s);
+}
+
 __CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
     size_t size = sizeof(__CFString) + sizeof(UniChar) * (static_cast<size_t>(n) + 1);
     if (extraBytes > 0)
@@ -212,7 +217,8 @@ bool cfimpl::replaceUnits(__CFString* s, CFRange range, const UniChar* src, CFIn
         tmp.assign(src, src + n);
         src = tmp.data();
     }
-    if (!reserve(s, newLen))
+    bool fits = newLen <= s->capacity && (s->maxLength <= 0 || newLen <= s->maxLength);
+    if (!fits && !reserve(s, newLen))
         return false;
     UniChar* c = s->chars;
     CFIndex tail = s->length - range.location - range.length;

@@ -302,9 +302,10 @@ int CAtlString::Replace(const char16_t* oldSub, const char16_t* newSub) {
     CFHolder<CFMutableStringRef> text(CFStringCreateMutable(kCFAllocatorDefault, 0));
     if (!text)
         return 0;
-    CFStr find(MakeCF(oldSub, SafeStrlen(oldSub)));
+    int oldLength = SafeStrlen(oldSub);
+    CFStr find(MakeCF(oldSub, oldLength));
     CFStr replacement(MakeCF(newSub, SafeStrlen(newSub)));
-    if (!find || !replacement || SafeStrlen(oldSub) == 0)
+    if (!find || !replacement || oldLength == 0)
         return 0;
     int length = GetLength();
     CFStringAppendCharacters(text.ref, m_pchData, length);

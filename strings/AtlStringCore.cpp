@@ -52,6 +52,71 @@ template <class Ch, class U> bool PointsInto(const U* p, const Ch* begin, int n)
     }
 }
 
+// Most buffers are short and short-lived (a format's temporary, its result replacing the last
+// one, path pieces): each thread keeps a few freed blocks of two sizes, so that such a buffer
+// costs no trip through the allocator. A block's size follows from its allocLength, which
+// never changes, so it goes back to the right list from any thread. Under the address checker
+// every block goes back to the allocator, so that a use after release is still caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPoolBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kPoolBlocks = false;
+#else
+constexpr bool kPoolBlocks = true;
+#endif
+#else
+constexpr bool kPoolBlocks = true;
+#endif
+constexpr size_t kBlockClassBytes[] = {64, 256};
+constexpr int kBlockClasses = 2;
+constexpr int kBlockPoolDepth = 8;
+
+struct BlockPool {
+    void* blocks[kBlockClasses][kBlockPoolDepth];
+    int count[kBlockClasses] = {};
+    bool closed = false; // the thread is ending: blocks go straight back to the allocator
+    ~BlockPool() {
+        closed = true;
+        for (int c = 0; c < kBlockClasses; ++c)
+            while (count[c] > 0)
+                ::operator delete(blocks[c][--count[c]]);
+    }
+};
+thread_local BlockPool tBlocks;
+
+// The pooled size class holding `bytes`, or -1 for blocks the allocator serves directly.
+int BlockClass(size_t bytes) {
+    if (!kPoolBlocks)
+        return -1;
+    for (int c = 0; c < kBlockClasses; ++c)
+        if (bytes <= kBlockClassBytes[c])
+            return c;
+    return -1;
+}
+
+void* AllocateBlock(size_t bytes) {
+    int c = BlockClass(bytes);
+    if (c < 0)
+        return ::operator new(bytes);
+    BlockPool& pool = tBlocks;
+    if (pool.count[c] > 0)
+        return pool.blocks[c][--pool.count[c]];
+    return ::operator new(kBlockClassBytes[c]);
+}
+
+void FreeBlock(void* block, size_t bytes) {
+    int c = BlockClass(bytes);
+    if (c >= 0) {
+        BlockPool& pool = tBlocks;
+        if (!pool.closed && pool.count[c] < kBlockPoolDepth) {
+            pool.blocks[c][pool.count[c]++] = block;
+            return;
+        }
+    }
+    ::operator delete(block);
+}
+
 } // namespace
 
 // ---- the record
@@ -71,7 +136,7 @@ template <class Ch, class Str> void CAtlStringT<Ch, Str>::AllocBuffer(int n) {
         Init();
         return;
     }
-    void* block = ::operator new(sizeof(Data) + (size_t(n) + 1) * sizeof(Ch));
+    void* block = AllocateBlock(sizeof(Data) + (size_t(n) + 1) * sizeof(Ch));
     Data* data = static_cast<Data*>(block);
     data->refCount = 1;
     data->dataLength = n;
@@ -82,7 +147,7 @@ template <class Ch, class Str> void CAtlStringT<Ch, Str>::AllocBuffer(int n) {
 
 template <class Ch, class Str> void CAtlStringT<Ch, Str>::FreeData(Data* data) {
     if (data != nullptr && data != NilData())
-        ::operator delete(data);
+        FreeBlock(data, sizeof(Data) + (size_t(data->allocLength) + 1) * sizeof(Ch));
 }
 
 template <class Ch, class Str> void CAtlStringT<Ch, Str>::Release(Data* data) {

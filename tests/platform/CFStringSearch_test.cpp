@@ -230,3 +230,64 @@ TEST(CFStringSearch, FindAndReplace) {
         CFRelease(p);
     }
 }
+
+// Literal search and replacement over haystacks of every length up to a few blocks of units,
+// the needle placed at every position, with decoys (the needle's first unit alone) before and
+// inside it, in sub-ranges: positions and counts agree with a plain reference scan.
+TEST(CFStringSearch, LiteralSearchAgreesWithReferenceScan) {
+    const std::u16string needles[] = {u"%", u"%s", u"%s%", u"abcabcabd"};
+    for (const std::u16string& needle : needles) {
+        for (size_t len = 0; len <= 40; ++len) {
+            for (size_t pos = 0; pos <= len; ++pos) {
+                // Decoys: the first unit of the needle every third unit; the needle itself
+                // written at pos (when it fits).
+                std::u16string hay(len, u'x');
+                for (size_t i = 0; i < len; i += 3)
+                    hay[i] = needle[0];
+                if (pos + needle.size() <= len)
+                    hay.replace(pos, needle.size(), needle);
+                for (size_t from : {size_t(0), size_t(1), len / 2}) {
+                    if (from > len)
+                        continue;
+                    SCOPED_TRACE(narrow(hay) + " needle " + narrow(needle) + " from " +
+                                 std::to_string(from));
+                    // Reference: every non-overlapping match from `from`, left to right.
+                    std::u16string expected = hay;
+                    CFIndex expectedCount = 0;
+                    size_t firstAt = std::u16string::npos;
+                    for (size_t k = from; k + needle.size() <= expected.size();) {
+                        if (expected.compare(k, needle.size(), needle) == 0) {
+                            if (firstAt == std::u16string::npos)
+                                firstAt = k;
+                            expected.replace(k, needle.size(), u"#");
+                            ++expectedCount;
+                            k += 1;
+                        } else {
+                            ++k;
+                        }
+                    }
+                    CFStringRef h = make(hay);
+                    CFStringRef n = make(needle);
+                    CFRange found{-7, -7};
+                    Boolean ok = CFStringFindWithOptions(
+                        h, n, CFRangeMake(CFIndex(from), CFIndex(len - from)), 0, &found);
+                    EXPECT_EQ(bool(ok), firstAt != std::u16string::npos);
+                    if (ok) {
+                        EXPECT_EQ(found.location, CFIndex(firstAt));
+                        EXPECT_EQ(found.length, CFIndex(needle.size()));
+                    }
+                    CFMutableStringRef m = CFStringCreateMutableCopy(nullptr, 0, h);
+                    CFStringRef hash = make(u"#");
+                    EXPECT_EQ(CFStringFindAndReplace(
+                                  m, n, hash, CFRangeMake(CFIndex(from), CFIndex(len - from)), 0),
+                              expectedCount);
+                    EXPECT_EQ(units(m), expected);
+                    CFRelease(hash);
+                    CFRelease(m);
+                    CFRelease(n);
+                    CFRelease(h);
+                }
+            }
+        }
+    }
+}

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -499,3 +501,65 @@ TEST(AtlStringCore, AccessAndTwins) {
 }
 
 } // namespace
+
+// Buffers of every length up to a few hundred units, for both twins, made and freed in an
+// interleaved order and on two threads (a buffer made on one thread and freed on another):
+// each keeps its own exact contents and capacity, so no two strings ever share storage.
+TEST(AtlStringCore, BuffersOfEveryLengthKeepTheirOwnStorage) {
+    auto fill16 = [](int n, int seed) {
+        std::u16string s;
+        for (int i = 0; i < n; ++i)
+            s += char16_t(u'A' + (i + seed) % 50);
+        return s;
+    };
+    auto fill8 = [](int n, int seed) {
+        std::string s;
+        for (int i = 0; i < n; ++i)
+            s += char('a' + (i + seed) % 26);
+        return s;
+    };
+    for (int round = 0; round < 3; ++round) {
+        std::vector<CAtlString> wide;
+        std::vector<CAtlStringA> narrow;
+        for (int n = 0; n <= 300; ++n) {
+            wide.emplace_back(fill16(n, round).c_str());
+            narrow.emplace_back(fill8(n, round).c_str());
+        }
+        // Free every other one, then make new ones of the lengths just freed, reversed.
+        for (int n = 0; n <= 300; n += 2) {
+            wide[size_t(n)].Empty();
+            narrow[size_t(n)].Empty();
+        }
+        for (int n = 300; n >= 0; n -= 2) {
+            wide[size_t(n)] = fill16(n, round + 7).c_str();
+            narrow[size_t(n)] = fill8(n, round + 7).c_str();
+        }
+        // Another thread releases buffers made here and makes its own of the same lengths,
+        // while this one makes more.
+        std::vector<CAtlString> handedOver;
+        for (int n = 0; n <= 300; ++n)
+            handedOver.emplace_back(fill16(n, 3).c_str());
+        std::vector<CAtlString> theirs;
+        std::thread other([&] {
+            handedOver.clear();
+            for (int n = 0; n <= 300; ++n)
+                theirs.emplace_back(fill16(n, 4).c_str());
+        });
+        std::vector<CAtlString> more;
+        for (int n = 0; n <= 300; n += 5)
+            more.emplace_back(fill16(n, 99).c_str());
+        other.join();
+        for (int n = 0; n <= 300; ++n)
+            ASSERT_EQ(Units(theirs[size_t(n)]), fill16(n, 4)) << n;
+        theirs.clear(); // freed here, made there
+        for (int n = 0; n <= 300; ++n) {
+            int seed = (n % 2 == 0) ? round + 7 : round;
+            ASSERT_EQ(Units(wide[size_t(n)]), fill16(n, seed)) << "round " << round << " n " << n;
+            ASSERT_EQ(Bytes(narrow[size_t(n)]), fill8(n, seed)) << "round " << round << " n " << n;
+            EXPECT_EQ(wide[size_t(n)].GetAllocLength(), n);
+            EXPECT_EQ(narrow[size_t(n)].GetAllocLength(), n);
+        }
+        for (size_t k = 0; k < more.size(); ++k)
+            ASSERT_EQ(Units(more[k]), fill16(int(k * 5), 99)) << k;
+    }
+}
