@@ -7,14 +7,17 @@
 // that are not valid UTF-8 travel as the lone surrogates U+DC80..U+DCFF, so a name read
 // from disk that is not UTF-8 still names the same file when it comes back.
 #include "platform/CFInternal.h"
+#include "platform/PathBytes.h"
 
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace cfimpl;
@@ -39,26 +42,42 @@ namespace {
 // Bytes, escapes and UTF-16
 // ---------------------------------------------------------------------------------------
 
+// Bytes a path keeps as they are in a URL: letters, digits and "-._~/!$&'()*+,;=:@".
+constexpr auto kUnreservedPathByte = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : std::string_view("-._~/!$&'()*+,;=:@"))
+        table[c] = true;
+    return table;
+}();
+
 bool isUnreservedPathByte(unsigned char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
-    return std::strchr("-._~/!$&'()*+,;=:@", c) != nullptr && c != 0;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           kUnreservedPathByte[c];
 }
 
-std::string escapePath(const std::string& bytes) {
+// Escapes in place; a path with nothing to escape (the usual case) stays as it is.
+void escapePath(std::string& bytes) {
     static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size());
-    for (unsigned char c : bytes) {
+    size_t first = 0;
+    while (first < bytes.size() && isUnreservedPathByte(static_cast<unsigned char>(bytes[first])))
+        ++first;
+    if (first == bytes.size())
+        return;
+    std::string out(first + (bytes.size() - first) * 3, '\0');
+    memcpy(out.data(), bytes.data(), first);
+    char* to = out.data() + first;
+    for (size_t i = first; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
         if (isUnreservedPathByte(c)) {
-            out.push_back(static_cast<char>(c));
+            *to++ = static_cast<char>(c);
         } else {
-            out.push_back('%');
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 15]);
+            *to++ = '%';
+            *to++ = kHex[c >> 4];
+            *to++ = kHex[c & 15];
         }
     }
-    return out;
+    out.resize(static_cast<size_t>(to - out.data()));
+    bytes.swap(out);
 }
 
 int hexValue(char c) {
@@ -90,73 +109,13 @@ std::string unescape(const std::string& s) {
 // UTF-16 path to bytes: UTF-8, U+DC80..U+DCFF back to single bytes; false for any other
 // unpaired surrogate.
 bool pathToBytes(CFStringRef s, std::string& out) {
-    const UniChar* p = s->chars;
-    CFIndex n = s->length;
-    for (CFIndex i = 0; i < n; ++i) {
-        uint32_t c = p[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && p[i + 1] >= 0xDC00 && p[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[++i] - 0xDC00);
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            out.push_back(static_cast<char>(c - 0xDC00));
-            continue;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            return false;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return true;
+    return orvik::pathbytes::EncodePathBytes(s->chars, static_cast<size_t>(s->length), out);
 }
 
 // Bytes to UTF-16: UTF-8 sequences decoded, any other byte b becomes U+DC00 + b.
 CFStringRef bytesToPath(const std::string& b) {
     std::u16string out;
-    size_t n = b.size();
-    for (size_t i = 0; i < n;) {
-        unsigned char c = static_cast<unsigned char>(b[i]);
-        int extra = c < 0x80                   ? 0
-                    : (c >= 0xC2 && c <= 0xDF) ? 1
-                    : (c >= 0xE0 && c <= 0xEF) ? 2
-                    : (c >= 0xF0 && c <= 0xF4) ? 3
-                                               : -1;
-        uint32_t cp = extra == 0   ? c
-                      : extra == 1 ? (c & 0x1Fu)
-                      : extra == 2 ? (c & 0x0Fu)
-                                   : (c & 0x07u);
-        bool ok = extra >= 0 && i + static_cast<size_t>(extra) < n + (extra == 0 ? 1 : 0);
-        for (int k = 1; ok && k <= extra; ++k) {
-            unsigned char d = static_cast<unsigned char>(b[i + static_cast<size_t>(k)]);
-            ok = (d & 0xC0) == 0x80;
-            cp = (cp << 6) | (d & 0x3Fu);
-        }
-        static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-        ok = ok && cp >= kMin[extra] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        if (!ok) {
-            out.push_back(static_cast<char16_t>(0xDC00 + c));
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-        i += static_cast<size_t>(extra) + 1;
-    }
+    orvik::pathbytes::DecodePathBytes(b, out);
     return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(out.data()),
                                         static_cast<CFIndex>(out.size()));
 }
@@ -285,7 +244,8 @@ CFURLRef fileURLFromBytes(std::string bytes, bool isDirectory) {
     }
     if (isDirectory && bytes.back() != '/')
         bytes += "/";
-    return newURL("file", true, "", escapePath(bytes), "", nullptr);
+    escapePath(bytes);
+    return newURL("file", true, "", std::move(bytes), "", nullptr);
 }
 
 // The path of a URL resolved against its base (RFC 3986 5.2.2, path part).
@@ -305,7 +265,12 @@ bool fileSystemBytes(CFURLRef u, bool resolve, std::string& out) {
     CFURLRef eff = (resolve && u->baseURL && u->scheme.empty()) ? u->baseURL : u;
     if (!eff->scheme.empty() && eff->scheme != "file")
         return false;
-    out = unescape(resolve ? resolvedPath(u) : u->path);
+    if (resolve && u->baseURL)
+        out = unescape(resolvedPath(u));
+    else if (u->path.find('%') == std::string::npos)
+        out.assign(u->path); // nothing escaped: straight into out
+    else
+        out = unescape(u->path);
     while (out.size() > 1 && out.back() == '/')
         out.pop_back();
     return true;
@@ -326,7 +291,7 @@ CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath,
     std::string bytes;
     if (!pathToBytes(filePath, bytes))
         return nullptr;
-    return fileURLFromBytes(bytes, isDirectory);
+    return fileURLFromBytes(std::move(bytes), isDirectory);
 }
 
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer,
@@ -336,7 +301,7 @@ CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* bu
     std::string bytes(reinterpret_cast<const char*>(buffer), static_cast<size_t>(bufLen));
     if (size_t z = bytes.find('\0'); z != std::string::npos)
         bytes.resize(z);
-    return fileURLFromBytes(bytes, isDirectory);
+    return fileURLFromBytes(std::move(bytes), isDirectory);
 }
 
 CFURLRef CFURLCreateWithString(CFAllocatorRef, CFStringRef URLString, CFURLRef baseURL) {
@@ -415,6 +380,20 @@ CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle) {
 
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
                                          CFIndex maxBufLen) {
+    if (!isType(url, kURLTypeID) || buffer == nullptr || maxBufLen <= 0)
+        return false;
+    // A file URL made from a path with nothing escaped is its path already.
+    if (url->baseURL == nullptr && url->scheme == "file" &&
+        url->path.find('%') == std::string::npos) {
+        size_t n = url->path.size();
+        while (n > 1 && url->path[n - 1] == '/')
+            --n;
+        if (static_cast<CFIndex>(n) + 1 > maxBufLen)
+            return false;
+        std::memcpy(buffer, url->path.data(), n);
+        buffer[n] = 0;
+        return true;
+    }
     std::string bytes;
     // A zero byte inside ("%00") has no zero-terminated representation.
     if (!isType(url, kURLTypeID) || buffer == nullptr || maxBufLen <= 0 ||
@@ -469,7 +448,8 @@ CFURLRef CFURLCreateCopyAppendingPathComponent(CFAllocatorRef, CFURLRef url,
     std::string path = resolvedPath(url);
     if (path.empty() || path.back() != '/')
         path += "/";
-    path += escapePath(bytes);
+    escapePath(bytes);
+    path += bytes;
     if (isDirectory && path.back() != '/')
         path += "/";
     CFURLRef eff = url->scheme.empty() && url->baseURL ? url->baseURL : url;

@@ -8,6 +8,7 @@
 // from the nearest pooled ancestor (or from a pooled child through ".."),
 // refusing every link on the way, and checks the device and inode.
 #include "platform/FileManagerInternal.h"
+#include "platform/PathBytes.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -81,128 +82,22 @@ OSErr StatusFromErrno(int error) {
 
 // ---- Names ----
 
-namespace {
-
-// Length of the valid UTF-8 sequence at p (1..4), or 0 when the byte there
-// does not start one.
-size_t Utf8SequenceLength(const unsigned char* p, size_t left) {
-    unsigned char b = p[0];
-    if (b < 0x80)
-        return 1;
-    auto cont = [&](size_t i, unsigned char lo, unsigned char hi) {
-        return i < left && p[i] >= lo && p[i] <= hi;
-    };
-    if (b >= 0xC2 && b <= 0xDF)
-        return cont(1, 0x80, 0xBF) ? 2 : 0;
-    if (b == 0xE0)
-        return cont(1, 0xA0, 0xBF) && cont(2, 0x80, 0xBF) ? 3 : 0;
-    if ((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF)
-        return cont(1, 0x80, 0xBF) && cont(2, 0x80, 0xBF) ? 3 : 0;
-    if (b == 0xED)
-        return cont(1, 0x80, 0x9F) && cont(2, 0x80, 0xBF) ? 3 : 0;
-    if (b == 0xF0)
-        return cont(1, 0x90, 0xBF) && cont(2, 0x80, 0xBF) && cont(3, 0x80, 0xBF) ? 4 : 0;
-    if (b >= 0xF1 && b <= 0xF3)
-        return cont(1, 0x80, 0xBF) && cont(2, 0x80, 0xBF) && cont(3, 0x80, 0xBF) ? 4 : 0;
-    if (b == 0xF4)
-        return cont(1, 0x80, 0x8F) && cont(2, 0x80, 0xBF) && cont(3, 0x80, 0xBF) ? 4 : 0;
-    return 0;
-}
-
-// Decodes bytes to UTF-16, calling put for each unit; invalid bytes become
-// U+DC80..U+DCFF.
-template <typename Put> void DecodeBytes(std::string_view bytes, Put put) {
-    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
-    size_t n = bytes.size();
-    for (size_t i = 0; i < n;) {
-        size_t len = Utf8SequenceLength(p + i, n - i);
-        if (len == 0) {
-            put(char16_t(0xDC00 | p[i]));
-            i += 1;
-            continue;
-        }
-        uint32_t c;
-        switch (len) {
-        case 1:
-            c = p[i];
-            break;
-        case 2:
-            c = (p[i] & 0x1Fu) << 6 | (p[i + 1] & 0x3Fu);
-            break;
-        case 3:
-            c = (p[i] & 0x0Fu) << 12 | (p[i + 1] & 0x3Fu) << 6 | (p[i + 2] & 0x3Fu);
-            break;
-        default:
-            c = (p[i] & 0x07u) << 18 | (p[i + 1] & 0x3Fu) << 12 | (p[i + 2] & 0x3Fu) << 6 |
-                (p[i + 3] & 0x3Fu);
-        }
-        if (c >= 0x10000) {
-            put(char16_t(0xD800 + ((c - 0x10000) >> 10)));
-            put(char16_t(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            put(char16_t(c));
-        }
-        i += len;
-    }
-}
-
-} // namespace
-
 bool IsValidUtf8(const char* bytes, size_t length) {
-    auto p = reinterpret_cast<const unsigned char*>(bytes);
-    for (size_t i = 0; i < length;) {
-        size_t len = Utf8SequenceLength(p + i, length - i);
-        if (len == 0)
-            return false;
-        i += len;
-    }
-    return true;
+    return pathbytes::IsValidUtf8(bytes, length);
 }
 
 bool UnicodeToBytes(const UniChar* units, size_t count, std::string& out) {
-    out.clear();
-    out.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
-            ++i;
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
-            out.push_back(char(c & 0xFF)); // an escaped byte
-            continue;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            return false;
-        }
-        if (c < 0x80) {
-            out.push_back(char(c));
-        } else if (c < 0x800) {
-            out.push_back(char(0xC0 | (c >> 6)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(char(0xE0 | (c >> 12)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(char(0xF0 | (c >> 18)));
-            out.push_back(char(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(char(0x80 | (c & 0x3F)));
-        }
-    }
-    return true;
+    return pathbytes::EncodePathBytes(units, count, out);
 }
 
 bool BytesToUnicode(std::string_view bytes, std::u16string& out) {
-    out.clear();
-    out.reserve(bytes.size());
-    DecodeBytes(bytes, [&](char16_t u) { out.push_back(u); });
+    pathbytes::DecodePathBytes(bytes, out);
     return true;
 }
 
 void BytesToName(std::string_view bytes, HFSUniStr255* out) {
     UInt16 n = 0;
-    DecodeBytes(bytes, [&](char16_t u) {
+    pathbytes::DecodePathBytes(bytes, [&](char16_t u) {
         if (n < 255)
             out->unicode[n++] = u;
     });
@@ -299,16 +194,13 @@ std::string PathOf(const OrvikFSNode* node) {
     if (node->isRoot())
         return "/";
     size_t total = 0;
-    std::vector<const OrvikFSNode*> chain;
-    for (const OrvikFSNode* n = node; !n->isRoot(); n = n->parent) {
-        chain.push_back(n);
+    for (const OrvikFSNode* n = node; !n->isRoot(); n = n->parent)
         total += n->nameLength + 1;
-    }
-    std::string path;
-    path.reserve(total);
-    for (size_t i = chain.size(); i-- > 0;) {
-        path.push_back('/');
-        path.append(chain[i]->nameView());
+    std::string path(total, '/');
+    for (const OrvikFSNode* n = node; !n->isRoot(); n = n->parent) {
+        total -= n->nameLength;
+        memcpy(path.data() + total, n->name(), n->nameLength);
+        --total; // the "/" before the name, already there
     }
     return path;
 }
@@ -846,9 +738,8 @@ bool ResolveInRememberedFolder(std::string_view path, std::string_view parentTex
     LastFolder& last = TheLastFolder();
     if (!last.node || parentText.empty() || parentText != last.text || path.size() >= PATH_MAX)
         return false;
-    std::string text(path);
-    struct statx st;
-    if (int error = StatxAt(AT_FDCWD, text.c_str(), FactsMask(STATX_TYPE | STATX_INO), &st)) {
+    struct statx st; // path.data() is a C string: zero after, none inside
+    if (int error = StatxAt(AT_FDCWD, path.data(), FactsMask(STATX_TYPE | STATX_INO), &st)) {
         *status = fnfErr;
         return error == ENOENT || error == ENOTDIR; // else the walk finds out why
     }
@@ -1103,18 +994,25 @@ bool FSNameUnicodeToBytes(const UniChar* units, UniCharCount count, char* out, s
     return true;
 }
 
+// Straight into the caller's buffer: at most one unit per byte.
 bool FSNameBytesToUnicode(const char* bytes, size_t length, UniChar* out, size_t outCapacity,
                           UniCharCount* outLength) {
     if (!bytes && length)
         return false;
-    std::u16string units;
-    BytesToUnicode(std::string_view(bytes ? bytes : "", length), units);
-    if (out) {
-        if (units.size() > outCapacity)
-            return false;
-        memcpy(out, units.data(), units.size() * sizeof(UniChar));
+    const std::string_view text(bytes ? bytes : "", length);
+    size_t count = 0;
+    if (out && length <= outCapacity) {
+        orvik::pathbytes::DecodePathBytes(text, [&](char16_t unit) { out[count++] = unit; });
+    } else {
+        orvik::pathbytes::DecodePathBytes(text, [&](char16_t) { ++count; });
+        if (out) {
+            if (count > outCapacity)
+                return false;
+            count = 0;
+            orvik::pathbytes::DecodePathBytes(text, [&](char16_t unit) { out[count++] = unit; });
+        }
     }
     if (outLength)
-        *outLength = units.size();
+        *outLength = count;
     return true;
 }

@@ -142,7 +142,8 @@ void FromUTCDateTime(const UTCDateTime& date, int64_t* unixSeconds, uint32_t* na
 
 // Path bytes of a record ("/" for the root).
 std::string PathOf(const OrvikFSNode* node);
-// Resolves path bytes; followLeaf false keeps a final link.
+// Resolves path bytes; followLeaf false keeps a final link. The bytes must be
+// followed by a zero byte (a C string or a std::string's text).
 OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* isDirectory);
 
 } // namespace orvik::fm

@@ -30,18 +30,16 @@ template <class Ch> bool IsDotOrDotDot(const Ch* name, size_t length) {
     return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
 }
 
-// The 8-bit path with trailing separators removed, so that a final symbolic link is named
-// by the link itself ("link/" would name what it points to); empty when the path ends in
+// Trims the trailing separators of an 8-bit path, so that a final symbolic link is named
+// by the link itself ("link/" would name what it points to); false when the path ends in
 // "." or "..", or is the root.
-std::string EntryPathBytes(const char* path) {
-    std::string bytes = path != nullptr ? path : "";
+bool TrimToEntry(std::string& bytes) {
     while (bytes.size() > 1 && bytes.back() == '/')
         bytes.pop_back();
     const size_t slash = bytes.rfind('/');
     const size_t start = slash == std::string::npos ? 0 : slash + 1;
-    if (bytes == "/" || IsDotOrDotDot(bytes.data() + start, bytes.size() - start))
-        return std::string();
-    return bytes;
+    return !bytes.empty() && bytes != "/" &&
+           !IsDotOrDotDot(bytes.data() + start, bytes.size() - start);
 }
 
 // True when the path holds a lone U+DC80..U+DCFF: a byte of a name that is not UTF-8.
@@ -70,8 +68,7 @@ OSErr ResolveEntry(const char16_t* path, FSRef* ref) {
         return fnfErr;
     bytes.resize(length);
     if (!HasEscapedBytes(path, units)) {
-        bytes = EntryPathBytes(bytes.c_str());
-        if (bytes.empty())
+        if (!TrimToEntry(bytes))
             return paramErr;
         return static_cast<OSErr>(FSPathMakeRefWithOptions(
             reinterpret_cast<const UInt8*>(bytes.c_str()), kKeepLastLink, ref, nullptr));
@@ -174,11 +171,12 @@ BOOL DeleteFileDoNotFollowSymlinks(const char16_t* path) {
     if (path == nullptr)
         return FALSE;
     const CAtlStringA narrow(path);
-    const std::string bytes = EntryPathBytes(narrow.GetString());
+    std::string bytes = narrow.GetString();
     orvik::fm::CompoundOperation once;
     FSRef ref;
-    if (bytes.empty() || FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(bytes.c_str()),
-                                                  kKeepLastLink, &ref, nullptr) != noErr)
+    if (!TrimToEntry(bytes) ||
+        FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(bytes.c_str()), kKeepLastLink, &ref,
+                                 nullptr) != noErr)
         return FALSE;
     return FSDeleteObjects(&ref) == noErr ? TRUE : FALSE;
 }
