@@ -119,6 +119,7 @@ public:
 
 private:
     friend class COrvikFilePath;
+    friend int compareDirfunc(const void* a, const void* b);
     CAtlString m_path;
 };
 

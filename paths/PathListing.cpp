@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "paths/PathClasses.h"
+#include "platform/CoreFoundation.h"
 #include "platform/FileManager.h"
 #include "resources/MessageBox.h"
 #include "win32compat/FileSystem.h"
+#include "win32compat/PathString.h"
 
 namespace {
 
@@ -149,10 +151,26 @@ bool MatchNamePattern(const char16_t* pattern, const char16_t* name) {
 
 // ---- Listing -------------------------------------------------------------
 
+// The last components (what GetLastDirectoryName gives) compared as
+// CAtlString::Compare compares two strings (CFStringCompare, no flags), read in
+// place: a recursive listing sorts its whole list at every level, so this runs
+// hundreds of thousands of times on a large tree and must not copy.
 int compareDirfunc(const void* a, const void* b) {
-    const COrvikDirectoryPath* left = static_cast<const COrvikDirectoryPath*>(a);
-    const COrvikDirectoryPath* right = static_cast<const COrvikDirectoryPath*>(b);
-    return left->GetLastDirectoryName().Compare(right->GetLastDirectoryName());
+    auto lastName = [](const void* p) {
+        const CAtlString& path = static_cast<const COrvikDirectoryPath*>(p)->m_path;
+        const char16_t* name = PathFindFileName(path.GetString());
+        const CFIndex length = path.GetLength() - CFIndex(name - path.GetString());
+        return CFStringCreateWithCharactersNoCopy(
+            kCFAllocatorDefault, reinterpret_cast<const UniChar*>(name), length, kCFAllocatorNull);
+    };
+    CFStringRef left = lastName(a);
+    CFStringRef right = lastName(b);
+    const int order = left && right ? int(CFStringCompare(left, right, 0)) : 0;
+    if (left)
+        CFRelease(left);
+    if (right)
+        CFRelease(right);
+    return order;
 }
 
 void COrvikDirectoryPath::SortPaths(CDirectoryPathArray& list) const {

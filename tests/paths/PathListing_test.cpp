@@ -237,6 +237,18 @@ TEST_F(ListingTest, SortPathsAndCompareByLastComponent) {
     EXPECT_LT(compareDirfunc(&a, &b), 0);
     EXPECT_GT(compareDirfunc(&b, &a), 0);
     EXPECT_EQ(compareDirfunc(&a, &a), 0);
+    // Read in place, the order is the one of the names taken out and compared.
+    const char16_t* paths[] = {u"/r/ab", u"/r/a", u"/ab",  u"a",    u"",       u"/",     u"/r/é",
+                               u"/r/e",  u"/r/😀", u"/r/�", u"/r/A", u"/r/a.b", u"/r/a-b"};
+    for (const char16_t* x : paths) {
+        for (const char16_t* y : paths) {
+            COrvikDirectoryPath left{CAtlString(x)}, right{CAtlString(y)};
+            const int expected = left.GetLastDirectoryName().Compare(right.GetLastDirectoryName());
+            EXPECT_EQ(compareDirfunc(&left, &right), expected)
+                << left.GetDirectoryPathStringA().GetString() << " vs "
+                << right.GetDirectoryPathStringA().GetString();
+        }
+    }
 }
 
 class TempNameTest : public pathtest::TempDirTest {
