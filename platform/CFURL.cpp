@@ -47,12 +47,15 @@ constexpr auto kUnreservedPathByte = [] {
     std::array<bool, 256> table{};
     for (unsigned char c : std::string_view("-._~/!$&'()*+,;=:@"))
         table[c] = true;
+    for (int c = 0; c < 26; ++c)
+        table[size_t('a' + c)] = table[size_t('A' + c)] = true;
+    for (int c = 0; c < 10; ++c)
+        table[size_t('0' + c)] = true;
     return table;
 }();
 
 bool isUnreservedPathByte(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           kUnreservedPathByte[c];
+    return kUnreservedPathByte[c];
 }
 
 // Escapes in place; a path with nothing to escape (the usual case) stays as it is.
