@@ -44,7 +44,7 @@ public:
             return; // p may be null for an empty piece ("%.0s")
         if (len_ + n > cap_)
             grow(n);
-        std::memcpy(buf_ + len_, p, n * sizeof(UniChar));
+        copyUnits(buf_ + len_, p, n);
         len_ += n;
     }
     void putAscii(const char* p, size_t n) {
@@ -757,6 +757,41 @@ bool render(Out& out, Spec& s, Args& args) {
     }
 }
 
+// Whether c, straight after the percent sign, is a whole directive: a conversion without
+// position, flags, width, precision or length, as most directives are ("%s", "%d", "%@").
+bool bareConversion(UniChar c) {
+    switch (c) {
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o':
+    case 'D':
+    case 'U':
+    case 'O':
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'F':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+    case 'c':
+    case 'C':
+    case 's':
+    case 'S':
+    case '@':
+    case 'p':
+    case 'n':
+    case '%':
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Formats into out; false when the format is unusable (NULL, or n$ positions that
 // conflict).
 bool formatInto(Out& out, CFStringRef format, va_list ap) {
@@ -778,7 +813,12 @@ bool formatInto(Out& out, CFStringRef format, va_list ap) {
         out.put(f + lit, i - lit);
         size_t start = i++;
         Spec s;
-        if (!parseSpec(f, n, i, s)) {
+        bool parsed = true;
+        if (i < n && bareConversion(f[i]))
+            s.conv = static_cast<char>(f[i]); // what parseSpec gives for it, without the parse
+        else
+            parsed = parseSpec(f, n, i, s);
+        if (!parsed) {
             // Not a directive: keep the text as written and consume no argument.
             i = std::min(i, n - 1);
             out.put(f + start, i - start + 1);

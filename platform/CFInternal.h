@@ -113,6 +113,41 @@ inline size_t narrowAscii(const UniChar* s, size_t n, unsigned char* dst) {
     return i;
 }
 
+// Copies n units. Short copies (a directive, a separator, a format) are done inline with two
+// possibly overlapping words; as every load comes before any store, they may even overlap.
+inline void copyUnits(UniChar* dst, const UniChar* src, size_t n) {
+    size_t bytes = n * sizeof(UniChar);
+    auto* d = reinterpret_cast<unsigned char*>(dst);
+    auto* s = reinterpret_cast<const unsigned char*>(src);
+    if (bytes > 32) {
+        std::memmove(d, s, bytes);
+    } else if (bytes >= 16) {
+        uint64_t a0, a1, b0, b1;
+        std::memcpy(&a0, s, 8);
+        std::memcpy(&a1, s + 8, 8);
+        std::memcpy(&b0, s + bytes - 16, 8);
+        std::memcpy(&b1, s + bytes - 8, 8);
+        std::memcpy(d, &a0, 8);
+        std::memcpy(d + 8, &a1, 8);
+        std::memcpy(d + bytes - 16, &b0, 8);
+        std::memcpy(d + bytes - 8, &b1, 8);
+    } else if (bytes >= 8) {
+        uint64_t a, b;
+        std::memcpy(&a, s, 8);
+        std::memcpy(&b, s + bytes - 8, 8);
+        std::memcpy(d, &a, 8);
+        std::memcpy(d + bytes - 8, &b, 8);
+    } else if (bytes >= 4) {
+        uint32_t a, b;
+        std::memcpy(&a, s, 4);
+        std::memcpy(&b, s + bytes - 4, 4);
+        std::memcpy(d, &a, 4);
+        std::memcpy(d + bytes - 4, &b, 4);
+    } else if (bytes == 2) {
+        dst[0] = src[0];
+    }
+}
+
 // The length of the leading run of ASCII bytes.
 inline size_t asciiPrefix(const unsigned char* p, size_t n) {
     size_t i = 0;

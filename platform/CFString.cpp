@@ -222,10 +222,8 @@ bool cfimpl::replaceUnits(__CFString* s, CFRange range, const UniChar* src, CFIn
         return false;
     UniChar* c = s->chars;
     CFIndex tail = s->length - range.location - range.length;
-    std::memmove(c + range.location + n, c + range.location + range.length,
-                 sizeof(UniChar) * static_cast<size_t>(tail));
-    if (n > 0)
-        std::memcpy(c + range.location, src, sizeof(UniChar) * static_cast<size_t>(n));
+    copyUnits(c + range.location + n, c + range.location + range.length, static_cast<size_t>(tail));
+    copyUnits(c + range.location, src, static_cast<size_t>(n));
     s->length = newLen;
     c[newLen] = 0;
     return true;
@@ -239,8 +237,7 @@ CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, C
     if (numChars < 0 || (numChars > 0 && chars == nullptr))
         return nullptr;
     __CFString* s = newString(numChars);
-    if (numChars > 0)
-        std::memcpy(s->chars, chars, sizeof(UniChar) * static_cast<size_t>(numChars));
+    copyUnits(s->chars, chars, static_cast<size_t>(numChars));
     return s;
 }
 
@@ -347,8 +344,7 @@ UniChar CFStringGetCharacterAtIndex(CFStringRef theString, CFIndex idx) {
 void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer) {
     if (!isString(theString) || buffer == nullptr || !validRange(range, theString->length))
         return;
-    std::memcpy(buffer, theString->chars + range.location,
-                sizeof(UniChar) * static_cast<size_t>(range.length));
+    copyUnits(buffer, theString->chars + range.location, static_cast<size_t>(range.length));
 }
 
 const UniChar* CFStringGetCharactersPtr(CFStringRef theString) {
