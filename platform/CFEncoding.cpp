@@ -181,7 +181,17 @@ IcuState* icuState(const EncodingInfo* info) {
     return st.available ? &st : nullptr;
 }
 
+// Mac OS Roman's table once built: the 8-bit strings of the string classes convert through
+// it on every call, so it is found without the search through the encodings.
+std::atomic<const SingleByteTable*> gMacRomanTable{nullptr};
+
 Kind kindOf(CFStringEncoding enc, const SingleByteTable** table, const char** icuName) {
+    if (enc == kCFStringEncodingMacRoman) {
+        if (const SingleByteTable* t = gMacRomanTable.load(std::memory_order_acquire)) {
+            *table = t;
+            return Kind::SingleByte;
+        }
+    }
     switch (enc) {
     case kCFStringEncodingUTF8:
         return Kind::UTF8;
@@ -206,6 +216,8 @@ Kind kindOf(CFStringEncoding enc, const SingleByteTable** table, const char** ic
         return Kind::Unknown;
     if (st->singleByte) {
         *table = st->table.get();
+        if (enc == kCFStringEncodingMacRoman)
+            gMacRomanTable.store(*table, std::memory_order_release);
         return Kind::SingleByte;
     }
     *icuName = info->icu;

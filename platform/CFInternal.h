@@ -76,6 +76,17 @@ inline size_t widenAscii(const unsigned char* p, size_t n, UniChar* dst) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi8(v, zero));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpackhi_epi8(v, zero));
     }
+    if (i < n && n >= 16 && i + 16 > n) {
+        // The last few bytes: the sixteen that end the text, overlapping what is done.
+        size_t last = n - 16;
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + last));
+        if (_mm_movemask_epi8(v) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + last), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + last + 8),
+                             _mm_unpackhi_epi8(v, zero));
+            return n;
+        }
+    }
 #endif
     for (; i + 8 <= n; i += 8) {
         uint64_t w;
@@ -105,6 +116,18 @@ inline size_t narrowAscii(const UniChar* s, size_t n, unsigned char* dst) {
             break;
         if (dst != nullptr)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(a, b));
+    }
+    if (i < n && n >= 16 && i + 16 > n) {
+        // The last few units: the sixteen that end the text, overlapping what is done.
+        size_t last = n - 16;
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + last));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + last + 8));
+        __m128i any = _mm_and_si128(_mm_or_si128(a, b), high);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) == 0xFFFF) {
+            if (dst != nullptr)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + last), _mm_packus_epi16(a, b));
+            return n;
+        }
     }
 #endif
     for (; i < n && s[i] < 0x80; ++i)

@@ -116,7 +116,9 @@ void* allocateStringBlock(size_t size, bool& pooled) {
 
 } // namespace
 
-void cfimpl::freeStringBlock(__CFString* s) {
+namespace {
+
+__attribute__((always_inline)) inline void freeBlock(__CFString* s) {
     if (s->pooled) {
         StringBlockPool& pool = tStringBlocks;
         if (!pool.closed && pool.count < kPoolDepth) {
@@ -127,9 +129,16 @@ void cfimpl::freeStringBlock(__CFString* s) {
     std::free(s);
 }
 
+} // namespace
+
+void cfimpl::freeStringBlock(__CFString* s) {
+    freeBlock(s);
+}
+
 void cfimpl::destroyString(__CFString* s) {
-    finalizeString(s);
-    freeStringBlock(s);
+    if (s->flags != 0) // mutable, or with chars of its own to free
+        finalizeString(s);
+    freeBlock(s);
 }
 
 __CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {

@@ -86,16 +86,16 @@ struct BlockPool {
 thread_local BlockPool tBlocks;
 
 // The pooled size class holding `bytes`, or -1 for blocks the allocator serves directly.
-int BlockClass(size_t bytes) {
+inline int BlockClass(size_t bytes) {
+    static_assert(kBlockClasses == 2);
     if (!kPoolBlocks)
         return -1;
-    for (int c = 0; c < kBlockClasses; ++c)
-        if (bytes <= kBlockClassBytes[c])
-            return c;
-    return -1;
+    return bytes <= kBlockClassBytes[0] ? 0 : bytes <= kBlockClassBytes[1] ? 1 : -1;
 }
 
-void* AllocateBlock(size_t bytes) {
+// Inlined into the buffer record's few allocating and freeing members: a pooled block then
+// costs a handful of instructions.
+__attribute__((always_inline)) inline void* AllocateBlock(size_t bytes) {
     int c = BlockClass(bytes);
     if (c < 0)
         return ::operator new(bytes);
@@ -105,7 +105,7 @@ void* AllocateBlock(size_t bytes) {
     return ::operator new(kBlockClassBytes[c]);
 }
 
-void FreeBlock(void* block, size_t bytes) {
+__attribute__((always_inline)) inline void FreeBlock(void* block, size_t bytes) {
     int c = BlockClass(bytes);
     if (c >= 0) {
         BlockPool& pool = tBlocks;

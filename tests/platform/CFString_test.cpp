@@ -507,3 +507,44 @@ TEST(CFString, AsciiRunsAroundOneOtherCharacterInEveryPosition) {
         CFRelease(s);
     }
 }
+
+// Edits of every size at every position of strings up to a few dozen units, so that the units
+// behind the edit move by short and long distances in both directions, and copies and reads
+// of every short length: each result matches the same edit on a plain string, and a read
+// writes exactly its range.
+TEST(CFString, EditsOfEverySizeAtEveryPosition) {
+    for (int len = 0; len <= 40; ++len) {
+        std::u16string base;
+        for (int i = 0; i < len; ++i)
+            base += char16_t(u'a' + i % 26);
+        for (int at = 0; at <= len; ++at) {
+            for (int cut : {0, 1, 3, 9, 20}) {
+                if (at + cut > len)
+                    continue;
+                for (int add : {0, 1, 2, 5, 17}) {
+                    std::u16string piece(size_t(add), u'#');
+                    std::u16string expected = base;
+                    expected.replace(size_t(at), size_t(cut), piece);
+                    CFMutableStringRef m = CFStringCreateMutable(nullptr, 0);
+                    CFStringAppendCharacters(m, base.data(), len);
+                    CFStringRef p = make(piece);
+                    CFStringReplace(m, CFRangeMake(at, cut), p);
+                    EXPECT_EQ(units(m), expected)
+                        << "length " << len << " at " << at << " cut " << cut << " add " << add;
+                    CFRelease(p);
+                    CFRelease(m);
+                }
+            }
+        }
+        CFStringRef s = make(base);
+        EXPECT_EQ(units(s), base);
+        for (int from = 0; from <= len; ++from) {
+            std::u16string out(size_t(len) + 2, u'~');
+            CFStringGetCharacters(s, CFRangeMake(from, len - from), out.data() + 1);
+            EXPECT_EQ(out,
+                      u"~" + base.substr(size_t(from)) + std::u16string(size_t(from) + 1, u'~'))
+                << "length " << len << " from " << from;
+        }
+        CFRelease(s);
+    }
+}
