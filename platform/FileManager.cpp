@@ -680,24 +680,34 @@ LastFolder& TheLastFolder() {
     return last;
 }
 
+} // namespace
+
 // "/a/b/c" -> "/a/b" for a plain absolute path; empty when the text has "//",
 // a "." or ".." component or a trailing "/", or its leaf is in "/".
 std::string_view PlainParentText(std::string_view path) {
-    if (path.size() < 2 || path.front() != '/' || path.back() == '/')
+    const size_t n = path.size();
+    if (n < 2 || path.front() != '/' || path.back() == '/')
         return {};
-    size_t start = 1;
-    while (start <= path.size()) {
-        size_t end = path.find('/', start);
-        if (end == path.npos)
-            end = path.size();
-        std::string_view name = path.substr(start, end - start);
-        if (name.empty() || name == "." || name == "..")
+    // From slash to slash; each component must be neither empty, "." nor "..".
+    const char* p = path.data();
+    size_t lastSlash = 0;
+    for (size_t i = 0; i < n;) {
+        const char* slash = static_cast<const char*>(memchr(p + i, '/', n - i));
+        if (!slash)
+            break;
+        i = size_t(slash - p); // the component after it starts at i + 1 < n
+        lastSlash = i;
+        const char c1 = p[i + 1];
+        const char c2 = i + 2 < n ? p[i + 2] : '/';
+        if (c1 == '/' ||
+            (c1 == '.' && (c2 == '/' || (c2 == '.' && (i + 3 == n || p[i + 3] == '/')))))
             return {};
-        start = end + 1;
+        i += 1;
     }
-    size_t slash = path.rfind('/');
-    return slash == 0 ? std::string_view{} : path.substr(0, slash);
+    return lastSlash == 0 ? std::string_view{} : path.substr(0, lastSlash);
 }
+
+namespace {
 
 void RememberFolder(std::string_view text, OrvikFSNode* folder, int folderFd) {
     LastFolder& last = TheLastFolder();

@@ -140,6 +140,11 @@ void FillSpec(const OrvikFSNode* node, FSSpec* spec);
 UTCDateTime ToUTCDateTime(int64_t unixSeconds, uint32_t nanoseconds);
 void FromUTCDateTime(const UTCDateTime& date, int64_t* unixSeconds, uint32_t* nanoseconds);
 
+// "/a/b/c" -> "/a/b": the folder part of a plain absolute path; empty when the
+// text has "//", a "." or ".." component or a trailing "/", or its leaf is in
+// "/". Only such a text can name the same folder as the last walk did.
+std::string_view PlainParentText(std::string_view path);
+
 // Path bytes of a record ("/" for the root).
 std::string PathOf(const OrvikFSNode* node);
 // Resolves path bytes; followLeaf false keeps a final link. The bytes must be

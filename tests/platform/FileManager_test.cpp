@@ -29,6 +29,36 @@ TEST(FileManagerStatus, ErrnoTable) {
         EXPECT_EQ(orvik::fm::StatusFromErrno(row.error), row.status) << "errno " << row.error;
 }
 
+TEST(FileManagerText, PlainParentTextOnlyForPlainAbsolutePaths) {
+    struct Row {
+        const char* path;
+        const char* parent;
+    } rows[] = {
+        {"/a/b/c", "/a/b"},
+        {"/a/b", "/a"},
+        {"/a", ""},
+        {"/", ""},
+        {"", ""},
+        {"a/b", ""},
+        {"/a/b/", ""},
+        {"/a//b", ""},
+        {"/a/./b", ""},
+        {"/a/../b", ""},
+        {"/a/b/.", ""},
+        {"/a/b/..", ""},
+        {"/./a", ""},
+        {"/../a", ""},
+        {"/a/.b/c", "/a/.b"},
+        {"/a/..b/c", "/a/..b"},
+        {"/a/b./c", "/a/b."},
+        {"/a/.../c", "/a/..."},
+        {"/a/b/.c", "/a/b"},
+        {"/a/b/..c", "/a/b"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(orvik::fm::PlainParentText(row.path), row.parent) << row.path;
+}
+
 TEST_F(FileManagerTest, PathToReferenceAndBack) {
     MakeFolder("dir");
     MakeFile("dir/file", "abc");
