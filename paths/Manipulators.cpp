@@ -9,6 +9,7 @@
 #include <new>
 
 #include "paths/UrlHelpers.h"
+#include "platform/FileManager.h"
 #include "strings/Utf8String.h"
 #include "win32compat/FileCopy.h"
 #include "win32compat/FileSystem.h"
@@ -79,6 +80,9 @@ unsigned long COrvikFilePath::GetFileSize() const {
 // ---- CFileManipulator ----------------------------------------------------
 
 BOOL CFileManipulator::DeleteFile(const COrvikFilePath& file) {
+    // The three steps below ask about one file: the file manager looks at it
+    // once and answers the later steps from that, unless a step changed it.
+    orvik::fm::CompoundOperation once;
     if (!file.FileExists())
         return TRUE;
     CAtlString path = file.GetFilePathString();
@@ -243,6 +247,7 @@ bool CDirectoryManipulator::CreateDirectory(const COrvikDirectoryPath& directory
 }
 
 BOOL CDirectoryManipulator::RemoveDirectory(const COrvikDirectoryPath& directory) {
+    orvik::fm::CompoundOperation once; // one look at the directory for both steps
     if (!directory.DirectoryExists())
         return TRUE;
     CAtlString path = directory.GetDirectoryPathString();

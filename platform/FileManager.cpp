@@ -430,12 +430,23 @@ struct Facts {
     OrvikFSNode* node = nullptr;
     uint64_t entries = 0;
     struct statx st;
+    std::string text; // the path text that named node itself, when one did
 };
 thread_local Facts t_facts;
 
 void DropFacts() {
     Release(t_facts.node);
     t_facts.node = nullptr;
+    t_facts.text.clear();
+}
+
+bool FreshFacts() {
+    return t_facts.node && t_facts.entries + 1 == g_lockEntries.load(std::memory_order_relaxed);
+}
+
+// Facts stay fresh for the next call into the file manager, and the next only.
+void Restamp() {
+    t_facts.entries = g_lockEntries.load(std::memory_order_relaxed);
 }
 } // namespace
 
@@ -449,23 +460,34 @@ unsigned FactsMask(unsigned mask) {
     return t_facts.depth > 0 ? mask | STATX_BASIC_STATS : mask;
 }
 
-void KeepFacts(OrvikFSNode* node, const struct statx& st) {
+void KeepFacts(OrvikFSNode* node, const struct statx& st, std::string_view text) {
     if (t_facts.depth == 0 || (st.stx_mask & STATX_BASIC_STATS) != STATX_BASIC_STATS)
         return;
     DropFacts();
     t_facts.node = Retain(node);
-    t_facts.entries = g_lockEntries.load(std::memory_order_relaxed);
     t_facts.st = st;
+    t_facts.text.assign(text);
+    Restamp();
 }
 
 bool TakeFacts(const OrvikFSNode* node, unsigned mask, struct statx* st) {
-    bool fresh = t_facts.node && t_facts.node == node &&
-                 t_facts.entries + 1 == g_lockEntries.load(std::memory_order_relaxed) &&
-                 (t_facts.st.stx_mask & mask) == mask;
-    if (fresh)
-        *st = t_facts.st;
-    DropFacts();
-    return fresh;
+    if (!FreshFacts() || t_facts.node != node || (t_facts.st.stx_mask & mask) != mask) {
+        DropFacts();
+        return false;
+    }
+    *st = t_facts.st;
+    Restamp();
+    return true;
+}
+
+OrvikFSNode* NodeFromFacts(std::string_view text, bool followLeaf) {
+    if (!FreshFacts() || t_facts.text.empty() || t_facts.text != text ||
+        (S_ISLNK(t_facts.st.stx_mode) && followLeaf)) {
+        DropFacts();
+        return nullptr;
+    }
+    Restamp();
+    return t_facts.node;
 }
 
 CompoundOperation::CompoundOperation() {
@@ -758,7 +780,7 @@ bool ResolveInRememberedFolder(std::string_view path, std::string_view parentTex
     *status = noErr;
     OrvikFSNode* node = NodeFromStatx(Retain(last.node), path.substr(parentText.size() + 1), st);
     node->parentUnchecked = true;
-    KeepFacts(node, st);
+    KeepFacts(node, st, path);
     if (isDirectory)
         *isDirectory = node->isDir();
     SetRef(ref, node);
@@ -782,10 +804,17 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
     if (path.empty() || path.find('\0') != path.npos)
         return fnfErr;
     std::lock_guard<std::recursive_mutex> lock(Lock());
+    // Named by the same text in the call before, within one compound operation.
+    if (OrvikFSNode* known = NodeFromFacts(path, followLeaf)) {
+        if (isDirectory)
+            *isDirectory = known->isDir();
+        SetRef(ref, Retain(known));
+        return noErr;
+    }
     // The folder a tree walk is in is named again and again by itself too.
     struct statx folderNow;
     if (OrvikFSNode* folder = RememberedFolder(path, &folderNow)) {
-        KeepFacts(folder, folderNow);
+        KeepFacts(folder, folderNow, path);
         if (isDirectory)
             *isDirectory = true;
         SetRef(ref, Retain(folder));

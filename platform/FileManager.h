@@ -445,12 +445,14 @@ bool FSNameBytesToUnicode(const char* bytes, size_t length, UniChar* out, size_t
                           UniCharCount* outLength);
 
 // ---- One compound operation ----
-// While a scope is open on a thread, the catalog information of a reference
-// that a resolution has just made on that thread is answered from the statx
-// that made it, provided no other file-manager call came in between. A
-// compound operation (resolve, read the flags, delete) then looks at each
-// object once. The scope must hold only the layer's own calls: code that
-// changes the disk by other means between two calls would see the older facts.
+// While a scope is open on a thread, what a call learned of an object with its
+// statx answers the next file-manager call on that thread about the same
+// object (a catalog read of the reference just made, or a resolution of the
+// same path text), as long as no other file-manager call came in between; any
+// other call, or the end of the scope, forgets it. A compound operation (check
+// a file exists, clear its read-only bit, delete it) then looks at each object
+// once. The scope must hold only the layer's own calls: code that changes the
+// disk by other means between two calls would see the older facts.
 namespace orvik::fm {
 class CompoundOperation {
 public:

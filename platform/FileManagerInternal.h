@@ -111,14 +111,19 @@ void UnpinSlot(int slot);
 // The iterator is done: its descriptor stays as a cached folder descriptor.
 void DetachIterator(int slot);
 
-// Inside a CompoundOperation: the statx that made `node` (KeepFacts), given
-// back once to the catalog read that follows with no other call in between
-// (TakeFacts, under Lock(), false when there is nothing fresh to give).
-// FactsMask is the statx mask to ask for so that the facts can answer any
-// catalog read: the full basic set inside a compound operation, else `mask`.
+// Inside a CompoundOperation, what the last statx of this thread showed of an
+// object stays known for the next call into the file manager, and for that
+// call only (each use of it carries it one call further): KeepFacts records
+// the statx that made `node` (and the path text that named node itself, if a
+// text did); TakeFacts gives it to a catalog read of that record,
+// NodeFromFacts to a resolution of the same text. Both run under Lock() and
+// return false / null when there is nothing fresh. FactsMask is the statx mask
+// to ask for so that the facts can answer any catalog read: the full basic set
+// inside a compound operation, else `mask`.
 unsigned FactsMask(unsigned mask);
-void KeepFacts(OrvikFSNode* node, const struct statx& st);
+void KeepFacts(OrvikFSNode* node, const struct statx& st, std::string_view text = {});
 bool TakeFacts(const OrvikFSNode* node, unsigned mask, struct statx* st);
+OrvikFSNode* NodeFromFacts(std::string_view text, bool followLeaf);
 
 // statx of (dir, name) without following a link; errno on failure.
 int StatxAt(int dirFd, const char* name, unsigned mask, struct statx* st);

@@ -261,11 +261,14 @@ TEST_F(FileManagerTest, RecordsOfOneFolderShareItsDescriptorButNeverItsName) {
     EXPECT_EQ(FSMakeFSRefUnicode(&first, 1, x, kTextEncodingUnknown, &child), noErr);
 }
 
-// Inside a compound operation the catalog read right after a resolution uses
-// the facts of that resolution, once; any other call in between, or the end of
-// the operation, makes the next read look at the disk again.
-TEST_F(FileManagerTest, CompoundOperationReadsEachObjectOnceAndNoMore) {
+// Inside a compound operation, what one call learned of an object answers the
+// next call about it (a catalog read of that reference, a resolution of the
+// same text); any other call in between, or the end of the operation, makes
+// the next one look at the disk again.
+TEST_F(FileManagerTest, CompoundOperationLooksAtEachObjectOnce) {
     MakeFile("f", "", 0644);
+    MakeFile("g", "", 0644);
+    ASSERT_EQ(symlink("f", Path("l").c_str()), 0);
     auto mode = [](const FSRef& ref) {
         FSCatalogInfo info;
         memset(&info, 0x5A, sizeof info);
@@ -273,29 +276,34 @@ TEST_F(FileManagerTest, CompoundOperationReadsEachObjectOnceAndNoMore) {
                   noErr);
         return info.permissions.mode & 07777;
     };
-    FSRef ref;
-    {
-        // Outside one, a change made between the two calls is seen.
-        ASSERT_EQ(Ref("f", &ref), noErr);
-        ASSERT_EQ(chmod(Path("f").c_str(), 0600), 0);
-        EXPECT_EQ(mode(ref), 0600);
-    }
+    FSRef ref, again, other;
+    // Outside one, a change made between two calls is seen.
+    ASSERT_EQ(Ref("f", &ref), noErr);
+    ASSERT_EQ(chmod(Path("f").c_str(), 0600), 0);
+    EXPECT_EQ(mode(ref), 0600);
     {
         orvik::fm::CompoundOperation once;
         ASSERT_EQ(Ref("f", &ref), noErr);
         ASSERT_EQ(chmod(Path("f").c_str(), 0640), 0);
-        EXPECT_EQ(mode(ref), 0600); // the facts of the resolution
-        EXPECT_EQ(mode(ref), 0640); // given once only
-        FSRef other;
-        ASSERT_EQ(Ref("f", &other), noErr);
-        ASSERT_EQ(Ref("f", &ref), noErr);
-        EXPECT_EQ(FSCompareFSRefs(&ref, &other), noErr); // another call in between
-        ASSERT_EQ(chmod(Path("f").c_str(), 0604), 0);
-        EXPECT_EQ(mode(ref), 0604);
+        EXPECT_EQ(mode(ref), 0600); // what the resolution saw
+        EXPECT_EQ(mode(ref), 0600);
+        ASSERT_EQ(Ref("f", &again), noErr); // the same text: the same record
+        EXPECT_EQ(again.node, ref.node);
+        EXPECT_EQ(mode(again), 0600);
+        ASSERT_EQ(Ref("g", &other), noErr); // another call in between
+        EXPECT_EQ(mode(ref), 0640);
+        // A link kept as itself answers nothing about what it leads to.
+        FSRef link, target;
+        ASSERT_EQ(Ref("l", &link, false), noErr);
+        ASSERT_EQ(Ref("l", &target), noErr);
+        EXPECT_NE(target.node, link.node);
+        EXPECT_EQ(FSCompareFSRefs(&target, &ref), noErr);
         ASSERT_EQ(Ref("f", &ref), noErr);
     }
     ASSERT_EQ(chmod(Path("f").c_str(), 0644), 0);
     EXPECT_EQ(mode(ref), 0644); // the operation ended
+    ASSERT_EQ(Ref("f", &again), noErr);
+    EXPECT_NE(again.node, ref.node);
 }
 
 TEST_F(FileManagerTest, FailuresGiveTheStatusesOfTheTable) {
