@@ -324,22 +324,56 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* f
     return status;
 }
 
-OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,
-                 ByteCount requestCount, void* buffer, ByteCount* actualCount) {
-    if (actualCount)
-        *actualCount = 0;
+namespace {
+
+// What reading and writing share: the fork, the buffer check, the access
+// check and the position the transfer starts at.
+OSErr StartTransfer(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,
+                    ByteCount requestCount, const void* buffer, bool write, Fork** fork,
+                    int64_t* position) {
     Fork* f = FindFork(forkRefNum);
     if (!f)
         return rfNumErr;
     if (requestCount && !buffer)
         return paramErr;
-    if (!f->canRead)
-        return afpAccessDenied;
-    int64_t position;
-    if (OSErr status = Position(f, positionMode, positionOffset, &position))
+    if (write ? !f->canWrite : !f->canRead)
+        return write ? OSErr(wrPermErr) : OSErr(afpAccessDenied);
+    *fork = f;
+    return Position(f, positionMode, positionOffset, position);
+}
+
+// pread or pwrite until all is moved, the data ends (0) or an error; retries
+// an interrupted call. Sets *done to the bytes moved; the errno of a failure
+// is left in *error (0 when none).
+template <typename Move> ByteCount TransferAll(Move move, ByteCount count, int* error) {
+    ByteCount done = 0;
+    *error = 0;
+    while (done < count) {
+        ssize_t n = move(done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            *error = errno;
+        if (n <= 0)
+            break;
+        done += ByteCount(n);
+    }
+    return done;
+}
+
+} // namespace
+
+OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffset,
+                 ByteCount requestCount, void* buffer, ByteCount* actualCount) {
+    if (actualCount)
+        *actualCount = 0;
+    Fork* f = nullptr;
+    int64_t position = 0;
+    if (OSErr status = StartTransfer(forkRefNum, positionMode, positionOffset, requestCount, buffer,
+                                     false, &f, &position))
         return status;
     ByteCount done = 0;
-    OSErr status = noErr;
+    int error = 0;
     if (f->named) {
         size_t size = f->data.size();
         done = size_t(position) >= size
@@ -348,25 +382,19 @@ OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffs
         if (done)
             memcpy(buffer, f->data.data() + position, done);
     } else {
-        while (done < requestCount) {
-            ssize_t n = pread(f->fd, static_cast<char*>(buffer) + done, requestCount - done,
-                              off_t(position + int64_t(done)));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                status = LastStatus();
-                break;
-            }
-            if (n == 0)
-                break;
-            done += ByteCount(n);
-        }
+        auto* to = static_cast<char*>(buffer);
+        done = TransferAll(
+            [&](ByteCount moved) {
+                return pread(f->fd, to + moved, requestCount - moved,
+                             off_t(position + int64_t(moved)));
+            },
+            requestCount, &error);
     }
     f->mark = position + int64_t(done);
     if (actualCount)
         *actualCount = done;
-    if (status != noErr)
-        return status;
+    if (error)
+        return StatusFromErrno(error);
     return done < requestCount ? eofErr : noErr;
 }
 
@@ -374,15 +402,10 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
                   ByteCount requestCount, const void* buffer, ByteCount* actualCount) {
     if (actualCount)
         *actualCount = 0;
-    Fork* f = FindFork(forkRefNum);
-    if (!f)
-        return rfNumErr;
-    if (requestCount && !buffer)
-        return paramErr;
-    if (!f->canWrite)
-        return wrPermErr;
-    int64_t position;
-    if (OSErr status = Position(f, positionMode, positionOffset, &position))
+    Fork* f = nullptr;
+    int64_t position = 0;
+    if (OSErr status = StartTransfer(forkRefNum, positionMode, positionOffset, requestCount, buffer,
+                                     true, &f, &position))
         return status;
     ByteCount done = 0;
     OSErr status = noErr;
@@ -396,17 +419,16 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
         f->dirty = true;
         done = requestCount;
     } else {
-        while (done < requestCount) {
-            ssize_t n = pwrite(f->fd, static_cast<const char*>(buffer) + done, requestCount - done,
-                               off_t(position + int64_t(done)));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                status = n < 0 ? LastStatus() : OSErr(dskFulErr);
-                break;
-            }
-            done += ByteCount(n);
-        }
+        const auto* from = static_cast<const char*>(buffer);
+        int error = 0;
+        done = TransferAll(
+            [&](ByteCount moved) {
+                return pwrite(f->fd, from + moved, requestCount - moved,
+                              off_t(position + int64_t(moved)));
+            },
+            requestCount, &error);
+        if (done < requestCount) // a write that moves nothing means the disk is full
+            status = error ? StatusFromErrno(error) : OSErr(dskFulErr);
     }
     f->mark = position + int64_t(done);
     if (actualCount)
