@@ -136,39 +136,60 @@ int ReadExecReport(int fd) {
     return n == static_cast<ssize_t>(sizeof error) ? (error != 0 ? error : EIO) : 0;
 }
 
+// Forks a child in a new session with its standard streams on /dev/null and a
+// pipe on which it reports a failed exec: returns 0 in the child, with
+// *report the pipe's write end; the child's pid in the parent, with *report
+// the read end; -1 when the pipe or the fork failed.
+pid_t ForkIntoNewSession(int* report) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid < 0) {
+        close(ends[0]);
+        close(ends[1]);
+        return -1;
+    }
+    if (pid == 0) {
+        close(ends[0]);
+        *report = ends[1];
+        if (setsid() < 0)
+            ReportErrnoAndExit(ends[1]);
+        RedirectStandardStreamsToNull();
+        return 0;
+    }
+    close(ends[1]);
+    *report = ends[0];
+    return pid;
+}
+
+void WaitForChild(pid_t pid, int* status) {
+    while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 // Root: start the tool in a new session as a grandchild, so that it is
 // nobody's child here and never holds this process's terminal.
 OSStatus StartDirectly(const std::vector<std::string>& toolArgs) {
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
-        return errAuthorizationInternal;
     std::vector<char*> argv = MakeArgv(toolArgs);
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(report[0]);
-        close(report[1]);
+    int report = -1;
+    const pid_t pid = ForkIntoNewSession(&report);
+    if (pid < 0)
         return errAuthorizationInternal;
-    }
     if (pid == 0) {
-        close(report[0]);
-        if (setsid() < 0)
-            ReportErrnoAndExit(report[1]);
-        RedirectStandardStreamsToNull();
         const pid_t tool = fork();
         if (tool < 0)
-            ReportErrnoAndExit(report[1]);
+            ReportErrnoAndExit(report);
         if (tool == 0) {
             execv(argv[0], argv.data());
-            ReportErrnoAndExit(report[1]);
+            ReportErrnoAndExit(report);
         }
         _exit(0);
     }
-    close(report[1]);
-    const int error = ReadExecReport(report[0]);
-    close(report[0]);
+    const int error = ReadExecReport(report);
+    close(report);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    WaitForChild(pid, &status);
     return error == 0 ? errAuthorizationSuccess : errAuthorizationToolExecuteFailure;
 }
 
@@ -228,36 +249,25 @@ OSStatus AwaitPkexecOutcome(pid_t pid, const std::string& pkexecPath) {
 }
 
 OSStatus StartThroughPkexec(const Environment& env, const std::vector<std::string>& toolArgs) {
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
-        return errAuthorizationInternal;
     std::vector<std::string> args{env.pkexecPath};
     args.insert(args.end(), toolArgs.begin(), toolArgs.end());
     std::vector<char*> argv = MakeArgv(args);
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(report[0]);
-        close(report[1]);
+    int report = -1;
+    const pid_t pid = ForkIntoNewSession(&report);
+    if (pid < 0)
         return errAuthorizationInternal;
-    }
     if (pid == 0) {
-        close(report[0]);
-        if (setsid() < 0)
-            ReportErrnoAndExit(report[1]);
-        RedirectStandardStreamsToNull();
         // pkexec itself closes this when it starts the tool.
-        if (fcntl(report[1], F_SETFD, 0) != 0)
-            ReportErrnoAndExit(report[1]);
+        if (fcntl(report, F_SETFD, 0) != 0)
+            ReportErrnoAndExit(report);
         execv(argv[0], argv.data());
-        ReportErrnoAndExit(report[1]);
+        ReportErrnoAndExit(report);
     }
-    close(report[1]);
-    const int error = ReadExecReport(report[0]);
-    close(report[0]);
+    const int error = ReadExecReport(report);
+    close(report);
     if (error != 0) {
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        WaitForChild(pid, &status);
         return errAuthorizationToolExecuteFailure;
     }
     return AwaitPkexecOutcome(pid, env.pkexecPath);
