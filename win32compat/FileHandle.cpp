@@ -184,7 +184,11 @@ HANDLE CreateFile(const unsigned short* path, DWORD access, DWORD share,
     return CreateFile(U16(path), access, share, security, disposition, flags, templateFile);
 }
 
-BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, LPOVERLAPPED) {
+namespace {
+
+// ReadFile and WriteFile: one transfer at the handle's mark, under its lock.
+template <typename Buffer, typename Transfer>
+BOOL TransferAtMark(HANDLE file, Buffer buffer, DWORD count, DWORD* done, Transfer transfer) {
     FileHandleRecord* record = RecordOf(file);
     if (record == nullptr)
         return FALSE;
@@ -195,27 +199,20 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, LPOVERLAPPED)
     }
     HandleLock lock(record);
     ByteCount actual = 0;
-    const OSErr err = FSReadFork(*record->forkRef, fsAtMark, 0, count, buffer, &actual);
+    const OSErr err = transfer(*record->forkRef, fsAtMark, 0, count, buffer, &actual);
     if (done != nullptr)
         *done = static_cast<DWORD>(actual);
     return err == noErr ? TRUE : FALSE;
 }
 
+} // namespace
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD count, DWORD* done, LPOVERLAPPED) {
+    return TransferAtMark(file, buffer, count, done, FSReadFork);
+}
+
 BOOL WriteFile(HANDLE file, const void* buffer, DWORD count, DWORD* done, LPOVERLAPPED) {
-    FileHandleRecord* record = RecordOf(file);
-    if (record == nullptr)
-        return FALSE;
-    if (buffer == nullptr && count != 0) {
-        if (done != nullptr)
-            *done = 0;
-        return FALSE;
-    }
-    HandleLock lock(record);
-    ByteCount actual = 0;
-    const OSErr err = FSWriteFork(*record->forkRef, fsAtMark, 0, count, buffer, &actual);
-    if (done != nullptr)
-        *done = static_cast<DWORD>(actual);
-    return err == noErr ? TRUE : FALSE;
+    return TransferAtMark(file, buffer, count, done, FSWriteFork);
 }
 
 DWORD GetFileSize(HANDLE file, DWORD*) {
