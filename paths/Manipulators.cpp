@@ -193,16 +193,25 @@ HRESULT CFileManipulator::CreateShortcut(const COrvikFilePath& shortcut,
                                   static_cast<unsigned int>(utf8.GetLength()));
 }
 
+namespace {
+
+// A shortcut file's bytes, read whole; empty when it can't be read.
+CAtlStringA ReadShortcutContent(const COrvikFilePath& shortcut) {
+    unsigned char* block = nullptr;
+    unsigned long read = CFileManipulator::ReadFileIntoBuffer(shortcut, &block);
+    CAtlStringA content;
+    if (read > 0 && read <= static_cast<unsigned long>(INT_MAX))
+        content = CAtlStringA(reinterpret_cast<const char*>(block), static_cast<int>(read));
+    delete[] block;
+    return content;
+}
+
+} // namespace
+
 COrvikFilePath CFileManipulator::ResolveShortcut(const COrvikFilePath& shortcut) {
     if (!shortcut.FileExists())
         return COrvikFilePath();
-    unsigned char* block = nullptr;
-    unsigned long read = ReadFileIntoBuffer(shortcut, &block);
-    CAtlStringA bytes;
-    if (read > 0 && read <= static_cast<unsigned long>(INT_MAX))
-        bytes = CAtlStringA(reinterpret_cast<const char*>(block), static_cast<int>(read));
-    delete[] block;
-    return COrvikFilePath(MakeWideStringFromUTF8String(bytes));
+    return COrvikFilePath(MakeWideStringFromUTF8String(ReadShortcutContent(shortcut)));
 }
 
 HRESULT CFileManipulator::CreateURLShortcut(const CAtlString& url, const COrvikFilePath& shortcut) {
@@ -225,13 +234,7 @@ HRESULT CFileManipulator::CreateURLShortcut(const CAtlString& url, const COrvikF
 CAtlString CFileManipulator::ResolveURLShortcut(const COrvikFilePath& shortcut) {
     if (!shortcut.FileExists())
         return CAtlString();
-    unsigned char* block = nullptr;
-    unsigned long read = ReadFileIntoBuffer(shortcut, &block);
-    CAtlStringA content;
-    if (read > 0 && read <= static_cast<unsigned long>(INT_MAX))
-        content = CAtlStringA(reinterpret_cast<const char*>(block), static_cast<int>(read));
-    delete[] block;
-    return CAtlString(FindShortcutUrl(content));
+    return CAtlString(FindShortcutUrl(ReadShortcutContent(shortcut)));
 }
 
 // ---- CDirectoryManipulator -----------------------------------------------
