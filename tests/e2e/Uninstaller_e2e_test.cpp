@@ -169,6 +169,30 @@ std::vector<Expected> LoginItemsUnreadable() {
             Warning("Please remove the entries for Path=\"" + kApp + "\" in this file manually\n")};
 }
 
+// The closing steps every run logs in this order: the receipt, the kernel
+// extension (relative, found from the working folder), the startup item, the
+// registry key, the success line, then the application folder itself.
+void AppendClosingSteps(std::vector<Expected>& expected, std::vector<Expected> receipt,
+                        std::vector<Expected> kext, std::vector<Expected> startup,
+                        std::vector<Expected> app) {
+    Append(expected, receipt);
+    Append(expected, kext);
+    Append(expected, startup);
+    expected.push_back(Notice("entering RemoveMacRegistryKey()"));
+    expected.push_back(Notice("Uninstall completed successfully.\n"));
+    Append(expected, app);
+}
+
+// A run that finds nothing installed and cannot read the login list.
+std::vector<Expected> NothingFoundLog() {
+    std::vector<Expected> expected = ProcessListLines();
+    Append(expected, LoginItemsHeader());
+    Append(expected, LoginItemsUnreadable());
+    AppendClosingSteps(expected, NonExistant(kReceipt), NonExistant(kKext.substr(1)),
+                       NonExistant(kStartup), NonExistant(kApp));
+    return expected;
+}
+
 std::vector<Expected> Comparing(const std::string& path, bool match, int index) {
     std::vector<Expected> lines = {
         Notice("Comparing " + path + " to " + kApp + " == " + (match ? "1" : "0") + "\n")};
@@ -347,12 +371,8 @@ TEST(UninstallerEndToEnd, RemovesAFullInstallation) {
         Append(expected, RemovingSubfolder(kApp + "/Documentation"));
         Append(expected, RemovingSubfolder(kApp + "/Helpers"));
         Append(expected, RemovingSubfolder(app));
-        Append(expected, Removing(kReceipt));
-        Append(expected, Removing(kKext.substr(1))); // relative, found from working folder /
-        Append(expected, Removing(kStartup));
-        expected.push_back(Notice("entering RemoveMacRegistryKey()"));
-        expected.push_back(Notice("Uninstall completed successfully.\n"));
-        Append(expected, Removing(kApp));
+        AppendClosingSteps(expected, Removing(kReceipt), Removing(kKext.substr(1)),
+                           Removing(kStartup), Removing(kApp));
         const std::vector<LogLine> lines = log.Lines();
         ExpectLog(lines, expected);
 
@@ -406,15 +426,7 @@ TEST(UninstallerEndToEnd, NothingInstalled) {
         ASSERT_FALSE(Exists(kApp));
         SyslogCapture log;
         EXPECT_EQ(RunAndWait(Uninstaller(program, {"-silent", "-reallyuninstall"})), 0);
-        std::vector<Expected> expected = ProcessListLines();
-        Append(expected, LoginItemsHeader());
-        Append(expected, LoginItemsUnreadable());
-        Append(expected, NonExistant(kReceipt));
-        Append(expected, NonExistant(kKext.substr(1)));
-        Append(expected, NonExistant(kStartup));
-        expected.push_back(Notice("entering RemoveMacRegistryKey()"));
-        expected.push_back(Notice("Uninstall completed successfully.\n"));
-        Append(expected, NonExistant(kApp));
+        const std::vector<Expected> expected = NothingFoundLog();
         ExpectLog(log.Lines(), expected);
         EXPECT_FALSE(Exists(kLoginWindow)) << "nothing was there to write back";
     });
@@ -452,12 +464,8 @@ TEST(UninstallerEndToEnd, ApplicationFolderThatSurvives) {
         expected.push_back(Warning("Failed to delete directory \"" + kApp +
                                    "/Data\".  This directory must be removed manually.\n"));
         Append(expected, RemovingSubfolder(kApp + "/Zeta Files"));
-        Append(expected, NonExistant(kReceipt));
-        Append(expected, NonExistant(kKext.substr(1)));
-        Append(expected, NonExistant(kStartup));
-        expected.push_back(Notice("entering RemoveMacRegistryKey()"));
-        expected.push_back(Notice("Uninstall completed successfully.\n"));
-        Append(expected, Removing(kApp));
+        AppendClosingSteps(expected, NonExistant(kReceipt), NonExistant(kKext.substr(1)),
+                           NonExistant(kStartup), Removing(kApp));
         expected.push_back(Warning("Failed to delete directory \"" + kApp +
                                    "\".  This directory must be removed manually.\n"));
         ExpectLog(log.Lines(), expected);
@@ -540,12 +548,8 @@ TEST(UninstallerEndToEnd, UnprivilegedPhaseOnATerminal) {
         Append(expected, Comparing(kSmallHelper, true, 0));
         Append(expected, Comparing("/Applications/Other.app", false, 0));
         Append(expected, RemovingSubfolder(kApp + "/Helpers"));
-        Append(expected, NonExistant(kReceipt));
-        Append(expected, NonExistant(kKext.substr(1)));
-        Append(expected, Removing(kStartup));
-        expected.push_back(Notice("entering RemoveMacRegistryKey()"));
-        expected.push_back(Notice("Uninstall completed successfully.\n"));
-        Append(expected, Removing(kApp));
+        AppendClosingSteps(expected, NonExistant(kReceipt), NonExistant(kKext.substr(1)),
+                           Removing(kStartup), Removing(kApp));
         ExpectLog(log.Lines(), expected);
         EXPECT_FALSE(Exists(kApp));
         EXPECT_FALSE(Exists(kStartup));
@@ -643,15 +647,7 @@ TEST(UninstallerEndToEnd, UnreadableLoginListAsUnprivilegedUser) {
         options.uid = nobody->pw_uid;
         options.gid = nobody->pw_gid;
         EXPECT_EQ(RunAndWait(options), 0);
-        std::vector<Expected> expected = ProcessListLines();
-        Append(expected, LoginItemsHeader());
-        Append(expected, LoginItemsUnreadable());
-        Append(expected, NonExistant(kReceipt));
-        Append(expected, NonExistant(kKext.substr(1)));
-        Append(expected, NonExistant(kStartup));
-        expected.push_back(Notice("entering RemoveMacRegistryKey()"));
-        expected.push_back(Notice("Uninstall completed successfully.\n"));
-        Append(expected, NonExistant(kApp));
+        const std::vector<Expected> expected = NothingFoundLog();
         ExpectLog(log.Lines(), expected);
         EXPECT_EQ(ReadFile(kLoginWindow), plist);
     });
