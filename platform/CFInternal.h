@@ -136,8 +136,9 @@ inline size_t narrowAscii(const UniChar* s, size_t n, unsigned char* dst) {
     return i;
 }
 
-// Copies n units. Short copies (a directive, a separator, a format) are done inline with two
-// possibly overlapping words; as every load comes before any store, they may even overlap.
+// Copies n units; source and destination may overlap. Short copies (a directive, a separator,
+// a format) are done inline with two possibly overlapping words, every load before any store;
+// longer ones go through memmove.
 inline void copyUnits(UniChar* dst, const UniChar* src, size_t n) {
     size_t bytes = n * sizeof(UniChar);
     auto* d = reinterpret_cast<unsigned char*>(dst);

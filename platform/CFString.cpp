@@ -524,8 +524,19 @@ CFMutableStringRef CFStringCreateMutableCopy(CFAllocatorRef, CFIndex maxLength,
 
 void CFStringAppendCharacters(CFMutableStringRef theString, const UniChar* chars,
                               CFIndex numChars) {
-    if (__CFString* s = mut(theString); s && numChars > 0 && chars)
-        replaceUnits(s, CFRangeMake(s->length, 0), chars, numChars);
+    __CFString* s = mut(theString);
+    if (s == nullptr || numChars <= 0 || chars == nullptr)
+        return;
+    // Units that fit the room left go straight onto the end (copyUnits allows the source to
+    // be the string's own units: nothing moves before they are read).
+    CFIndex newLen = s->length + numChars;
+    if (newLen <= s->capacity && (s->maxLength <= 0 || newLen <= s->maxLength)) {
+        copyUnits(s->chars + s->length, chars, static_cast<size_t>(numChars));
+        s->length = newLen;
+        s->chars[newLen] = 0;
+        return;
+    }
+    replaceUnits(s, CFRangeMake(s->length, 0), chars, numChars);
 }
 
 void CFStringAppend(CFMutableStringRef theString, CFStringRef appendedString) {

@@ -406,7 +406,7 @@ CFIndex CFStringFindAndReplace(CFMutableStringRef theString, CFStringRef stringT
     UniChar* s = theString->chars;
     if (hits.sameLength) { // the usual case ("%s" -> "%S"): overwrite in place
         for (CFIndex k = 0; k < hits.count; ++k)
-            std::memcpy(s + hits.at(k).location, repl.data(), repl.size() * sizeof(UniChar));
+            copyUnits(s + hits.at(k).location, repl.data(), repl.size());
         return hits.count;
     }
     if (backwards)

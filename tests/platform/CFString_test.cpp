@@ -547,4 +547,24 @@ TEST(CFString, EditsOfEverySizeAtEveryPosition) {
         }
         CFRelease(s);
     }
+    // Appends in pieces of every size from 1 to 9 past the room a new mutable string starts
+    // with, some of them taken from the string's own units.
+    for (int step = 1; step <= 9; ++step) {
+        CFMutableStringRef m = CFStringCreateMutable(nullptr, 0);
+        std::u16string expected;
+        for (int round = 0; expected.size() < 120; ++round) {
+            std::u16string piece;
+            for (int i = 0; i < step; ++i)
+                piece += char16_t(u'A' + (round + i) % 26);
+            CFStringAppendCharacters(m, piece.data(), step);
+            expected += piece;
+            if (round % 4 == 3) { // a piece of its own text
+                const UniChar* own = CFStringGetCharactersPtr(m);
+                CFStringAppendCharacters(m, own + 1, step);
+                expected += expected.substr(1, size_t(step));
+            }
+            ASSERT_EQ(units(m), expected) << "step " << step << " round " << round;
+        }
+        CFRelease(m);
+    }
 }
