@@ -113,7 +113,7 @@ struct Spec {
     char conv = 0;
 };
 
-ArgType valueType(const Spec& s) {
+inline ArgType valueType(const Spec& s) {
     switch (s.conv) {
     case 'd':
     case 'i':
@@ -171,7 +171,7 @@ union ArgValue {
 
 // Reads the next argument into v (written in place: a returned copy of the union would be
 // read back wider than it was written, which stalls).
-void fetchInto(ArgType t, va_list& ap, ArgValue& v) {
+__attribute__((always_inline)) inline void fetchInto(ArgType t, va_list& ap, ArgValue& v) {
     switch (t) {
     case ArgType::Int:
         v.i = va_arg(ap, int);
@@ -664,12 +664,27 @@ __attribute__((no_sanitize("address"))) size_t unitLength(const UniChar* p) {
             ++q;
         }
         const __m128i zero = _mm_setzero_si128();
-        for (;;) {
+        if (reinterpret_cast<uintptr_t>(q) % 32 != 0) {
             __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(q));
             int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, zero));
             if (mask != 0)
                 return static_cast<size_t>(q - p) + static_cast<size_t>(__builtin_ctz(mask)) / 2;
             q += 8;
+        }
+        // Two blocks a step, from a 32-byte boundary (so both lie in one page).
+        for (;;) {
+            __m128i a = _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(q)), zero);
+            __m128i b =
+                _mm_cmpeq_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(q + 8)), zero);
+            if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) {
+                int mask = _mm_movemask_epi8(a);
+                if (mask == 0) {
+                    mask = _mm_movemask_epi8(b);
+                    q += 8;
+                }
+                return static_cast<size_t>(q - p) + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+            }
+            q += 16;
         }
     }
 #endif
