@@ -367,12 +367,30 @@ CFIndex CFStringFindAndReplace(CFMutableStringRef theString, CFStringRef stringT
     bool backwards = compareOptions & kCFCompareBackwards;
     bool anchored = compareOptions & kCFCompareAnchored;
 
+    bool literalForward =
+        !(compareOptions & (kCFCompareCaseInsensitive | kCFCompareBackwards | kCFCompareAnchored));
+    if (literalForward && needle.size() == repl.size()) {
+        // The usual case ("%s" -> "%S"): each match is overwritten where it is found. The scan
+        // goes on after the match, so what was written is never searched again.
+        UniChar* c = theString->chars;
+        CFIndex pos = rangeToSearch.location, end = pos + rangeToSearch.length;
+        CFIndex m = static_cast<CFIndex>(needle.size()), count = 0;
+        while (end - pos >= m) {
+            size_t at = findLiteral(View(c + pos, static_cast<size_t>(end - pos)), needle);
+            if (at == View::npos)
+                break;
+            pos += static_cast<CFIndex>(at);
+            copyUnits(c + pos, repl.data(), repl.size());
+            pos += m;
+            ++count;
+        }
+        return count;
+    }
+
     // Collect the matches first (the first few without allocating), then rebuild once.
     Hits hits(static_cast<CFIndex>(repl.size()));
     CFIndex restLoc = rangeToSearch.location, restLen = rangeToSearch.length;
-    if (!(compareOptions &
-          (kCFCompareCaseInsensitive | kCFCompareBackwards | kCFCompareAnchored))) {
-        // Literal and forward, the usual case: scan the range directly.
+    if (literalForward) { // scan the range directly
         CFIndex m = static_cast<CFIndex>(needle.size());
         while (restLen > 0) {
             size_t at =
@@ -404,7 +422,7 @@ CFIndex CFStringFindAndReplace(CFMutableStringRef theString, CFStringRef stringT
     if (hits.count == 0)
         return 0;
     UniChar* s = theString->chars;
-    if (hits.sameLength) { // the usual case ("%s" -> "%S"): overwrite in place
+    if (hits.sameLength) { // every match as long as the replacement: overwrite in place
         for (CFIndex k = 0; k < hits.count; ++k)
             copyUnits(s + hits.at(k).location, repl.data(), repl.size());
         return hits.count;

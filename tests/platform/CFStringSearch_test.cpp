@@ -251,21 +251,10 @@ TEST(CFStringSearch, LiteralSearchAgreesWithReferenceScan) {
                         continue;
                     SCOPED_TRACE(narrow(hay) + " needle " + narrow(needle) + " from " +
                                  std::to_string(from));
-                    // Reference: every non-overlapping match from `from`, left to right.
-                    std::u16string expected = hay;
-                    CFIndex expectedCount = 0;
-                    size_t firstAt = std::u16string::npos;
-                    for (size_t k = from; k + needle.size() <= expected.size();) {
-                        if (expected.compare(k, needle.size(), needle) == 0) {
-                            if (firstAt == std::u16string::npos)
-                                firstAt = k;
-                            expected.replace(k, needle.size(), u"#");
-                            ++expectedCount;
-                            k += 1;
-                        } else {
-                            ++k;
-                        }
-                    }
+                    // Reference: the first match, then every non-overlapping match from
+                    // `from`, left to right, replaced by a shorter text, one of the same length
+                    // (the needle rotated) and the needle itself.
+                    size_t firstAt = hay.find(needle, from);
                     CFStringRef h = make(hay);
                     CFStringRef n = make(needle);
                     CFRange found{-7, -7};
@@ -276,18 +265,55 @@ TEST(CFStringSearch, LiteralSearchAgreesWithReferenceScan) {
                         EXPECT_EQ(found.location, CFIndex(firstAt));
                         EXPECT_EQ(found.length, CFIndex(needle.size()));
                     }
-                    CFMutableStringRef m = CFStringCreateMutableCopy(nullptr, 0, h);
-                    CFStringRef hash = make(u"#");
-                    EXPECT_EQ(CFStringFindAndReplace(
-                                  m, n, hash, CFRangeMake(CFIndex(from), CFIndex(len - from)), 0),
-                              expectedCount);
-                    EXPECT_EQ(units(m), expected);
-                    CFRelease(hash);
-                    CFRelease(m);
+                    const std::u16string replacements[] = {
+                        u"#", needle.substr(1) + needle.substr(0, 1), needle};
+                    for (const std::u16string& with : replacements) {
+                        std::u16string expected = hay;
+                        CFIndex expectedCount = 0;
+                        for (size_t k = from; k + needle.size() <= expected.size();) {
+                            if (expected.compare(k, needle.size(), needle) == 0) {
+                                expected.replace(k, needle.size(), with);
+                                ++expectedCount;
+                                k += with.size();
+                            } else {
+                                ++k;
+                            }
+                        }
+                        CFMutableStringRef m = CFStringCreateMutableCopy(nullptr, 0, h);
+                        CFStringRef w = make(with);
+                        EXPECT_EQ(CFStringFindAndReplace(
+                                      m, n, w, CFRangeMake(CFIndex(from), CFIndex(len - from)), 0),
+                                  expectedCount)
+                            << narrow(with);
+                        EXPECT_EQ(units(m), expected) << narrow(with);
+                        CFRelease(w);
+                        CFRelease(m);
+                    }
                     CFRelease(n);
                     CFRelease(h);
                 }
             }
         }
+    }
+    // Matches never overlap and written text is not searched again.
+    struct Row {
+        std::u16string hay, find, with, expected;
+        CFIndex count;
+    };
+    const Row rows[] = {{u"aaaa", u"aa", u"aa", u"aaaa", 2},
+                        {u"aaaaa", u"aa", u"ba", u"babaa", 2},
+                        {u"%s%s%", u"%s%", u"s%%", u"s%%s%", 1},
+                        {u"%s%s", u"%s", u"%S", u"%S%S", 2}};
+    for (const Row& r : rows) {
+        CFStringRef h = make(r.hay), f = make(r.find), w = make(r.with);
+        CFMutableStringRef m = CFStringCreateMutableCopy(nullptr, 0, h);
+        EXPECT_EQ(CFStringFindAndReplace(m, f, w, CFRangeMake(0, CFIndex(r.hay.size())), 0),
+                  r.count)
+            << narrow(r.hay);
+        EXPECT_EQ(units(m), r.expected) << narrow(r.hay);
+        CFRelease(w);
+        CFRelease(f);
+        CFRelease(h);
+        CFRelease(m);
     }
 }
