@@ -104,7 +104,7 @@ struct StringBlockPool {
 };
 thread_local StringBlockPool tStringBlocks;
 
-void* allocateStringBlock(size_t size, bool& pooled) {
+__attribute__((always_inline)) inline void* allocateStringBlock(size_t size, bool& pooled) {
     pooled = kPoolStrings && size <= kPooledBlockBytes;
     if (!pooled)
         return std::malloc(size);
@@ -141,7 +141,10 @@ void cfimpl::destroyString(__CFString* s) {
     freeBlock(s);
 }
 
-__CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
+namespace {
+
+// newString's work, inlined where the string has no 8-bit bytes beside it.
+__attribute__((always_inline)) inline __CFString* makeString(CFIndex n, CFIndex extraBytes) {
     size_t size = sizeof(__CFString) + sizeof(UniChar) * (static_cast<size_t>(n) + 1);
     if (extraBytes > 0)
         size += static_cast<size_t>(extraBytes) + 1;
@@ -162,6 +165,12 @@ __CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
     s->flags = 0;
     s->chars[n] = 0;
     return s;
+}
+
+} // namespace
+
+__CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
+    return makeString(n, extraBytes);
 }
 
 __CFString* cfimpl::resizeString(__CFString* s, CFIndex keep, CFIndex n) {
@@ -185,7 +194,7 @@ __CFString* cfimpl::resizeString(__CFString* s, CFIndex keep, CFIndex n) {
 
 __CFString* cfimpl::newMutableString(CFIndex maxLength) {
     // The first units live in the object's own block: one allocation for short texts.
-    __CFString* s = newString(kMutableInlineUnits);
+    __CFString* s = makeString(kMutableInlineUnits, 0);
     s->length = 0;
     s->chars[0] = 0;
     s->flags = kStrMutable | kStrInline;
@@ -245,7 +254,7 @@ bool cfimpl::replaceUnits(__CFString* s, CFRange range, const UniChar* src, CFIn
 CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, CFIndex numChars) {
     if (numChars < 0 || (numChars > 0 && chars == nullptr))
         return nullptr;
-    __CFString* s = newString(numChars);
+    __CFString* s = makeString(numChars, 0);
     copyUnits(s->chars, chars, static_cast<size_t>(numChars));
     return s;
 }
