@@ -1,10 +1,7 @@
 #include "paths/Manipulators.h"
 
-#include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -141,23 +138,6 @@ TEST_F(ManipulatorTest, LockedDirectoryResistsAndEverythingElseGoes) {
     EXPECT_TRUE(Exists(Path("outside")));
 }
 
-// Runs `body` in a child process inside a private mount namespace, so that a
-// mount made there never reaches the host; the child's exit status is the
-// result (0 for success, 77 for "can't test here").
-int RunInPrivateMountNamespace(const std::function<int()>& body) {
-    pid_t child = fork();
-    if (child == 0) {
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            _exit(77);
-        _exit(body());
-    }
-    int status = 0;
-    if (child == -1 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
 TEST_F(ManipulatorTest, ReadOnlyBindMountResistsAndEverythingElseGoes) {
     if (geteuid() != 0)
         GTEST_SKIP() << "bind mounts need root";
@@ -166,7 +146,7 @@ TEST_F(ManipulatorTest, ReadOnlyBindMountResistsAndEverythingElseGoes) {
     MakeDir(Path("t/a/mnt"));
     MakeFile(Path("t/a/mnt/pinned"), "p", 0644);
     std::string root = root_;
-    int status = RunInPrivateMountNamespace([&]() {
+    int status = testsupport::InPrivateMountNamespace([&]() {
         std::string mnt = root + "/t/a/mnt";
         if (mount(mnt.c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0)
             return 77;

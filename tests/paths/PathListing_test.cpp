@@ -257,18 +257,10 @@ protected:
         COrvikDirectoryPath none;
         COrvikDirectoryPath::SetTempFileDirectoryPath(none);
         CScrivletEditionHelper::SetScrivletStudentMode(false);
-        if (savedTmp_.empty())
-            unsetenv("TMPDIR");
-        else
-            setenv("TMPDIR", savedTmp_.c_str(), 1);
         pathtest::TempDirTest::TearDown();
     }
-    void UseTmpDir(const std::string& dir) {
-        const char* old = getenv("TMPDIR");
-        savedTmp_ = old ? old : "";
-        setenv("TMPDIR", dir.c_str(), 1);
-    }
-    std::string savedTmp_;
+    void UseTmpDir(const std::string& dir) { tmpdir_.Set(dir.c_str()); }
+    testsupport::ScopedEnv tmpdir_{"TMPDIR", getenv("TMPDIR")};
 };
 
 TEST_F(TempNameTest, TemporaryFileNamesInTheOverrideDirectory) {

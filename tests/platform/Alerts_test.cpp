@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/TestSupport.h"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <pty.h>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -242,35 +243,27 @@ TEST(StandardAlerts, ParametersReachTheBackendAndTheItemComesBack) {
 }
 
 // Stand-in for zenity: records its arguments and user, answers as told.
-class GraphicalDialogTest : public ::testing::Test {
+class GraphicalDialogTest : public testsupport::TempFolderTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvik-alert-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
-        const std::string tool = dir_ + "/zenity";
-        std::ofstream(tool) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > " << dir_ << "/args\nid -u > "
-                            << dir_ << "/uid\n. " << dir_ << "/answer\n";
+        TempFolderTest::SetUp();
+        ASSERT_EQ(chmod(root_.c_str(), 0777), 0);
+        const std::string tool = root_ + "/zenity";
+        std::ofstream(tool) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > " << root_ << "/args\nid -u > "
+                            << root_ << "/uid\n. " << root_ << "/answer\n";
         ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
         orvik::alerts::DialogTools tools;
         tools.zenity = tool;
-        tools.kdialog = dir_ + "/missing";
+        tools.kdialog = root_ + "/missing";
         previous_ = orvik::alerts::SetDialogTools(tools);
     }
     void TearDown() override {
         orvik::alerts::SetDialogTools(previous_);
         unsetenv("PKEXEC_UID");
-        ASSERT_EQ(std::system(("rm -rf '" + dir_ + "'").c_str()), 0);
+        TempFolderTest::TearDown();
     }
-    void Answer(const std::string& script) { std::ofstream(dir_ + "/answer") << script << "\n"; }
-    std::string Read(const std::string& name) {
-        std::ifstream in(dir_ + "/" + name);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    std::string dir_;
+    void Answer(const std::string& script) { std::ofstream(root_ + "/answer") << script << "\n"; }
+    std::string Read(const std::string& name) { return testsupport::ReadFile(Path(name)); }
     orvik::alerts::DialogTools previous_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/TestSupport.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -22,71 +24,60 @@ constexpr AuthorizationFlags kUninstallFlags = kAuthorizationFlagInteractionAllo
                                                kAuthorizationFlagExtendRights |
                                                kAuthorizationFlagPreAuthorize;
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::Exists;
+using testsupport::ReadFile;
 
-bool Exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
-
-class AuthorizationTest : public ::testing::Test {
+class AuthorizationTest : public testsupport::TempFolderTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvik-auth-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ASSERT_EQ(mkfifo((dir_ + "/go").c_str(), 0600), 0);
+        TempFolderTest::SetUp();
+        ASSERT_EQ(mkfifo((root_ + "/go").c_str(), 0600), 0);
         // The tool waits for the test's go-ahead, so a call that waited for
         // the tool to finish would never return.
-        WriteScript("tool", "read go < " + dir_ +
+        WriteScript("tool", "read go < " + root_ +
                                 "/go\n"
                                 "printf '%s\\n' \"$0\" \"$@\" > " +
-                                dir_ +
+                                root_ +
                                 "/out.tmp\n"
                                 "set -- $(cut -d')' -f2 /proc/$$/stat)\n"
                                 "echo \"session=$4 tty=$5 stdin=$(readlink /proc/$$/fd/0)\" >> " +
-                                dir_ +
+                                root_ +
                                 "/out.tmp\n"
                                 "mv " +
-                                dir_ + "/out.tmp " + dir_ + "/out\n");
-        WriteScript("marker-tool", "touch " + dir_ + "/started\n");
+                                root_ + "/out.tmp " + root_ + "/out\n");
+        WriteScript("marker-tool", "touch " + root_ + "/started\n");
         // Stand-ins for the elevation tools: they obey a mode file and record
         // their arguments.
-        WriteScript("pkexec", "printf '%s\\n' \"$@\" > " + dir_ +
+        WriteScript("pkexec", "printf '%s\\n' \"$@\" > " + root_ +
                                   "/pkexec-args\n"
                                   "case $(cat " +
-                                  dir_ +
+                                  root_ +
                                   "/mode) in\n"
                                   "  dismiss) exit 126;;\n  deny) exit 127;;\n"
                                   "esac\n"
                                   "for fd in /proc/$$/fd/*; do n=${fd##*/}\n"
                                   "  [ \"$n\" -gt 2 ] 2>/dev/null && eval \"exec $n>&-\"\n"
                                   "done\nexec \"$@\"\n");
-        WriteScript("sudo", "echo \"$*\" >> " + dir_ +
+        WriteScript("sudo", "echo \"$*\" >> " + root_ +
                                 "/sudo-calls\n"
                                 "if [ \"$1\" = -v ]; then [ $(cat " +
-                                dir_ +
+                                root_ +
                                 "/mode) = ok ]; exit; fi\n"
                                 "shift\nexec \"$@\"\n");
         SetMode("ok");
-        env_.pkexecPath = dir_ + "/pkexec";
-        env_.sudoPath = dir_ + "/sudo";
+        env_.pkexecPath = root_ + "/pkexec";
+        env_.sudoPath = root_ + "/sudo";
     }
     void TearDown() override {
         SetEnvironmentOverride(nullptr);
-        std::string command = "rm -rf '" + dir_ + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0);
+        TempFolderTest::TearDown();
     }
     void WriteScript(const std::string& name, const std::string& body) {
-        const std::string path = dir_ + "/" + name;
+        const std::string path = root_ + "/" + name;
         std::ofstream(path) << "#!/bin/bash\n" << body;
         ASSERT_EQ(chmod(path.c_str(), 0755), 0);
     }
-    void SetMode(const std::string& mode) { std::ofstream(dir_ + "/mode") << mode << "\n"; }
+    void SetMode(const std::string& mode) { std::ofstream(root_ + "/mode") << mode << "\n"; }
     void Use(bool root, bool graphical, bool terminal) {
         env_.runningAsRoot = root;
         env_.graphicalSession = graphical;
@@ -117,7 +108,7 @@ protected:
     std::string ReleaseToolAndReadOutput() {
         int fd = -1;
         for (int i = 0; i < 10000 && fd < 0; ++i) {
-            fd = open((dir_ + "/go").c_str(), O_WRONLY | O_NONBLOCK);
+            fd = open((root_ + "/go").c_str(), O_WRONLY | O_NONBLOCK);
             if (fd < 0)
                 usleep(1000);
         }
@@ -125,9 +116,9 @@ protected:
             return "tool never started";
         EXPECT_EQ(write(fd, "go\n", 3), 3);
         close(fd);
-        for (int i = 0; i < 10000 && !Exists(dir_ + "/out"); ++i)
+        for (int i = 0; i < 10000 && !Exists(root_ + "/out"); ++i)
             usleep(1000);
-        return ReadFile(dir_ + "/out");
+        return ReadFile(root_ + "/out");
     }
     void ExpectDetachedToolWithExactArguments(const std::string& output) {
         std::istringstream lines(output);
@@ -135,7 +126,7 @@ protected:
         std::getline(lines, arg0);
         std::getline(lines, arg1);
         std::getline(lines, detail);
-        EXPECT_EQ(arg0, dir_ + "/tool") << output;
+        EXPECT_EQ(arg0, root_ + "/tool") << output;
         EXPECT_EQ(arg1, "-reallyuninstall") << output;
         EXPECT_FALSE(std::getline(lines, extra)) << "more arguments than expected: " << output;
         EXPECT_NE(detail.find("tty=0 "), std::string::npos) << "has a terminal: " << detail;
@@ -144,24 +135,23 @@ protected:
             << "runs in the caller's session: " << detail;
     }
 
-    std::string dir_;
     Environment env_;
 };
 
 TEST_F(AuthorizationTest, RootIsGrantedWithoutPromptAndTheToolRunsDetached) {
     Use(true, false, false);
-    ASSERT_EQ(RunAsRoot(dir_ + "/tool"), errAuthorizationSuccess);
+    ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
     ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
-    EXPECT_FALSE(Exists(dir_ + "/pkexec-args"));
-    EXPECT_FALSE(Exists(dir_ + "/sudo-calls"));
+    EXPECT_FALSE(Exists(root_ + "/pkexec-args"));
+    EXPECT_FALSE(Exists(root_ + "/sudo-calls"));
 }
 
 TEST_F(AuthorizationTest, GraphicalSessionStartsTheToolThroughPkexec) {
     Use(false, true, true);
-    ASSERT_EQ(RunAsRoot(dir_ + "/tool"), errAuthorizationSuccess);
+    ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
     ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
-    EXPECT_EQ(ReadFile(dir_ + "/pkexec-args"), dir_ + "/tool\n-reallyuninstall\n");
-    EXPECT_FALSE(Exists(dir_ + "/sudo-calls"));
+    EXPECT_EQ(ReadFile(root_ + "/pkexec-args"), root_ + "/tool\n-reallyuninstall\n");
+    EXPECT_FALSE(Exists(root_ + "/sudo-calls"));
 }
 
 TEST_F(AuthorizationTest, PkexecRefusalsAreFailuresAndStartNothing) {
@@ -172,27 +162,27 @@ TEST_F(AuthorizationTest, PkexecRefusalsAreFailuresAndStartNothing) {
     } rows[] = {{"dismiss", errAuthorizationCanceled}, {"deny", errAuthorizationDenied}};
     for (const auto& row : rows) {
         SetMode(row.mode);
-        EXPECT_EQ(RunAsRoot(dir_ + "/marker-tool"), row.expected) << row.mode;
-        EXPECT_FALSE(Exists(dir_ + "/started")) << row.mode;
+        EXPECT_EQ(RunAsRoot(root_ + "/marker-tool"), row.expected) << row.mode;
+        EXPECT_FALSE(Exists(root_ + "/started")) << row.mode;
     }
 }
 
 TEST_F(AuthorizationTest, TerminalAsksWithSudoThenStartsTheToolDetached) {
     Use(false, false, true);
-    ASSERT_EQ(RunAsRoot(dir_ + "/tool"), errAuthorizationSuccess);
+    ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
     ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
-    const std::string calls = ReadFile(dir_ + "/sudo-calls");
+    const std::string calls = ReadFile(root_ + "/sudo-calls");
     EXPECT_EQ(calls.rfind("-v\n", 0), 0u) << calls;
     EXPECT_NE(calls.find("\n-- /bin/sh -c "), std::string::npos) << calls;
-    EXPECT_NE(calls.find(dir_ + "/tool -reallyuninstall\n"), std::string::npos) << calls;
+    EXPECT_NE(calls.find(root_ + "/tool -reallyuninstall\n"), std::string::npos) << calls;
 }
 
 TEST_F(AuthorizationTest, SudoPasswordRefusedIsDeniedAndStartsNothing) {
     Use(false, false, true);
     SetMode("refuse");
-    EXPECT_EQ(RunAsRoot(dir_ + "/marker-tool"), errAuthorizationDenied);
-    EXPECT_EQ(ReadFile(dir_ + "/sudo-calls"), "-v\n");
-    EXPECT_FALSE(Exists(dir_ + "/started"));
+    EXPECT_EQ(RunAsRoot(root_ + "/marker-tool"), errAuthorizationDenied);
+    EXPECT_EQ(ReadFile(root_ + "/sudo-calls"), "-v\n");
+    EXPECT_FALSE(Exists(root_ + "/started"));
 }
 
 TEST_F(AuthorizationTest, NoWayToAskOrNoPermissionToAskIsRefused) {
@@ -238,10 +228,10 @@ TEST_F(AuthorizationTest, BadArgumentsGiveStatusesNotCrashes) {
     EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, "tool", 0, nullptr, nullptr),
               errAuthorizationToolExecuteFailure);
     EXPECT_EQ(
-        AuthorizationExecuteWithPrivileges(ref, (dir_ + "/none").c_str(), 0, nullptr, nullptr),
+        AuthorizationExecuteWithPrivileges(ref, (root_ + "/none").c_str(), 0, nullptr, nullptr),
         errAuthorizationToolExecuteFailure);
     EXPECT_EQ(
-        AuthorizationExecuteWithPrivileges(ref, (dir_ + "/mode").c_str(), 0, nullptr, nullptr),
+        AuthorizationExecuteWithPrivileges(ref, (root_ + "/mode").c_str(), 0, nullptr, nullptr),
         errAuthorizationToolExecuteFailure);
     EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
 }

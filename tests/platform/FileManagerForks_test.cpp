@@ -12,16 +12,7 @@ namespace {
 class FileManagerForksTest : public fmtest::TempFolderTest {
 protected:
     std::string Content(const std::string& relative) {
-        std::string text;
-        FILE* f = fopen(Path(relative).c_str(), "rb");
-        if (!f)
-            return "<missing>";
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-        fclose(f);
-        return text;
+        return Exists(relative) ? testsupport::ReadFile(Path(relative)) : "<missing>";
     }
     bool HasUserAttributes() {
         MakeFile("probe");
@@ -212,13 +203,7 @@ TEST_F(FileManagerForksTest, ForkCopyMovesBoundedChunks) {
         EXPECT_EQ(position, 600000);
         EXPECT_EQ(FSCloseFork(in), noErr);
         EXPECT_EQ(FSCloseFork(out), noErr);
-        FILE* f = fopen(target.c_str(), "rb");
-        ASSERT_NE(f, nullptr);
-        std::string copied(data.size() + 1, '\0');
-        EXPECT_EQ(fread(copied.data(), 1, copied.size(), f), data.size());
-        fclose(f);
-        copied.resize(data.size());
-        EXPECT_TRUE(copied == data) << target;
+        EXPECT_TRUE(testsupport::ReadFile(target) == data) << target;
     }
     if (shm) {
         unlink((std::string(pattern) + "/copy").c_str());

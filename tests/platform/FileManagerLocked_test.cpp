@@ -15,10 +15,6 @@ protected:
             GTEST_SKIP() << "the immutable flag needs root";
         TempFolderTest::SetUp();
     }
-    void TearDown() override {
-        if (!root_.empty())
-            TempFolderTest::TearDown();
-    }
     bool Immutable(const std::string& relative) {
         struct statx st;
         return statx(AT_FDCWD, Path(relative).c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS,

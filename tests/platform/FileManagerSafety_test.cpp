@@ -17,9 +17,7 @@
 namespace {
 
 class FileManagerSafetyTest : public fmtest::TempFolderTest {
-    std::string Base() const override {
-        return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    }
+    std::string Base() const override { return testsupport::MemoryBase(); }
 };
 
 int CountOpenDescriptors() {
@@ -35,32 +33,9 @@ int CountOpenDescriptors() {
 
 int g_maxDescriptors = 0;
 
-OSErr DeleteLevelCounting(const FSRef& folder, int depth) {
-    FSIterator iterator;
-    OSErr status = FSOpenIterator(&folder, kFSIterateDelete, &iterator);
-    if (status != noErr)
-        return status;
+void CountDescriptorsNow(int depth) {
     if (depth % 250 == 0)
         g_maxDescriptors = std::max(g_maxDescriptors, CountOpenDescriptors());
-    while (status == noErr) {
-        ItemCount count = 0;
-        FSCatalogInfo info;
-        FSRef child;
-        status = FSGetCatalogInfoBulk(iterator, 1, &count, nullptr, kFSCatInfoNodeFlags, &info,
-                                      &child, nullptr, nullptr);
-        if (status != noErr || count != 1)
-            break;
-        if (info.nodeFlags & kFSNodeIsDirectoryMask) {
-            status = DeleteLevelCounting(child, depth + 1);
-            if (status != noErr)
-                break;
-        }
-        status = FSDeleteObject(&child);
-    }
-    if (status == errFSNoMoreItems)
-        status = noErr;
-    FSCloseIterator(iterator);
-    return status;
 }
 
 constexpr int kLevels = 3000;
@@ -109,7 +84,7 @@ int DeepTreeChild(const std::string& root) {
     if (FSPathMakeRef(reinterpret_cast<const UInt8*>(first.c_str()), &top, nullptr) != noErr)
         return 16;
     int before = CountOpenDescriptors();
-    if (DeleteLevelCounting(top, 1) != noErr)
+    if (fmtest::DeleteLevel(top, CountDescriptorsNow, 1) != noErr)
         return 17;
     if (FSDeleteObject(&top) != noErr)
         return 18;
@@ -123,14 +98,8 @@ int DeepTreeChild(const std::string& root) {
 
 TEST_F(FileManagerSafetyTest, DeepTreeIsDeletedWithinTheDescriptorLimit) {
     fflush(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0)
-        _exit(DeepTreeChild(root_));
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "failing step (see DeepTreeChild)";
+    EXPECT_EQ(testsupport::InChild([&] { return DeepTreeChild(root_); }), 0)
+        << "failing step (see DeepTreeChild; -1: it died)";
 }
 
 TEST_F(FileManagerSafetyTest, FolderSwappedForALinkDuringTheWalkNeverReachesTheCanary) {

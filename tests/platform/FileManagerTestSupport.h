@@ -1,69 +1,26 @@
-// Shared by the file-manager tests: a fresh temporary folder per test, and a
+// Shared by the file-manager tests: the common temporary-folder fixture, and a
 // recursive deletion written against the file-manager calls the way the
 // layer above uses them (iterate in deleting mode, depth first, clear a lock
 // just before deleting).
 #pragma once
 
-#include <fcntl.h>
-#include <ftw.h>
-#include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <string>
 
 #include "platform/FileManager.h"
+#include "tests/TestSupport.h"
 
 namespace fmtest {
 
-inline int ClearImmutable(const char* path, const struct stat* st, int, struct FTW*) {
-    if (!S_ISREG(st->st_mode) && !S_ISDIR(st->st_mode))
-        return 0;
-    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return 0;
-    int flags = 0;
-    if (ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL)) {
-        flags &= ~FS_IMMUTABLE_FL;
-        ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    }
-    close(fd);
-    return 0;
-}
-
-class TempFolderTest : public ::testing::Test {
+class TempFolderTest : public testsupport::TempFolderTest {
 protected:
-    // Where the test's folder is made: /tmp, or memory for the large trees.
-    virtual std::string Base() const { return "/tmp"; }
-    void SetUp() override {
-        std::string pattern = Base() + "/orvik-fm-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override {
-        nftw(root_.c_str(), ClearImmutable, 16, FTW_PHYS);
-        std::string command = "rm -rf '" + root_ + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
-    }
-    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
     void MakeFile(const std::string& relative, const std::string& content = "",
                   mode_t mode = 0644) {
-        int fd = open(Path(relative).c_str(), O_CREAT | O_TRUNC | O_WRONLY, mode);
-        ASSERT_GE(fd, 0) << relative;
-        ASSERT_EQ(write(fd, content.data(), content.size()), ssize_t(content.size()));
-        fchmod(fd, mode);
-        close(fd);
+        ASSERT_TRUE(testsupport::WriteFile(Path(relative), content, mode)) << relative;
     }
     void MakeFolder(const std::string& relative) {
         ASSERT_EQ(mkdir(Path(relative).c_str(), 0755), 0) << relative;
     }
-    bool Exists(const std::string& relative) const {
-        struct stat st;
-        return lstat(Path(relative).c_str(), &st) == 0;
-    }
+    bool Exists(const std::string& relative) const { return testsupport::Exists(Path(relative)); }
     OSErr Ref(const std::string& relative, FSRef* ref, bool followLeaf = true) const {
         std::string path = Path(relative);
         return OSErr(FSPathMakeRefWithOptions(
@@ -71,11 +28,17 @@ protected:
             followLeaf ? OptionBits(0) : OptionBits(kFSPathMakeRefDoNotFollowLeafSymlink), ref,
             nullptr));
     }
-    std::string root_;
 };
 
 inline std::u16string U16(const std::string& ascii) {
     return std::u16string(ascii.begin(), ascii.end());
+}
+
+// The path a reference names now, or the failure's status.
+inline std::string PathOf(const FSRef& ref) {
+    UInt8 buffer[4096];
+    const OSErr status = FSRefMakePath(&ref, buffer, sizeof buffer);
+    return status == noErr ? reinterpret_cast<char*>(buffer) : "status " + std::to_string(status);
 }
 
 inline std::string NameOf(const HFSUniStr255& name) {
@@ -87,7 +50,10 @@ inline std::string NameOf(const HFSUniStr255& name) {
     return bytes;
 }
 
-OSErr DeleteLevel(const FSRef& folder);
+// Called on entering each folder level (0 for the top one), before its listing.
+using LevelHook = void (*)(int depth);
+
+OSErr DeleteLevel(const FSRef& folder, LevelHook onLevel = nullptr, int depth = 0);
 
 inline OSErr ClearLockIfSet(const FSRef& ref, const FSCatalogInfo& info) {
     if (!(info.nodeFlags & kFSNodeLockedMask))
@@ -112,11 +78,13 @@ inline OSErr DeleteTree(const FSRef& ref) {
     return FSDeleteObject(&ref);
 }
 
-inline OSErr DeleteLevel(const FSRef& folder) {
+inline OSErr DeleteLevel(const FSRef& folder, LevelHook onLevel, int depth) {
     FSIterator iterator;
     OSErr status = FSOpenIterator(&folder, kFSIterateDelete, &iterator);
     if (status != noErr)
         return status;
+    if (onLevel != nullptr)
+        onLevel(depth);
     while (status == noErr) {
         ItemCount count = 0;
         FSCatalogInfo info;
@@ -126,7 +94,7 @@ inline OSErr DeleteLevel(const FSRef& folder) {
         if (status != noErr || count != 1)
             break;
         if (info.nodeFlags & kFSNodeIsDirectoryMask) {
-            status = DeleteLevel(child);
+            status = DeleteLevel(child, onLevel, depth + 1);
             if (status != noErr)
                 break;
         }

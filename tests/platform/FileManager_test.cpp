@@ -68,9 +68,7 @@ TEST_F(FileManagerTest, PathToReferenceAndBack) {
     ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &isDirectory),
               noErr);
     EXPECT_EQ(isDirectory, 0);
-    UInt8 buffer[4096];
-    ASSERT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("dir/file"));
+    EXPECT_EQ(fmtest::PathOf(ref), Path("dir/file"));
     // Too small a buffer: an error, and not one byte past the size given.
     UInt8 small[8];
     memset(small, 0x5A, sizeof small);
@@ -81,8 +79,7 @@ TEST_F(FileManagerTest, PathToReferenceAndBack) {
     ASSERT_EQ(Ref("dir/sub/..", &folder), fnfErr);  // "sub" does not exist
     ASSERT_EQ(Ref("dir/file/..", &folder), fnfErr); // a file is no folder
     ASSERT_EQ(Ref("dir/", &folder), noErr);
-    ASSERT_EQ(FSRefMakePath(&folder, buffer, sizeof buffer), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("dir"));
+    EXPECT_EQ(fmtest::PathOf(folder), Path("dir"));
 
     // Relative paths start at the working folder.
     char saved[4096];
@@ -96,8 +93,7 @@ TEST_F(FileManagerTest, PathToReferenceAndBack) {
     FSRef root;
     ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("/"), &root, &isDirectory), noErr);
     EXPECT_EQ(isDirectory, 1);
-    ASSERT_EQ(FSRefMakePath(&root, buffer, sizeof buffer), noErr);
-    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "/");
+    EXPECT_EQ(fmtest::PathOf(root), "/");
 }
 
 // Resolution starts at the folder of the previous leaf when the same text still
@@ -108,19 +104,7 @@ TEST_F(FileManagerTest, ResolutionNeverReusesAFolderThatWasReplaced) {
     MakeFile("a/f", "old");
     MakeFolder("canary");
     MakeFile("canary/f", "canary");
-    auto content = [](const FSRef& ref) {
-        UInt8 buffer[4096];
-        EXPECT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
-        std::string text;
-        FILE* file = fopen(reinterpret_cast<char*>(buffer), "r");
-        if (file) {
-            char chunk[64];
-            size_t n = fread(chunk, 1, sizeof chunk, file);
-            text.assign(chunk, n);
-            fclose(file);
-        }
-        return text;
-    };
+    auto content = [](const FSRef& ref) { return testsupport::ReadFile(fmtest::PathOf(ref)); };
     FSRef first;
     ASSERT_EQ(Ref("a/f", &first), noErr);
     EXPECT_EQ(content(first), "old");
@@ -146,9 +130,7 @@ TEST_F(FileManagerTest, ResolutionNeverReusesAFolderThatWasReplaced) {
     FSRef third;
     ASSERT_EQ(Ref("a/f", &third), noErr);
     EXPECT_EQ(content(third), "canary");
-    UInt8 buffer[4096];
-    ASSERT_EQ(FSRefMakePath(&third, buffer, sizeof buffer), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("canary/f"));
+    EXPECT_EQ(fmtest::PathOf(third), Path("canary/f"));
     ASSERT_EQ(Ref("a/f", &third), noErr); // "a" is remembered as reached through the link
     FSRef link, target, canary;
     Boolean isDirectory = 7;
@@ -156,8 +138,7 @@ TEST_F(FileManagerTest, ResolutionNeverReusesAFolderThatWasReplaced) {
                                        kFSPathMakeRefDoNotFollowLeafSymlink, &link, &isDirectory),
               noErr);
     EXPECT_EQ(isDirectory, 0);
-    ASSERT_EQ(FSRefMakePath(&link, buffer, sizeof buffer), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("a"));
+    EXPECT_EQ(fmtest::PathOf(link), Path("a"));
     ASSERT_EQ(Ref("a", &target), noErr);
     ASSERT_EQ(Ref("canary", &canary), noErr);
     EXPECT_EQ(FSCompareFSRefs(&target, &canary), noErr);
@@ -176,11 +157,6 @@ TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
     MakeFolder("canary");
     MakeFile("canary/c", "c");
     ASSERT_EQ(symlink("../canary", Path("a/l").c_str()), 0);
-    auto path = [](const FSRef& ref) {
-        UInt8 buffer[4096];
-        EXPECT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
-        return std::string(reinterpret_cast<char*>(buffer));
-    };
     auto nodeID = [](const FSRef& ref, OSErr expected) {
         FSCatalogInfo info{};
         EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr),
@@ -194,12 +170,12 @@ TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
     ASSERT_EQ(Ref("a/h", &h), noErr);
     ASSERT_TRUE(f.node->parentUnchecked && g.node->parentUnchecked); // the case under test
     EXPECT_EQ(FSCompareFSRefs(&first, &f), noErr);
-    EXPECT_EQ(path(f), Path("a/f"));
+    EXPECT_EQ(fmtest::PathOf(f), Path("a/f"));
     EXPECT_EQ(Ref("a/missing", &missing), fnfErr);
     ASSERT_EQ(Ref("a/l", &link, false), noErr);
-    EXPECT_EQ(path(link), Path("a/l"));
+    EXPECT_EQ(fmtest::PathOf(link), Path("a/l"));
     ASSERT_EQ(Ref("a/l", &target), noErr);
-    EXPECT_EQ(path(target), Path("canary"));
+    EXPECT_EQ(fmtest::PathOf(target), Path("canary"));
     EXPECT_EQ(FSDeleteObject(&link), noErr); // the link, never what it leads to
     EXPECT_FALSE(Exists("a/l"));
     EXPECT_TRUE(Exists("canary/c"));
@@ -398,9 +374,7 @@ TEST_F(FileManagerTest, LinksAreNeverFollowedExceptByPathResolution) {
     // A link in the middle is followed by path resolution and the reference
     // names the real object.
     ASSERT_EQ(Ref("link/inside", &ref), noErr);
-    UInt8 buffer[4096];
-    ASSERT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("target/inside"));
+    EXPECT_EQ(fmtest::PathOf(ref), Path("target/inside"));
     // A trailing slash follows even a final link.
     std::string withSlash = Path("link/");
     ASSERT_EQ(FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(withSlash.c_str()),
@@ -642,19 +616,15 @@ TEST_F(FileManagerTest, CreateMoveRenameAndDelete) {
     ASSERT_EQ(FSRenameUnicode(&moved, other.size(), other.data(), kTextEncodingUnknown, &renamed),
               noErr);
     EXPECT_TRUE(Exists("sub/other"));
-    std::u16string taken = U16("new file");
     EXPECT_EQ(FSRenameUnicode(&file, sub.size(), sub.data(), kTextEncodingUnknown, nullptr),
               dupFNErr);
-    UInt8 buffer[4096];
-    ASSERT_EQ(FSRefMakePath(&renamed, buffer, sizeof buffer), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), Path("sub/other"));
+    EXPECT_EQ(fmtest::PathOf(renamed), Path("sub/other"));
 
     EXPECT_EQ(FSDeleteObject(&folder), fBsyErr);
     EXPECT_EQ(FSDeleteObject(&renamed), noErr);
     EXPECT_EQ(FSDeleteObject(&renamed), fnfErr);
     EXPECT_EQ(FSDeleteObject(&folder), noErr);
     EXPECT_FALSE(Exists("sub"));
-    (void)taken;
 }
 
 TEST_F(FileManagerTest, ReferencesAreCheapValues) {
@@ -677,27 +647,18 @@ TEST_F(FileManagerTest, ReferencesAreCheapValues) {
 }
 
 TEST_F(FileManagerTest, TemporaryItemsFolder) {
-    const char* saved = getenv("TMPDIR");
-    std::string previous = saved ? saved : "";
-    setenv("TMPDIR", root_.c_str(), 1);
+    testsupport::ScopedEnv tmpdir("TMPDIR", root_.c_str());
     FSRef ref;
-    UInt8 buffer[4096];
     ASSERT_EQ(FSFindFolder(kUserDomain, kTemporaryFolderType, kCreateFolder, &ref), noErr);
-    ASSERT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), root_);
+    EXPECT_EQ(fmtest::PathOf(ref), root_);
     // Not a usable folder: /tmp.
     MakeFile("plain");
     for (std::string unusable : {Path("plain"), Path("missing"), std::string()}) {
-        setenv("TMPDIR", unusable.c_str(), 1);
+        tmpdir.Set(unusable.c_str());
         ASSERT_EQ(FSFindFolder(kUserDomain, kTemporaryFolderType, kCreateFolder, &ref), noErr);
-        ASSERT_EQ(FSRefMakePath(&ref, buffer, sizeof buffer), noErr);
-        EXPECT_STREQ(reinterpret_cast<char*>(buffer), "/tmp") << unusable;
+        EXPECT_EQ(fmtest::PathOf(ref), "/tmp") << unusable;
     }
     EXPECT_EQ(FSFindFolder(kUserDomain, 0x70726566 /* 'pref' */, kCreateFolder, &ref), fnfErr);
-    if (saved)
-        setenv("TMPDIR", previous.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
 }
 
 } // namespace

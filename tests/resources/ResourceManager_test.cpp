@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/TestSupport.h"
+
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <map>
 #include <string>
@@ -34,24 +37,14 @@ std::vector<std::string> Contents(const StringArray& array) {
 class Environment {
 public:
     explicit Environment(const std::map<std::string, std::string>& vars = {}) {
-        for (const char* name : kNames) {
-            if (const char* value = getenv(name))
-                saved_[name] = value;
-            unsetenv(name);
-        }
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+            saved_.emplace_back(name, nullptr);
         for (const auto& [name, value] : vars)
-            setenv(name.c_str(), value.c_str(), 1);
-    }
-    ~Environment() {
-        for (const char* name : kNames)
-            unsetenv(name);
-        for (const auto& [name, value] : saved_)
             setenv(name.c_str(), value.c_str(), 1);
     }
 
 private:
-    static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-    std::map<std::string, std::string> saved_;
+    std::deque<testsupport::ScopedEnv> saved_;
 };
 
 // A manager whose translation is fixed, to drive the markup scan.
@@ -295,26 +288,24 @@ TEST(ResourceManager, DatesAreWrittenInTheLocalesLongStyle) {
     EXPECT_TRUE(manager.GetTranslatedDate(nullptr).IsEmpty());
 }
 
-class ResourcePathTest : public ::testing::Test {
+class ResourcePathTest : public testsupport::TempFolderTest {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/orvik-res-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        std::ofstream(dir_ + "/help.html") << "help";
-        orvik::bundle::SetMainBundleFolders(dir_, dir_ + "/locale");
+        TempFolderTest::SetUp();
+        std::ofstream(root_ + "/help.html") << "help";
+        orvik::bundle::SetMainBundleFolders(root_, root_ + "/locale");
     }
     void TearDown() override {
         orvik::bundle::SetMainBundleFolders("", "");
-        ASSERT_EQ(system(("rm -rf '" + dir_ + "'").c_str()), 0);
+        TempFolderTest::TearDown();
     }
-    std::string dir_;
 };
 
 TEST_F(ResourcePathTest, ExistingResourcesGiveTheirPathOthersTheName) {
     Environment env;
     CResourceManagerMac manager;
-    EXPECT_EQ(Narrow(manager.GetTranslatedResourcePath("help.html", nullptr)), dir_ + "/help.html");
+    EXPECT_EQ(Narrow(manager.GetTranslatedResourcePath("help.html", nullptr)),
+              root_ + "/help.html");
     EXPECT_EQ(Narrow(manager.GetTranslatedResourcePath("missing.html", nullptr)), "missing.html");
     EXPECT_TRUE(manager.GetTranslatedResourcePath(nullptr, nullptr).IsEmpty());
     CFBundleRef bundle = manager.m_bundle;

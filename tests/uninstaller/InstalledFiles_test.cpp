@@ -25,7 +25,7 @@ protected:
         char cwd[PATH_MAX];
         ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
         m_oldCwd = cwd;
-        ASSERT_EQ(chdir(m_folder.c_str()), 0); // the kernel extension resolves from here
+        ASSERT_EQ(chdir(root_.c_str()), 0); // the kernel extension resolves from here
     }
     void TearDown() override {
         (void)!chdir(m_oldCwd.c_str());

@@ -1,6 +1,4 @@
 // The login-item filter, on real property-list files below a temporary preferences root.
-#include <fstream>
-#include <sstream>
 
 #include "UninstallTestSupport.h"
 #include "platform/CFPreferences.h"
@@ -14,7 +12,7 @@ protected:
     void SetUp() override {
         UninstallTest::SetUp();
         MakeDir("Library/Preferences");
-        orvik::preferences::SetPreferencesRootPrefix(m_folder);
+        orvik::preferences::SetPreferencesRootPrefix(root_);
     }
     void TearDown() override {
         orvik::preferences::SetPreferencesRootPrefix("");
@@ -32,12 +30,7 @@ protected:
                     body + "</array><key>Other</key><integer>3</integer></dict></plist>\n";
         MakeFile("Library/Preferences/loginwindow.plist", m_written);
     }
-    std::string FileText() const {
-        std::ifstream in(PlistPath(), std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string FileText() const { return testsupport::ReadFile(PlistPath()); }
     // The "Path" strings of the list as the file holds them now, in order.
     std::vector<std::string> PathsInFile() const {
         std::vector<std::string> paths;
@@ -144,7 +137,7 @@ TEST_F(LoginItemsTest, NothingMatchingMeansNothingWritten) {
          {std::vector<std::string>{}, std::vector<std::string>{"/Applications/Zeta.app"}}) {
         m_log.clear();
         // A new run of the program: nothing held in memory from the last one.
-        orvik::preferences::SetPreferencesRootPrefix(m_folder);
+        orvik::preferences::SetPreferencesRootPrefix(root_);
         WriteList(list);
         EXPECT_TRUE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
         EXPECT_EQ(m_log.front(), kAttempting);

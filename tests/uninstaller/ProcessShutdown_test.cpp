@@ -96,11 +96,7 @@ TEST_F(ShellTest, ProcessListKeepsEachLineWithItsId) {
                                                      {piece1, 310},
                                                      {piece2, 310},
                                                      {"   42 pts/0    R+     0:00 ps -axww\n", 42}};
-    ASSERT_EQ(got.size(), want.size());
-    for (size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(got[i].first, want[i].first) << "entry " << i;
-        EXPECT_EQ(got[i].second, want[i].second) << "entry " << i;
-    }
+    EXPECT_EQ(got, want);
     EXPECT_EQ(m_commands, (std::vector<std::string>{"pipe: ps -axww", "close"}));
     EXPECT_EQ(m_log, (std::vector<LoggedLine>{Notice("Retrieving current process list\n"),
                                               Notice("Process list found 5 items\n")}));

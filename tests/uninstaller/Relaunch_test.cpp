@@ -1,7 +1,5 @@
 // The relaunch's argument vector and its refusal, through a replaced authorization environment.
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "UninstallTestSupport.h"
@@ -30,10 +28,7 @@ TEST_F(RelaunchTest, CopyGetsOnlyTheRealArgument) {
     EXPECT_TRUE(RunSelfAsRoot(CAtlStringA(tool.c_str())));
     std::string text;
     for (int i = 0; i < 500 && text.empty(); ++i) {
-        std::ifstream in(record);
-        std::stringstream content;
-        content << in.rdbuf();
-        text = content.str();
+        text = testsupport::ReadFile(record);
         if (text.empty())
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -2,16 +2,12 @@
 // through the hook, and the hooks put back afterwards.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-#include <sys/stat.h>
 #include <syslog.h>
-#include <unistd.h>
-#include <utility>
+
+#include <string>
 #include <vector>
 
+#include "tests/TestSupport.h"
 #include "uninstaller/Uninstall.h"
 
 struct LoggedLine {
@@ -33,25 +29,20 @@ inline LoggedLine Warning(const std::string& text) {
     return {LOG_WARNING, text};
 }
 
-class UninstallTest : public ::testing::Test {
+class UninstallTest : public testsupport::TempFolderTest {
 protected:
     void SetUp() override {
         ResetUninstallHooks();
-        char pattern[] = "/tmp/orvik-uninstall-test.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_folder = pattern;
+        TempFolderTest::SetUp();
         GetUninstallHooks().log = [this](int priority, const char* text) {
             m_log.push_back({priority, text});
         };
     }
     void TearDown() override {
         ResetUninstallHooks();
-        std::string command =
-            "chmod -R u+rwx '" + m_folder + "' 2>/dev/null; rm -rf '" + m_folder + "'";
-        (void)!system(command.c_str());
+        TempFolderTest::TearDown();
     }
 
-    std::string Path(const std::string& relative) const { return m_folder + "/" + relative; }
     static CAtlString Wide(const std::string& utf8ascii) { return CAtlString(utf8ascii.c_str()); }
 
     void MakeDir(const std::string& relative) {
@@ -59,16 +50,9 @@ protected:
         ASSERT_EQ(system(command.c_str()), 0);
     }
     void MakeFile(const std::string& relative, const std::string& content = "x") {
-        FILE* file = fopen(Path(relative).c_str(), "wb");
-        ASSERT_NE(file, nullptr) << relative;
-        fwrite(content.data(), 1, content.size(), file);
-        fclose(file);
+        ASSERT_TRUE(testsupport::WriteFile(Path(relative), content)) << relative;
     }
-    bool Exists(const std::string& relative) const {
-        struct stat st;
-        return lstat(Path(relative).c_str(), &st) == 0;
-    }
+    bool Exists(const std::string& relative) const { return testsupport::Exists(Path(relative)); }
 
-    std::string m_folder;
     std::vector<LoggedLine> m_log;
 };

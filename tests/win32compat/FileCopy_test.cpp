@@ -20,18 +20,9 @@
 using filetest::Exists;
 using filetest::IsDir;
 using filetest::U;
+using testsupport::InChild;
 
 namespace {
-
-template <class F> int InChild(F body) {
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
 
 std::string Pattern(size_t size) {
     std::string s(size, '\0');
@@ -61,7 +52,7 @@ protected:
     }
     // A folder on another file system, or empty when there is none to use.
     std::string OtherVolumeDir() {
-        if (!IsDir("/dev/shm") || DeviceOf("/dev/shm") == DeviceOf(dir_))
+        if (!IsDir("/dev/shm") || DeviceOf("/dev/shm") == DeviceOf(root_))
             return "";
         return MakeTempDir("/dev/shm");
     }
@@ -76,20 +67,20 @@ TEST_F(FileCopyTest, CopiesContentOfEverySizeWhateverTheBuffer) {
             if (buffer == 1 && size > 5000)
                 continue;
             const std::string name = std::to_string(buffer) + "_" + std::to_string(size);
-            filetest::Write(P(name), Pattern(size));
+            filetest::WriteFile(P(name), Pattern(size));
             EXPECT_TRUE(CopyFile(W(name).c_str(), W(name + ".copy").c_str(), true)) << name;
-            EXPECT_EQ(filetest::Read(P(name + ".copy")), Pattern(size)) << name;
+            EXPECT_EQ(filetest::ReadFile(P(name + ".copy")), Pattern(size)) << name;
         }
     }
 }
 
 TEST_F(FileCopyTest, CopyKeepsPermissionsAndNamedForks) {
-    filetest::Write(P("src"), "data");
+    filetest::WriteFile(P("src"), "data");
     chmod(P("src").c_str(), 0640);
     const bool xattrs = setxattr(P("src").c_str(), "user.note", "hello", 5, 0) == 0;
     ASSERT_TRUE(CopyFile(W("src").c_str(), W("dst").c_str(), false));
     EXPECT_EQ(filetest::ModeOf(P("dst")), 0640u) << "owner rwx added for the copy is taken back";
-    EXPECT_EQ(filetest::Read(P("dst")), "data");
+    EXPECT_EQ(filetest::ReadFile(P("dst")), "data");
     if (xattrs) {
         char value[16] = {};
         EXPECT_EQ(getxattr(P("dst").c_str(), "user.note", value, sizeof value), 5);
@@ -98,10 +89,10 @@ TEST_F(FileCopyTest, CopyKeepsPermissionsAndNamedForks) {
 }
 
 TEST_F(FileCopyTest, CopyRefusals) {
-    filetest::Write(P("src"), "source");
-    filetest::Write(P("dst"), "dest");
+    filetest::WriteFile(P("src"), "source");
+    filetest::WriteFile(P("dst"), "dest");
     filetest::MakeDir(P("full"));
-    filetest::Write(P("full/x"), "x");
+    filetest::WriteFile(P("full/x"), "x");
     filetest::MakeDir(P("srcdir"));
     const std::u16string src = W("src");
     EXPECT_FALSE(CopyFile(src.c_str(), src.c_str(), false)) << "same pointer";
@@ -113,16 +104,16 @@ TEST_F(FileCopyTest, CopyRefusals) {
     EXPECT_FALSE(CopyFile(W("srcdir").c_str(), W("new").c_str(), false)) << "a folder";
     EXPECT_FALSE(Exists(P("new")));
     EXPECT_FALSE(CopyFile(src.c_str(), W("dst").c_str(), true)) << "fail if exists";
-    EXPECT_EQ(filetest::Read(P("dst")), "dest");
+    EXPECT_EQ(filetest::ReadFile(P("dst")), "dest");
     EXPECT_FALSE(CopyFile(src.c_str(), W("full").c_str(), false)) << "a folder that is not empty";
-    EXPECT_EQ(filetest::Read(P("full/x")), "x");
-    EXPECT_EQ(filetest::Read(P("src")), "source");
+    EXPECT_EQ(filetest::ReadFile(P("full/x")), "x");
+    EXPECT_EQ(filetest::ReadFile(P("src")), "source");
 
     EXPECT_TRUE(CopyFile(src.c_str(), W("dst").c_str(), false)) << "replaced";
-    EXPECT_EQ(filetest::Read(P("dst")), "source");
+    EXPECT_EQ(filetest::ReadFile(P("dst")), "source");
     filetest::MakeDir(P("emptydir"));
     EXPECT_TRUE(CopyFile(src.c_str(), W("emptydir").c_str(), false)) << "an empty folder goes";
-    EXPECT_EQ(filetest::Read(P("emptydir")), "source");
+    EXPECT_EQ(filetest::ReadFile(P("emptydir")), "source");
 
     g_copyBufferSize = 0;
     EXPECT_FALSE(CopyFile(src.c_str(), W("nobuffer").c_str(), false));
@@ -133,34 +124,34 @@ TEST_F(FileCopyTest, CopyRefusals) {
 
 TEST_F(FileCopyTest, TwoSpellingsOfOneFileNeverLoseTheSource) {
     filetest::MakeDir(P("a"));
-    filetest::Write(P("a/f"), "only copy");
+    filetest::WriteFile(P("a/f"), "only copy");
     ASSERT_EQ(link(P("a/f").c_str(), P("a/hard").c_str()), 0);
     ASSERT_EQ(symlink(P("a/f").c_str(), P("a/soft").c_str()), 0);
     const char* spellings[] = {"a/./f", "a//f", "a/../a/f", "a/hard", "a/soft"};
     for (const char* other : spellings) {
         EXPECT_FALSE(CopyFile(W("a/f").c_str(), W(other).c_str(), false)) << other;
         EXPECT_FALSE(CopyFile(W(other).c_str(), W("a/f").c_str(), false)) << other;
-        EXPECT_EQ(filetest::Read(P("a/f")), "only copy") << other;
+        EXPECT_EQ(filetest::ReadFile(P("a/f")), "only copy") << other;
     }
     EXPECT_FALSE(MoveFile(W("a/f").c_str(), W("a/hard").c_str()));
     EXPECT_FALSE(MoveFile(W("a/./f").c_str(), W("a/f").c_str()));
-    EXPECT_EQ(filetest::Read(P("a/f")), "only copy");
+    EXPECT_EQ(filetest::ReadFile(P("a/f")), "only copy");
 }
 
 TEST_F(FileCopyTest, ALinkAtTheDestinationIsReplacedNotFollowed) {
-    filetest::Write(P("src"), "new");
-    filetest::Write(P("other"), "untouched");
+    filetest::WriteFile(P("src"), "new");
+    filetest::WriteFile(P("other"), "untouched");
     ASSERT_EQ(symlink(P("other").c_str(), P("dst").c_str()), 0);
     EXPECT_TRUE(CopyFile(W("src").c_str(), W("dst").c_str(), false));
     EXPECT_FALSE(filetest::IsLink(P("dst")));
-    EXPECT_EQ(filetest::Read(P("dst")), "new");
-    EXPECT_EQ(filetest::Read(P("other")), "untouched");
+    EXPECT_EQ(filetest::ReadFile(P("dst")), "new");
+    EXPECT_EQ(filetest::ReadFile(P("other")), "untouched");
 }
 
 TEST_F(FileCopyTest, LockedSourceGivesALockedCopyWithTheSamePermissions) {
     if (!filetest::IsRoot())
         GTEST_SKIP() << "the immutable flag and ownership need root";
-    filetest::Write(P("src"), "locked data");
+    filetest::WriteFile(P("src"), "locked data");
     chmod(P("src").c_str(), 0604);
     ASSERT_EQ(chown(P("src").c_str(), 1234, 5678), 0);
     if (!filetest::SetImmutable(P("src"), true))
@@ -172,7 +163,7 @@ TEST_F(FileCopyTest, LockedSourceGivesALockedCopyWithTheSamePermissions) {
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     EXPECT_EQ(st.st_uid, 1234u);
     EXPECT_EQ(st.st_gid, 5678u);
-    EXPECT_EQ(filetest::Read(P("dst")), "locked data");
+    EXPECT_EQ(filetest::ReadFile(P("dst")), "locked data");
 }
 
 // The copy fails part way through: the destination file system fills up. Runs in a child
@@ -180,16 +171,12 @@ TEST_F(FileCopyTest, LockedSourceGivesALockedCopyWithTheSamePermissions) {
 TEST_F(FileCopyTest, ACopyThatFailsMidwayLeavesNoDestination) {
     if (!filetest::IsRoot())
         GTEST_SKIP() << "mounting a small tmpfs needs root";
-    filetest::Write(P("big"), Pattern(3 << 20));
-    filetest::Write(P("small"), Pattern(100000));
+    filetest::WriteFile(P("big"), Pattern(3 << 20));
+    filetest::WriteFile(P("small"), Pattern(100000));
     filetest::MakeDir(P("mnt"));
-    const int status = InChild([&] {
-        if (unshare(CLONE_NEWNS) != 0)
-            return 10;
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return 11;
+    const int status = testsupport::InPrivateMountNamespace([&] {
         if (mount("tmpfs", P("mnt").c_str(), "tmpfs", 0, "size=1m") != 0)
-            return 12;
+            return 77;
         int result = 0;
         if (CopyFile(W("big").c_str(), W("mnt/big").c_str(), false))
             result |= 1;
@@ -205,15 +192,15 @@ TEST_F(FileCopyTest, ACopyThatFailsMidwayLeavesNoDestination) {
             result |= 16;
         return result;
     });
-    if (status >= 10 && status <= 12)
-        GTEST_SKIP() << "cannot mount a private tmpfs here (" << status << ")";
+    if (status == 77)
+        GTEST_SKIP() << "cannot mount a private tmpfs here";
     EXPECT_EQ(status, 0);
 }
 
 // The file grows beyond what the process may write after the space was reserved: the
 // failure comes from the data copy itself, not from the reservation.
 TEST_F(FileCopyTest, AWriteFailureDuringTheDataLeavesNoDestination) {
-    filetest::Write(P("big"), Pattern(3 << 20));
+    filetest::WriteFile(P("big"), Pattern(3 << 20));
     const int status = InChild([&] {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {1 << 20, 1 << 20};
@@ -228,24 +215,24 @@ TEST_F(FileCopyTest, AWriteFailureDuringTheDataLeavesNoDestination) {
         return result;
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(filetest::Read(P("big")), Pattern(3 << 20));
+    EXPECT_EQ(filetest::ReadFile(P("big")), Pattern(3 << 20));
 }
 
 TEST_F(FileCopyTest, MoveRenamesInsideOneVolume) {
-    filetest::Write(P("src"), "payload");
+    filetest::WriteFile(P("src"), "payload");
     EXPECT_TRUE(MoveFile(W("src").c_str(), W("moved").c_str()));
     EXPECT_FALSE(Exists(P("src")));
-    EXPECT_EQ(filetest::Read(P("moved")), "payload");
+    EXPECT_EQ(filetest::ReadFile(P("moved")), "payload");
 
     const std::u16string same = W("moved");
     EXPECT_TRUE(MoveFile(same.c_str(), same.c_str()));
     EXPECT_TRUE(MoveFile(same.c_str(), W("moved").c_str()));
-    EXPECT_EQ(filetest::Read(P("moved")), "payload");
+    EXPECT_EQ(filetest::ReadFile(P("moved")), "payload");
 
-    filetest::Write(P("other"), "other");
+    filetest::WriteFile(P("other"), "other");
     EXPECT_FALSE(MoveFile(W("moved").c_str(), W("other").c_str())) << "onto an existing file";
-    EXPECT_EQ(filetest::Read(P("moved")), "payload");
-    EXPECT_EQ(filetest::Read(P("other")), "other");
+    EXPECT_EQ(filetest::ReadFile(P("moved")), "payload");
+    EXPECT_EQ(filetest::ReadFile(P("other")), "other");
     EXPECT_FALSE(MoveFile(W("moved").c_str(), W("newdir/").c_str()));
     EXPECT_FALSE(Exists(P("newdir")));
     EXPECT_FALSE(MoveFile(W("missing").c_str(), W("x").c_str()));
@@ -254,24 +241,24 @@ TEST_F(FileCopyTest, MoveRenamesInsideOneVolume) {
 
     filetest::MakeDir(P("folder"));
     EXPECT_TRUE(MoveFile(W("moved").c_str(), W("folder").c_str()));
-    EXPECT_EQ(filetest::Read(P("folder/moved")), "payload");
+    EXPECT_EQ(filetest::ReadFile(P("folder/moved")), "payload");
     EXPECT_FALSE(Exists(P("moved")));
 
     // The data changes place while the catalog information stays with the names: the new
     // name keeps what its placeholder was made with, not the source's mode.
-    filetest::Write(P("tool"), "#!/bin/sh\n");
+    filetest::WriteFile(P("tool"), "#!/bin/sh\n");
     chmod(P("tool").c_str(), 0700);
     FSRef fresh;
     ASSERT_EQ(GetFSRefFromFilename(W("fresh").c_str(), &fresh, true, false), noErr);
     EXPECT_TRUE(MoveFile(W("tool").c_str(), W("tool2").c_str()));
-    EXPECT_EQ(filetest::Read(P("tool2")), "#!/bin/sh\n");
+    EXPECT_EQ(filetest::ReadFile(P("tool2")), "#!/bin/sh\n");
     EXPECT_EQ(filetest::ModeOf(P("tool2")), filetest::ModeOf(P("fresh")));
 
     filetest::MakeDir(P("d1"));
-    filetest::Write(P("d1/f"), "in d1");
+    filetest::WriteFile(P("d1/f"), "in d1");
     filetest::MakeDir(P("d2"));
     EXPECT_TRUE(MoveFile(W("d1/f").c_str(), W("d2/g").c_str()));
-    EXPECT_EQ(filetest::Read(P("d2/g")), "in d1");
+    EXPECT_EQ(filetest::ReadFile(P("d2/g")), "in d1");
     EXPECT_FALSE(Exists(P("d1/f")));
 }
 
@@ -279,22 +266,22 @@ TEST_F(FileCopyTest, MoveAcrossVolumesCopiesThenDeletes) {
     const std::string other = OtherVolumeDir();
     if (other.empty())
         GTEST_SKIP() << "no second file system";
-    filetest::Write(P("src"), Pattern(700000));
+    filetest::WriteFile(P("src"), Pattern(700000));
     EXPECT_TRUE(MoveFile(W("src").c_str(), U(other + "/dst").c_str()));
     EXPECT_FALSE(Exists(P("src")));
-    EXPECT_EQ(filetest::Read(other + "/dst"), Pattern(700000));
+    EXPECT_EQ(filetest::ReadFile(other + "/dst"), Pattern(700000));
 
-    filetest::Write(P("into"), "into");
+    filetest::WriteFile(P("into"), "into");
     filetest::MakeDir(other + "/folder");
     EXPECT_TRUE(MoveFile(W("into").c_str(), U(other + "/folder").c_str()));
-    EXPECT_EQ(filetest::Read(other + "/folder/into"), "into");
+    EXPECT_EQ(filetest::ReadFile(other + "/folder/into"), "into");
     EXPECT_FALSE(Exists(P("into")));
 
     // Into a folder that already holds the name: refused, nothing replaced.
-    filetest::Write(P("into"), "second");
+    filetest::WriteFile(P("into"), "second");
     EXPECT_FALSE(MoveFile(W("into").c_str(), U(other + "/folder/").c_str()));
-    EXPECT_EQ(filetest::Read(other + "/folder/into"), "into");
-    EXPECT_EQ(filetest::Read(P("into")), "second");
+    EXPECT_EQ(filetest::ReadFile(other + "/folder/into"), "into");
+    EXPECT_EQ(filetest::ReadFile(P("into")), "second");
 }
 
 TEST_F(FileCopyTest, MoveNeverDestroysTheOnlyCopy) {
@@ -304,16 +291,16 @@ TEST_F(FileCopyTest, MoveNeverDestroysTheOnlyCopy) {
     if (other.empty())
         GTEST_SKIP() << "no second file system";
     filetest::MakeDir(P("stuck"));
-    filetest::Write(P("stuck/src"), "precious");
+    filetest::WriteFile(P("stuck/src"), "precious");
     if (!filetest::SetImmutable(P("stuck"), true))
         GTEST_SKIP() << "this file system has no immutable flag";
     // The source cannot be deleted from its locked folder: the copy goes again.
     EXPECT_FALSE(MoveFile(W("stuck/src").c_str(), U(other + "/dst").c_str()));
-    EXPECT_EQ(filetest::Read(P("stuck/src")), "precious");
+    EXPECT_EQ(filetest::ReadFile(P("stuck/src")), "precious");
     EXPECT_FALSE(Exists(other + "/dst"));
     // Inside one volume the exchange itself is refused and nothing changes.
     EXPECT_FALSE(MoveFile(W("stuck/src").c_str(), W("dst").c_str()));
-    EXPECT_EQ(filetest::Read(P("stuck/src")), "precious");
+    EXPECT_EQ(filetest::ReadFile(P("stuck/src")), "precious");
     EXPECT_FALSE(Exists(P("dst")));
     filetest::SetImmutable(P("stuck"), false);
 }
@@ -325,8 +312,8 @@ TEST_F(FileCopyTest, ExchangeSwapsDataAndKeepsMetadataWithTheNames) {
     filetest::MakeDir(P("d2"));
     for (Exchange exchange : exchanges) {
         for (const char* second : {"d1/b", "d2/b"}) {
-            filetest::Write(P("d1/a"), "AAAA");
-            filetest::Write(P(second), "bb");
+            filetest::WriteFile(P("d1/a"), "AAAA");
+            filetest::WriteFile(P(second), "bb");
             chmod(P("d1/a").c_str(), 0600);
             chmod(P(second).c_str(), 0644);
             const FSRef a = RefOf(P("d1/a"));
@@ -334,8 +321,8 @@ TEST_F(FileCopyTest, ExchangeSwapsDataAndKeepsMetadataWithTheNames) {
             FSRef newA;
             FSRef newB;
             ASSERT_EQ(exchange(&a, &b, &newA, &newB), noErr) << second;
-            EXPECT_EQ(filetest::Read(P("d1/a")), "bb") << second;
-            EXPECT_EQ(filetest::Read(P(second)), "AAAA") << second;
+            EXPECT_EQ(filetest::ReadFile(P("d1/a")), "bb") << second;
+            EXPECT_EQ(filetest::ReadFile(P(second)), "AAAA") << second;
             EXPECT_EQ(filetest::ModeOf(P("d1/a")), 0600u) << second;
             EXPECT_EQ(filetest::ModeOf(P(second)), 0644u) << second;
             const FSRef atA = RefOf(P("d1/a"));
@@ -349,18 +336,18 @@ TEST_F(FileCopyTest, ExchangeSwapsDataAndKeepsMetadataWithTheNames) {
             unlink(P(second).c_str());
         }
     }
-    filetest::Write(P("f"), "f");
+    filetest::WriteFile(P("f"), "f");
     const FSRef file = RefOf(P("f"));
     const FSRef folder = RefOf(P("d1"));
     FSRef x;
     FSRef y;
     EXPECT_EQ(FSExchangeObjectsEmulated(&file, &folder, &x, &y), notAFileErr);
     EXPECT_EQ(FSExchangeObjectsCompat(&file, &file, nullptr, &y), paramErr);
-    EXPECT_EQ(filetest::Read(P("f")), "f");
+    EXPECT_EQ(filetest::ReadFile(P("f")), "f");
 
     const std::string other = OtherVolumeDir();
     if (!other.empty()) {
-        filetest::Write(other + "/g", "g");
+        filetest::WriteFile(other + "/g", "g");
         const FSRef far = RefOf(other + "/g");
         EXPECT_EQ(FSExchangeObjectsEmulated(&file, &far, &x, &y), diffVolErr);
         EXPECT_EQ(FSExchangeObjectsCompat(&file, &far, &x, &y), diffVolErr);
@@ -372,8 +359,8 @@ TEST_F(FileCopyTest, AFailedEmulatedExchangeIsUndone) {
         GTEST_SKIP() << "the immutable flag needs root";
     filetest::MakeDir(P("d1"));
     filetest::MakeDir(P("d2"));
-    filetest::Write(P("d1/a"), "AAAA");
-    filetest::Write(P("d2/b"), "bb");
+    filetest::WriteFile(P("d1/a"), "AAAA");
+    filetest::WriteFile(P("d2/b"), "bb");
     if (!filetest::SetImmutable(P("d2"), true))
         GTEST_SKIP() << "this file system has no immutable flag";
     // The source is renamed first; renaming the destination in its locked folder fails,
@@ -384,8 +371,8 @@ TEST_F(FileCopyTest, AFailedEmulatedExchangeIsUndone) {
     FSRef newB;
     EXPECT_NE(FSExchangeObjectsEmulated(&a, &b, &newA, &newB), noErr);
     filetest::SetImmutable(P("d2"), false);
-    EXPECT_EQ(filetest::Read(P("d1/a")), "AAAA");
-    EXPECT_EQ(filetest::Read(P("d2/b")), "bb");
+    EXPECT_EQ(filetest::ReadFile(P("d1/a")), "AAAA");
+    EXPECT_EQ(filetest::ReadFile(P("d2/b")), "bb");
     EXPECT_FALSE(Exists(P("d1/586E717A")));
     EXPECT_EQ(FSCompareFSRefs(&newA, &a), noErr) << "the outputs stay the inputs";
 }
@@ -393,8 +380,8 @@ TEST_F(FileCopyTest, AFailedEmulatedExchangeIsUndone) {
 TEST_F(FileCopyTest, UniqueNamesCountUpFromTheSeed) {
     filetest::MakeDir(P("d1"));
     filetest::MakeDir(P("d2"));
-    filetest::Write(P("d2/586E717A"), "");
-    filetest::Write(P("d1/586E717B"), "");
+    filetest::WriteFile(P("d2/586E717A"), "");
+    filetest::WriteFile(P("d1/586E717B"), "");
     const FSRef d1 = RefOf(P("d1"));
     const FSRef d2 = RefOf(P("d2"));
     uint32_t seed = 0x586E717A;

@@ -50,7 +50,7 @@ int DescriptorsOpenOn(const std::string& path) {
 }
 
 TEST_F(FileHandleTest, ResolvesFollowingLinksAndReportsMissingAsNotFound) {
-    filetest::Write(P("file"), "abc");
+    filetest::WriteFile(P("file"), "abc");
     ASSERT_EQ(symlink(P("file").c_str(), P("link").c_str()), 0);
     FSRef ref;
     EXPECT_EQ(GetFSRefFromFilename(W("file").c_str(), &ref, false, false), noErr);
@@ -71,17 +71,17 @@ TEST_F(FileHandleTest, CreatesTheLastComponentOnly) {
     EXPECT_EQ(GetFSRefFromFilename(W("newfile").c_str(), &ref, true, false), noErr);
     EXPECT_TRUE(filetest::Exists(P("newfile")));
     EXPECT_FALSE(filetest::IsDir(P("newfile")));
-    EXPECT_EQ(filetest::Read(P("newfile")), "");
+    EXPECT_EQ(filetest::ReadFile(P("newfile")), "");
     EXPECT_TRUE(Same(ref, RefOf("newfile")));
 
     EXPECT_EQ(GetFSRefFromFilename(W("newdir").c_str(), &ref, true, true), noErr);
     EXPECT_TRUE(filetest::IsDir(P("newdir")));
 
     // An existing object is found as it is, whatever `folder` says.
-    filetest::Write(P("existing"), "keep");
+    filetest::WriteFile(P("existing"), "keep");
     EXPECT_EQ(GetFSRefFromFilename(W("existing").c_str(), &ref, true, true), noErr);
     EXPECT_FALSE(filetest::IsDir(P("existing")));
-    EXPECT_EQ(filetest::Read(P("existing")), "keep");
+    EXPECT_EQ(filetest::ReadFile(P("existing")), "keep");
     EXPECT_TRUE(Same(ref, RefOf("existing")));
 
     // A link in the last place is an existing entry: nothing is created through it.
@@ -93,9 +93,9 @@ TEST_F(FileHandleTest, CreatesTheLastComponentOnly) {
 TEST_F(FileHandleTest, RelativePathsStartAtTheWorkingFolder) {
     char saved[4096];
     ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
+    ASSERT_EQ(chdir(root_.c_str()), 0);
     filetest::MakeDir(P("sub"));
-    filetest::Write(P("sub/f"), "x");
+    filetest::WriteFile(P("sub/f"), "x");
     FSRef ref;
     const OSErr found = GetFSRefFromFilename(u"sub/f", &ref, false, false);
     const OSErr created = GetFSRefFromFilename(u"made", &ref, true, false);
@@ -140,7 +140,7 @@ TEST_F(FileHandleTest, ParentAndNameSplitsThePath) {
 }
 
 TEST_F(FileHandleTest, CreateFileDispositions) {
-    filetest::Write(P("ten"), "0123456789");
+    filetest::WriteFile(P("ten"), "0123456789");
     struct Row {
         const char* name;
         DWORD disposition;
@@ -167,14 +167,14 @@ TEST_F(FileHandleTest, CreateFileDispositions) {
             EXPECT_TRUE(CloseHandle(h));
         }
     }
-    EXPECT_EQ(filetest::Read(P("ten")), "0123456789");
+    EXPECT_EQ(filetest::ReadFile(P("ten")), "0123456789");
     EXPECT_EQ(CreateFile(W("nodir/x").c_str(), 0, 0, nullptr, 2, 0, nullptr), INVALID_HANDLE_VALUE);
     filetest::MakeDir(P("folder"));
     EXPECT_EQ(CreateFile(W("folder").c_str(), 0, 0, nullptr, 3, 0, nullptr), INVALID_HANDLE_VALUE);
 }
 
 TEST_F(FileHandleTest, PositionsReadsAndWrites) {
-    filetest::Write(P("ten"), "0123456789");
+    filetest::WriteFile(P("ten"), "0123456789");
     HANDLE h = CreateFile(W("ten").c_str(), 0, 1, nullptr, 3, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     LONG high = 0x5555;
@@ -198,10 +198,10 @@ TEST_F(FileHandleTest, PositionsReadsAndWrites) {
     EXPECT_TRUE(WriteFile(h, "XYZW", 4, nullptr, nullptr));
     EXPECT_EQ(GetFileSize(h, nullptr), 13u);
     EXPECT_TRUE(CloseHandle(h));
-    EXPECT_EQ(filetest::Read(P("ten")), "0123456ABXYZW");
+    EXPECT_EQ(filetest::ReadFile(P("ten")), "0123456ABXYZW");
 
     // 100 bytes asked 40 before the end: FALSE, with the 40 reported.
-    filetest::Write(P("big"), std::string(1000, 'b'));
+    filetest::WriteFile(P("big"), std::string(1000, 'b'));
     h = CreateFile(W("big").c_str(), 8, 1, nullptr, 3, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(SetFilePointer(h, -40, nullptr, 2), 960u);
@@ -211,7 +211,7 @@ TEST_F(FileHandleTest, PositionsReadsAndWrites) {
     EXPECT_FALSE(ReadFile(h, buffer, 1, nullptr, nullptr)) << "at the end";
     EXPECT_FALSE(WriteFile(h, "x", 1, &done, nullptr)) << "opened for reading only";
     EXPECT_TRUE(CloseHandle(h));
-    EXPECT_EQ(filetest::Read(P("big")), std::string(1000, 'b'));
+    EXPECT_EQ(filetest::ReadFile(P("big")), std::string(1000, 'b'));
 }
 
 TEST_F(FileHandleTest, SizeOfAFileBeyond4GiBIsTakenModulo2To32) {
@@ -250,7 +250,7 @@ TEST_F(FileHandleTest, NullAndInvalidHandles) {
 }
 
 TEST_F(FileHandleTest, CloseReleasesTheFork) {
-    filetest::Write(P("f"), "x");
+    filetest::WriteFile(P("f"), "x");
     for (int i = 0; i < 50; ++i) {
         HANDLE h = CreateFile(W("f").c_str(), 0, 0, nullptr, 3, 0, nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -275,7 +275,7 @@ TEST_F(FileHandleTest, OneHandleSharedByThreadsNeverInterleavesRecords) {
     b.join();
     EXPECT_EQ(GetFileSize(h, nullptr), 2u * kRecords * 16);
     EXPECT_TRUE(CloseHandle(h));
-    const std::string content = filetest::Read(P("log"));
+    const std::string content = filetest::ReadFile(P("log"));
     ASSERT_EQ(content.size(), 2u * kRecords * 16);
     for (size_t i = 0; i < content.size(); i += 16)
         ASSERT_EQ(content.substr(i, 16), std::string(16, content[i])) << "record at " << i;

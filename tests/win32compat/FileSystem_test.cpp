@@ -23,6 +23,7 @@ using filetest::Exists;
 using filetest::IsDir;
 using filetest::IsLink;
 using filetest::U;
+using testsupport::InChild;
 
 namespace {
 
@@ -31,20 +32,20 @@ protected:
     // dir/ with files, a subfolder and a nested file.
     void MakeTree(const std::string& rel) {
         filetest::MakeDir(P(rel));
-        filetest::Write(P(rel + "/a"), "a");
+        filetest::WriteFile(P(rel + "/a"), "a");
         filetest::MakeDir(P(rel + "/sub"));
-        filetest::Write(P(rel + "/sub/b"), "b");
+        filetest::WriteFile(P(rel + "/sub/b"), "b");
         filetest::MakeDir(P(rel + "/sub/empty"));
     }
     void MakeCanary() {
         filetest::MakeDir(P("canary"));
-        filetest::Write(P("canary/keep"), "keep");
+        filetest::WriteFile(P("canary/keep"), "keep");
         filetest::MakeDir(P("canary/inner"));
-        filetest::Write(P("canary/inner/keep2"), "keep2");
+        filetest::WriteFile(P("canary/inner/keep2"), "keep2");
     }
     void ExpectCanary() {
-        EXPECT_EQ(filetest::Read(P("canary/keep")), "keep");
-        EXPECT_EQ(filetest::Read(P("canary/inner/keep2")), "keep2");
+        EXPECT_EQ(filetest::ReadFile(P("canary/keep")), "keep");
+        EXPECT_EQ(filetest::ReadFile(P("canary/inner/keep2")), "keep2");
     }
 };
 
@@ -52,22 +53,11 @@ protected:
 // of the safety tests are built and removed many times faster there than on a disk.
 class FileSystemSafetyTest : public FileSystemTest {
 protected:
-    std::string BaseDir() const override { return IsDir("/dev/shm") ? "/dev/shm" : "/tmp"; }
+    std::string Base() const override { return testsupport::MemoryBase(); }
 };
 
-// Runs `body` in a child process whose exit status it returns (-1 if it died).
-template <class F> int InChild(F body) {
-    const pid_t pid = fork();
-    if (pid == 0)
-        _exit(body());
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
 TEST_F(FileSystemTest, DeleteFileRemovesFilesAndWholeTrees) {
-    filetest::Write(P("file"), "x");
+    filetest::WriteFile(P("file"), "x");
     EXPECT_TRUE(DeleteFile(W("file").c_str()));
     EXPECT_FALSE(Exists(P("file")));
 
@@ -84,7 +74,7 @@ TEST_F(FileSystemTest, DeleteFileRemovesFilesAndWholeTrees) {
     EXPECT_FALSE(DeleteFile(static_cast<const char16_t*>(nullptr)));
     EXPECT_EQ(FSDeleteObjects(nullptr), paramErr);
 
-    filetest::Write(P("twin"), "x");
+    filetest::WriteFile(P("twin"), "x");
     const std::u16string twin = W("twin");
     EXPECT_TRUE(DeleteFile(reinterpret_cast<const unsigned short*>(twin.c_str())));
     EXPECT_FALSE(Exists(P("twin")));
@@ -146,7 +136,7 @@ TEST_F(FileSystemTest, DotComponentsAndTheRootAreRefused) {
         return;
     // The root itself, seen from a child confined to the test folder.
     const int status = InChild([&] {
-        if (chroot(dir_.c_str()) != 0 || chdir("/") != 0)
+        if (chroot(root_.c_str()) != 0 || chdir("/") != 0)
             return 10;
         int result = 0;
         result |= DeleteFile(u"/") ? 1 : 0;
@@ -183,12 +173,12 @@ TEST_F(FileSystemTest, AnOpenFileIsDeletedEvenInsideAFolder) {
 }
 
 TEST_F(FileSystemTest, RemoveDirectoryOnlyTakesEmptyFolders) {
-    filetest::Write(P("file"), "x");
+    filetest::WriteFile(P("file"), "x");
     filetest::MakeDir(P("full"));
-    filetest::Write(P("full/one"), "1");
+    filetest::WriteFile(P("full/one"), "1");
     filetest::MakeDir(P("empty"));
     EXPECT_FALSE(RemoveDirectory(W("file").c_str()));
-    EXPECT_EQ(filetest::Read(P("file")), "x");
+    EXPECT_EQ(filetest::ReadFile(P("file")), "x");
     EXPECT_FALSE(RemoveDirectory(W("full").c_str()));
     EXPECT_TRUE(Exists(P("full/one")));
     EXPECT_FALSE(RemoveDirectory(W("missing").c_str()));
@@ -200,9 +190,9 @@ TEST_F(FileSystemTest, CreateDirectoryMakesTheLastComponentOnly) {
     EXPECT_TRUE(CreateDirectory(W("new").c_str(), nullptr));
     EXPECT_TRUE(IsDir(P("new")));
     EXPECT_TRUE(CreateDirectory(W("new").c_str(), nullptr)) << "an existing folder";
-    filetest::Write(P("file"), "x");
+    filetest::WriteFile(P("file"), "x");
     EXPECT_TRUE(CreateDirectory(W("file").c_str(), nullptr)) << "an existing file";
-    EXPECT_EQ(filetest::Read(P("file")), "x");
+    EXPECT_EQ(filetest::ReadFile(P("file")), "x");
     EXPECT_FALSE(CreateDirectory(W("a/b/c").c_str(), nullptr));
     EXPECT_FALSE(Exists(P("a")));
 }
@@ -221,7 +211,7 @@ TEST_F(FileSystemTest, AttributesFromTheWriteBits) {
         if (r.folder)
             filetest::MakeDir(P(r.name));
         else
-            filetest::Write(P(r.name), "x");
+            filetest::WriteFile(P(r.name), "x");
         chmod(P(r.name).c_str(), r.mode);
         EXPECT_EQ(GetFileAttributes(W(r.name).c_str()), r.attributes) << r.name;
     }
@@ -245,7 +235,7 @@ TEST_F(FileSystemTest, SetAttributesChangesOnlyTheWriteBits) {
         if (r.folder)
             filetest::MakeDir(P(r.name));
         else
-            filetest::Write(P(r.name), "x");
+            filetest::WriteFile(P(r.name), "x");
         chmod(P(r.name).c_str(), r.before);
         EXPECT_TRUE(SetFileAttributes(W(r.name).c_str(), r.attributes)) << r.name;
         EXPECT_EQ(filetest::ModeOf(P(r.name)), r.after) << r.name;
@@ -255,10 +245,8 @@ TEST_F(FileSystemTest, SetAttributesChangesOnlyTheWriteBits) {
 }
 
 TEST_F(FileSystemTest, TempPathEndsInASlashAndIsCutToTheBuffer) {
-    const char* old = std::getenv("TMPDIR");
-    const std::string saved = old != nullptr ? old : "";
-    setenv("TMPDIR", dir_.c_str(), 1);
-    const std::u16string expected = U(dir_) + u"/";
+    testsupport::ScopedEnv tmpdir("TMPDIR", root_.c_str());
+    const std::u16string expected = U(root_) + u"/";
 
     std::vector<char16_t> buffer(300, u'#');
     EXPECT_EQ(GetTempPath(260, buffer.data()), expected.size());
@@ -270,30 +258,25 @@ TEST_F(FileSystemTest, TempPathEndsInASlashAndIsCutToTheBuffer) {
     EXPECT_EQ(buffer[3], 0);
     EXPECT_EQ(buffer[4], u'#');
     EXPECT_EQ(GetTempPath(0, static_cast<char16_t*>(nullptr)), expected.size());
-
-    if (old != nullptr)
-        setenv("TMPDIR", saved.c_str(), 1);
-    else
-        unsetenv("TMPDIR");
 }
 
 TEST_F(FileSystemTest, TempFileNameTakesTheFirstFreeNumber) {
-    filetest::Write(P("abc7"), "");
+    filetest::WriteFile(P("abc7"), "");
     std::vector<char16_t> out(300, u'#');
-    EXPECT_EQ(GetTempFileName(U(dir_).c_str(), u"abcd", 7, out.data()), 8u);
+    EXPECT_EQ(GetTempFileName(U(root_).c_str(), u"abcd", 7, out.data()), 8u);
     EXPECT_EQ(std::u16string(out.data()), W("abc8"));
     EXPECT_FALSE(Exists(P("abc8"))) << "the file is not created";
-    EXPECT_EQ(GetTempFileName((U(dir_) + u"/").c_str(), u"abcd", 7, out.data()), 8u);
+    EXPECT_EQ(GetTempFileName((U(root_) + u"/").c_str(), u"abcd", 7, out.data()), 8u);
     EXPECT_EQ(std::u16string(out.data()), W("abc8"));
 
     // A dangling link takes its name too; a null prefix adds nothing.
     ASSERT_EQ(symlink(P("nowhere").c_str(), P("8").c_str()), 0);
-    filetest::Write(P("7"), "");
-    EXPECT_EQ(GetTempFileName(U(dir_).c_str(), nullptr, 7, out.data()), 9u);
+    filetest::WriteFile(P("7"), "");
+    EXPECT_EQ(GetTempFileName(U(root_).c_str(), nullptr, 7, out.data()), 9u);
     EXPECT_EQ(std::u16string(out.data()), W("9"));
-    EXPECT_EQ(GetTempFileName(U(dir_).c_str(), u"q", 0xFFFFFFFFu, out.data()), 0xFFFFFFFFu);
+    EXPECT_EQ(GetTempFileName(U(root_).c_str(), u"q", 0xFFFFFFFFu, out.data()), 0xFFFFFFFFu);
     EXPECT_EQ(std::u16string(out.data()), W("q4294967295"));
-    EXPECT_EQ(GetTempFileName(U(dir_).c_str(), u"z", 0, out.data()), 0u);
+    EXPECT_EQ(GetTempFileName(U(root_).c_str(), u"z", 0, out.data()), 0u);
     EXPECT_EQ(std::u16string(out.data()), W("z0"));
     EXPECT_EQ(GetTempFileName(u"", u"z", 1, out.data()), 0u);
     EXPECT_EQ(GetTempFileName(nullptr, u"z", 1, out.data()), 0u);
@@ -363,9 +346,9 @@ TEST_F(FileSystemTest, LockedFilesInsideATreeAreUnlockedAndDeleted) {
     if (!filetest::IsRoot())
         GTEST_SKIP() << "the immutable flag needs root";
     MakeTree("tree");
-    filetest::Write(P("tree/sub/locked"), "l");
-    filetest::Write(P("tree/locked2"), "l");
-    filetest::Write(P("lockedtop"), "l");
+    filetest::WriteFile(P("tree/sub/locked"), "l");
+    filetest::WriteFile(P("tree/locked2"), "l");
+    filetest::WriteFile(P("lockedtop"), "l");
     if (!filetest::SetImmutable(P("tree/sub/locked"), true))
         GTEST_SKIP() << "this file system has no immutable flag";
     ASSERT_TRUE(filetest::SetImmutable(P("tree/locked2"), true));
@@ -394,10 +377,10 @@ TEST_F(FileSystemTest, LockedFilesInsideATreeAreUnlockedAndDeleted) {
 TEST_F(FileSystemTest, PermissionDeniedFailsAndChangesNothing) {
     if (!filetest::IsRoot())
         GTEST_SKIP() << "needs root to act as another user";
-    chmod(dir_.c_str(), 0755);
+    chmod(root_.c_str(), 0755);
     MakeTree("tree");
     filetest::MakeDir(P("emptydir"));
-    filetest::Write(P("file"), "x");
+    filetest::WriteFile(P("file"), "x");
     const int status = InChild([&] {
         if (setgid(65534) != 0 || setuid(65534) != 0)
             return 2;
@@ -424,7 +407,7 @@ TEST_F(FileSystemTest, PermissionDeniedFailsAndChangesNothing) {
 }
 
 TEST_F(FileSystemTest, AVanishedObjectReportsNotFound) {
-    filetest::Write(P("gone"), "x");
+    filetest::WriteFile(P("gone"), "x");
     FSRef ref;
     ASSERT_EQ(GetFSRefFromFilename(W("gone").c_str(), &ref, false, false), noErr);
     unlink(P("gone").c_str());
@@ -518,7 +501,7 @@ TEST_F(FileSystemSafetyTest, SwappingAFolderForALinkDuringTheWalkNeverReachesThe
             filetest::MakeDir(level);
             filetest::MakeDir(level + "/victim");
             for (int k = 0; k < 8; ++k)
-                filetest::Write(level + "/victim/f" + std::to_string(k), "v");
+                filetest::WriteFile(level + "/victim/f" + std::to_string(k), "v");
             symlink(P("canary").c_str(), (level + "/swap").c_str());
         }
         // Every few rounds the top itself is swapped.

@@ -210,7 +210,7 @@ TEST(PathStringTest, NullPathsAreHandledAsEmptyOrRefused) {
 class PathQueryTest : public filetest::TempDirTest {};
 
 TEST_F(PathQueryTest, ExistsAndIsDirectoryFollowLinks) {
-    filetest::Write(P("file"), "x");
+    filetest::WriteFile(P("file"), "x");
     filetest::MakeDir(P("dir"));
     ASSERT_EQ(symlink(P("dir").c_str(), P("dirlink").c_str()), 0);
     ASSERT_EQ(symlink(P("missing").c_str(), P("dangling").c_str()), 0);
@@ -230,9 +230,9 @@ TEST_F(PathQueryTest, ExistsAndIsDirectoryFollowLinks) {
 }
 
 TEST_F(PathQueryTest, IsExeAsksTheApplicationRegistry) {
-    filetest::Write(P("tool"), "#!/bin/sh\n");
+    filetest::WriteFile(P("tool"), "#!/bin/sh\n");
     chmod(P("tool").c_str(), 0755);
-    filetest::Write(P("data"), "x");
+    filetest::WriteFile(P("data"), "x");
     chmod(P("data").c_str(), 0644);
     filetest::MakeDir(P("Viewer.app"));
     filetest::MakeDir(P("plain"));

@@ -1,0 +1,229 @@
+// What every file-system test shares: a fresh temporary folder per test, removed afterwards
+// whatever the test left in it (locked files, closed folders, trees deeper than PATH_MAX)
+// without ever following a link, and small checks of what is on disk. Everything here is
+// plain POSIX, so a fault in the code under test cannot hide behind a helper.
+#pragma once
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace testsupport {
+
+inline bool IsRoot() {
+    return geteuid() == 0;
+}
+
+inline bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+inline bool IsDir(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+inline bool IsLink(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+inline mode_t ModeOf(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// The whole content, or "" when the file cannot be read.
+inline std::string ReadFile(const std::string& path) {
+    std::string out;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd == -1)
+        return out;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof(buffer))) > 0)
+        out.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return out;
+}
+
+// Creates or truncates the file; the mode is set exactly (umask aside).
+inline bool WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd == -1)
+        return false;
+    const bool ok = write(fd, content.data(), content.size()) == ssize_t(content.size()) &&
+                    fchmod(fd, mode) == 0;
+    close(fd);
+    return ok;
+}
+
+// The immutable inode flag (what the file manager reports as "locked"); false where the
+// file system refuses.
+inline bool SetImmutable(const std::string& path, bool on) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1)
+        return false;
+    int flags = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    close(fd);
+    return ok;
+}
+inline bool IsImmutable(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd == -1)
+        return false;
+    int flags = 0;
+    const bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    close(fd);
+    return ok && (flags & FS_IMMUTABLE_FL) != 0;
+}
+
+// Empties the folder open at `fd` (and closes it), relative to descriptors: clears locks,
+// opens closed folders, never follows a link.
+inline void RemoveContentsAt(int fd) {
+    DIR* dir = fdopendir(fd);
+    if (dir == nullptr) {
+        close(fd);
+        return;
+    }
+    while (struct dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        struct stat st;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0 ||
+            fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (!S_ISLNK(st.st_mode)) {
+            int child = openat(dirfd(dir), name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+            int flags = 0;
+            if (child != -1 && ioctl(child, FS_IOC_GETFLAGS, &flags) == 0 &&
+                (flags & FS_IMMUTABLE_FL)) {
+                flags &= ~FS_IMMUTABLE_FL;
+                ioctl(child, FS_IOC_SETFLAGS, &flags);
+            }
+            if (child != -1 && S_ISDIR(st.st_mode)) {
+                fchmod(child, 0755);
+                RemoveContentsAt(child);
+            } else if (child != -1) {
+                close(child);
+            }
+        }
+        unlinkat(dirfd(dir), name, S_ISDIR(st.st_mode) ? AT_REMOVEDIR : 0);
+    }
+    closedir(dir);
+}
+
+// Removes a test folder and everything in it; a failure to clean up fails the test.
+inline void RemoveTree(const std::string& path) {
+    if (!Exists(path))
+        return;
+    SetImmutable(path, false);
+    chmod(path.c_str(), 0755);
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd != -1)
+        RemoveContentsAt(fd);
+    rmdir(path.c_str());
+    if (Exists(path)) {
+        // Deeper than the descriptors reach: rm(1) finishes, it never follows links.
+        const std::string command = "rm -rf --one-file-system -- '" + path + "'";
+        if (std::system(command.c_str()) != 0 || Exists(path))
+            ADD_FAILURE() << "could not clean up " << path;
+    }
+}
+
+// A new folder below `base`, or "" (with a test failure) when none can be made.
+inline std::string MakeTempFolder(const std::string& base) {
+    std::string pattern = base + "/orvik-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp in " << base << ": " << strerror(errno);
+        return "";
+    }
+    return pattern;
+}
+
+// Runs `body` in a child process and returns its exit status (-1 if it died), so that
+// limits, root changes and crashes stay there.
+template <class F> int InChild(F body) {
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+// Runs `body` in a child with its own mount namespace, so that a mount made there reaches
+// nobody else; 77 ("can't test here") when no private namespace can be made.
+template <class F> int InPrivateMountNamespace(F body) {
+    return InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return 77;
+        return body();
+    });
+}
+
+// Sets an environment variable (unsets it for nullptr) until the end of the scope, then puts
+// back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        const char* old = getenv(name);
+        had_ = old != nullptr;
+        old_ = had_ ? old : "";
+        Set(value);
+    }
+    ~ScopedEnv() { Set(had_ ? old_.c_str() : nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    void Set(const char* value) {
+        if (value != nullptr)
+            setenv(name_.c_str(), value, 1);
+        else
+            unsetenv(name_.c_str());
+    }
+
+private:
+    std::string name_, old_;
+    bool had_ = false;
+};
+
+// Each test gets its own folder below Base(), removed after it.
+class TempFolderTest : public ::testing::Test {
+protected:
+    // Big trees override it with MemoryBase().
+    virtual std::string Base() const { return "/tmp"; }
+    void SetUp() override {
+        root_ = MakeTempFolder(Base());
+        ASSERT_FALSE(root_.empty());
+    }
+    void TearDown() override {
+        if (!root_.empty())
+            RemoveTree(root_);
+    }
+    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+
+    std::string root_;
+};
+
+// The fastest place for big trees: memory where there is one.
+inline std::string MemoryBase() {
+    return IsDir("/dev/shm") && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+}
+
+} // namespace testsupport
