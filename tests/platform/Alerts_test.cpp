@@ -102,33 +102,27 @@ TEST(TerminalPrompt, NonAsciiButtonTextsMatchIgnoringCase) {
     AlertRequest request = Confirmation();
     request.buttons[0] = "Ändern";
     request.buttons[1] = "Échec";
-    Pty pty;
-    pty.Type("ÉCHEC\n");
-    DialogItemIndex item = 0;
-    ASSERT_EQ(orvik::alerts::RunTerminalPrompt(request, pty.slave(), &item), noErr);
-    EXPECT_EQ(item, 2);
-    Pty again;
-    again.Type("ändern\n");
-    ASSERT_EQ(orvik::alerts::RunTerminalPrompt(request, again.slave(), &item), noErr);
-    EXPECT_EQ(item, 1);
+    for (const auto& [keys, expected] : {std::pair{"ÉCHEC\n", 2}, std::pair{"ändern\n", 1}}) {
+        Pty pty;
+        pty.Type(keys);
+        DialogItemIndex item = 0;
+        EXPECT_EQ(orvik::alerts::RunTerminalPrompt(request, pty.slave(), &item), noErr) << keys;
+        EXPECT_EQ(item, expected) << keys;
+    }
 }
 
 TEST(TerminalPrompt, EndOfInputFailsWithItemZero) {
-    for (const std::string keys : {"\x04", "maybe\n\x04"}) {
+    // The last row: a prompt without a default button does not take an empty line.
+    for (const auto& [keys, defaultItem] :
+         {std::pair{"\x04", 2}, std::pair{"maybe\n\x04", 2}, std::pair{"\n\x04", 0}}) {
+        AlertRequest request = Confirmation();
+        request.defaultItem = defaultItem;
         Pty pty;
         pty.Type(keys);
         DialogItemIndex item = -1;
-        EXPECT_NE(orvik::alerts::RunTerminalPrompt(Confirmation(), pty.slave(), &item), noErr);
-        EXPECT_EQ(item, 0);
+        EXPECT_NE(orvik::alerts::RunTerminalPrompt(request, pty.slave(), &item), noErr) << keys;
+        EXPECT_EQ(item, 0) << keys;
     }
-    // A prompt without a default button does not take an empty line.
-    AlertRequest noDefault = Confirmation();
-    noDefault.defaultItem = 0;
-    Pty pty;
-    pty.Type("\n\x04");
-    DialogItemIndex item = -1;
-    EXPECT_NE(orvik::alerts::RunTerminalPrompt(noDefault, pty.slave(), &item), noErr);
-    EXPECT_EQ(item, 0);
 }
 
 // The whole route: a process whose controlling terminal is a pty runs a
