@@ -16,10 +16,7 @@ protected:
         TempFolderTest::SetUp();
     }
     bool Immutable(const std::string& relative) {
-        struct statx st;
-        return statx(AT_FDCWD, Path(relative).c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS,
-                     &st) == 0 &&
-               (st.stx_attributes & STATX_ATTR_IMMUTABLE);
+        return testsupport::IsImmutable(Path(relative));
     }
     OSErr SetLocked(const FSRef& ref, bool locked, FSCatalogInfoBitmap more = 0, UInt16 mode = 0) {
         FSCatalogInfo info;
@@ -32,10 +29,7 @@ protected:
             info.permissions.mode = mode;
         return FSSetCatalogInfo(&ref, kFSCatInfoNodeFlags | more, &info);
     }
-    mode_t Mode(const std::string& relative) {
-        struct stat st;
-        return lstat(Path(relative).c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-    }
+    mode_t Mode(const std::string& relative) { return testsupport::ModeOf(Path(relative)); }
 };
 
 TEST_F(FileManagerLockedTest, LockReadsAndWritesTheImmutableFlag) {
