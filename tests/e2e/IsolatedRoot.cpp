@@ -586,29 +586,7 @@ int PtySession::Wait(int seconds) {
 // ---- files ------------------------------------------------------------------------------------
 
 void WriteFile(const std::string& path, const std::string& content, mode_t mode) {
-    FILE* f = fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path << ": " << strerror(errno);
-    fwrite(content.data(), 1, content.size(), f);
-    fclose(f);
-    chmod(path.c_str(), mode);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::string content;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr)
-        return content;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-        content.append(buffer, n);
-    fclose(f);
-    return content;
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    ASSERT_TRUE(testsupport::WriteFile(path, content, mode)) << path << ": " << strerror(errno);
 }
 
 void MakeDirs(const std::string& path, mode_t mode) {

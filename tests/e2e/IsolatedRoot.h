@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "../TestSupport.h"
+
 namespace e2e {
 
 // Empty when isolated roots can be made here; otherwise why not (for GTEST_SKIP).
@@ -131,8 +133,8 @@ private:
 // ---- files ------------------------------------------------------------------------------------
 
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
-std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path); // lstat: a dangling link exists
+using testsupport::Exists; // lstat: a dangling link exists
+using testsupport::ReadFile;
 void MakeDirs(const std::string& path, mode_t mode = 0755);
 void CopyFile(const std::string& from, const std::string& to, mode_t mode);
 // Every entry below root (relative paths, sorted; folders end in "/", links show " -> target").
