@@ -421,14 +421,18 @@ int OpenFolderFresh(OrvikFSNode* node, bool* pathOnly, OSErr* status) {
 } // namespace
 
 namespace {
-// Counts entries into the lock: facts kept at count n are fresh for the call
-// that takes the lock as n + 1, and for no later one.
+// Numbers the entries into the lock, in every thread: facts stamped with the
+// number of the entry that learned them are fresh for the call whose entry
+// has the next number, and for no other. A call of another thread that came
+// in between, even one that entered before the facts were stamped, took a
+// number in between.
 std::atomic<uint64_t> g_lockEntries{0};
+thread_local uint64_t t_lastEntry = 0; // the number of this thread's last entry
 
 struct Facts {
     int depth = 0; // open CompoundOperation scopes on this thread
     OrvikFSNode* node = nullptr;
-    uint64_t entries = 0;
+    uint64_t entry = 0;
     struct statx st;
     std::string text; // the path text that named node itself, when one did
 };
@@ -441,18 +445,18 @@ void DropFacts() {
 }
 
 bool FreshFacts() {
-    return t_facts.node && t_facts.entries + 1 == g_lockEntries.load(std::memory_order_relaxed);
+    return t_facts.node && t_facts.entry + 1 == t_lastEntry;
 }
 
 // Facts stay fresh for the next call into the file manager, and the next only.
 void Restamp() {
-    t_facts.entries = g_lockEntries.load(std::memory_order_relaxed);
+    t_facts.entry = t_lastEntry;
 }
 } // namespace
 
 std::recursive_mutex& Lock() {
     static std::recursive_mutex mutex;
-    g_lockEntries.fetch_add(1, std::memory_order_relaxed);
+    t_lastEntry = g_lockEntries.fetch_add(1, std::memory_order_relaxed) + 1;
     return mutex;
 }
 
