@@ -772,6 +772,44 @@ bool render(Out& out, Spec& s, Args& args) {
     }
 }
 
+// Renders a bare directive (see bareConversion); the usual ones directly, with what render
+// would do for them, the others through render. A bare directive takes the next argument:
+// formats with positions have none (every directive of theirs names its argument).
+bool renderBare(Out& out, Spec& s, Args& args) {
+    ArgValue v;
+    switch (s.conv) {
+    case 'S': {
+        args.next(ArgType::Ptr, v);
+        auto* p = static_cast<const UniChar*>(v.p);
+        if (p == nullptr)
+            out.put(kNull, 6);
+        else
+            out.put(p, unitLength(p));
+        return true;
+    }
+    case 'd':
+    case 'i': {
+        args.next(ArgType::Int, v);
+        int x = static_cast<int>(v.i);
+        bool neg = x < 0;
+        unsigned long long mag =
+            neg ? 0ull - static_cast<unsigned long long>(static_cast<long long>(x))
+                : static_cast<unsigned long long>(x);
+        putPlainInteger(out, mag, neg, 10, false);
+        return true;
+    }
+    case 'u':
+    case 'x':
+    case 'X':
+        args.next(ArgType::Int, v);
+        putPlainInteger(out, static_cast<unsigned int>(v.i), false, s.conv == 'u' ? 10 : 16,
+                        s.conv == 'X');
+        return true;
+    default:
+        return render(out, s, args);
+    }
+}
+
 // Whether c, straight after the percent sign, is a whole directive: a conversion without
 // position, flags, width, precision or length, as most directives are ("%s", "%d", "%@").
 bool bareConversion(UniChar c) {
@@ -829,7 +867,8 @@ bool formatInto(Out& out, CFStringRef format, va_list ap) {
         size_t start = i++;
         Spec s;
         bool parsed = true;
-        if (i < n && bareConversion(f[i]))
+        bool bare = i < n && bareConversion(f[i]);
+        if (bare)
             s.conv = static_cast<char>(f[i]); // what parseSpec gives for it, without the parse
         else
             parsed = parseSpec(f, n, i, s);
@@ -839,7 +878,7 @@ bool formatInto(Out& out, CFStringRef format, va_list ap) {
             out.put(f + start, i - start + 1);
         } else if (s.conv == '%') {
             out.put(u'%');
-        } else if (!render(out, s, args)) {
+        } else if (!(bare ? renderBare(out, s, args) : render(out, s, args))) {
             return false;
         }
         lit = i + 1;
