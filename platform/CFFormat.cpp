@@ -773,8 +773,9 @@ bool render(Out& out, Spec& s, Args& args) {
 }
 
 // Renders a bare directive (see bareConversion); the usual ones directly, with what render
-// would do for them, the others through render. A bare directive takes the next argument:
-// formats with positions have none (every directive of theirs names its argument).
+// would do for them (no padding, no precision), the others through render. A bare directive takes
+// the next argument: formats with positions have none (every directive of theirs names its
+// argument).
 bool renderBare(Out& out, Spec& s, Args& args) {
     ArgValue v;
     switch (s.conv) {
@@ -787,6 +788,16 @@ bool renderBare(Out& out, Spec& s, Args& args) {
             out.put(p, unitLength(p));
         return true;
     }
+    case 's':
+    case '@':
+        args.next(ArgType::Ptr, v);
+        if (v.p == nullptr)
+            out.put(kNull, 6);
+        else if (s.conv == 's')
+            putBytes(out, s, static_cast<const char*>(v.p));
+        else
+            putObject(out, s, v.p);
+        return true;
     case 'd':
     case 'i': {
         args.next(ArgType::Int, v);
