@@ -485,25 +485,26 @@ void putObject(Out& out, const Spec& s, CFTypeRef obj) {
 
 // Fast decimal/hex for directives without flags, width or precision.
 void putPlainInteger(Out& out, unsigned long long v, bool negative, unsigned base, bool upper) {
-    char buf[32];
-    char* end = buf + sizeof buf;
-    char* p = end;
+    // Digits go straight into 16-bit units, last first.
+    UniChar buf[24];
+    UniChar* end = buf + 24;
+    UniChar* p = end;
     const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     // Constant divisors, so that no digit costs a hardware division.
     if (base == 16) {
         do {
-            *--p = digits[v & 15];
+            *--p = static_cast<unsigned char>(digits[v & 15]);
             v >>= 4;
         } while (v != 0);
     } else {
         do {
-            *--p = static_cast<char>('0' + v % 10);
+            *--p = static_cast<UniChar>('0' + v % 10);
             v /= 10;
         } while (v != 0);
     }
     if (negative)
         *--p = '-';
-    out.putAscii(p, static_cast<size_t>(end - p));
+    out.put(p, static_cast<size_t>(end - p));
 }
 
 bool plain(const Spec& s) {
