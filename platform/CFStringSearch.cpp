@@ -354,40 +354,18 @@ Boolean CFStringFindCharacterFromSet(CFStringRef theString, CFCharacterSetRef th
     return false;
 }
 
-CFIndex CFStringFindAndReplace(CFMutableStringRef theString, CFStringRef stringToFind,
-                               CFStringRef replacementString, CFRange rangeToSearch,
-                               CFStringCompareFlags compareOptions) {
-    if (!isString(theString) || !(theString->flags & kStrMutable) || !isString(stringToFind) ||
-        !validRange(rangeToSearch, theString->length) || stringToFind->length == 0)
-        return 0;
-    View needle = viewOf(stringToFind, CFRangeMake(0, stringToFind->length));
-    View repl = isString(replacementString)
-                    ? View(replacementString->chars, static_cast<size_t>(replacementString->length))
-                    : View();
+namespace {
+
+// The general replacement: the matches collected first (the first few without allocating),
+// then the text rebuilt once. Kept apart so that the usual in-place case does not pay for
+// its frame.
+__attribute__((noinline)) CFIndex replaceCollected(__CFString* theString, View needle, View repl,
+                                                   CFRange rangeToSearch,
+                                                   CFStringCompareFlags compareOptions) {
     bool backwards = compareOptions & kCFCompareBackwards;
     bool anchored = compareOptions & kCFCompareAnchored;
-
     bool literalForward =
         !(compareOptions & (kCFCompareCaseInsensitive | kCFCompareBackwards | kCFCompareAnchored));
-    if (literalForward && needle.size() == repl.size()) {
-        // The usual case ("%s" -> "%S"): each match is overwritten where it is found. The scan
-        // goes on after the match, so what was written is never searched again.
-        UniChar* c = theString->chars;
-        CFIndex pos = rangeToSearch.location, end = pos + rangeToSearch.length;
-        CFIndex m = static_cast<CFIndex>(needle.size()), count = 0;
-        while (end - pos >= m) {
-            size_t at = findLiteral(View(c + pos, static_cast<size_t>(end - pos)), needle);
-            if (at == View::npos)
-                break;
-            pos += static_cast<CFIndex>(at);
-            copyUnits(c + pos, repl.data(), repl.size());
-            pos += m;
-            ++count;
-        }
-        return count;
-    }
-
-    // Collect the matches first (the first few without allocating), then rebuild once.
     Hits hits(static_cast<CFIndex>(repl.size()));
     CFIndex restLoc = rangeToSearch.location, restLen = rangeToSearch.length;
     if (literalForward) { // scan the range directly
@@ -446,4 +424,40 @@ CFIndex CFStringFindAndReplace(CFMutableStringRef theString, CFStringRef stringT
     if (!replaceUnits(theString, CFRangeMake(0, theString->length), out.data(), newLen))
         return 0; // over the string's maximum length: unchanged
     return hits.count;
+}
+
+} // namespace
+
+CFIndex CFStringFindAndReplace(CFMutableStringRef theString, CFStringRef stringToFind,
+                               CFStringRef replacementString, CFRange rangeToSearch,
+                               CFStringCompareFlags compareOptions) {
+    if (!isString(theString) || !(theString->flags & kStrMutable) || !isString(stringToFind) ||
+        !validRange(rangeToSearch, theString->length) || stringToFind->length == 0)
+        return 0;
+    View needle = viewOf(stringToFind, CFRangeMake(0, stringToFind->length));
+    View repl = isString(replacementString)
+                    ? View(replacementString->chars, static_cast<size_t>(replacementString->length))
+                    : View();
+
+    bool literalForward =
+        !(compareOptions & (kCFCompareCaseInsensitive | kCFCompareBackwards | kCFCompareAnchored));
+    if (literalForward && needle.size() == repl.size()) {
+        // The usual case ("%s" -> "%S"): each match is overwritten where it is found. The scan
+        // goes on after the match, so what was written is never searched again.
+        UniChar* c = theString->chars;
+        CFIndex pos = rangeToSearch.location, end = pos + rangeToSearch.length;
+        CFIndex m = static_cast<CFIndex>(needle.size()), count = 0;
+        while (end - pos >= m) {
+            size_t at = findLiteral(View(c + pos, static_cast<size_t>(end - pos)), needle);
+            if (at == View::npos)
+                break;
+            pos += static_cast<CFIndex>(at);
+            copyUnits(c + pos, repl.data(), repl.size());
+            pos += m;
+            ++count;
+        }
+        return count;
+    }
+
+    return replaceCollected(theString, needle, repl, rangeToSearch, compareOptions);
 }
