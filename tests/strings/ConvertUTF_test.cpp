@@ -212,18 +212,12 @@ TEST(ConvertUTF8, LegalityChecksEveryLength) {
 }
 
 TEST(ConvertUTFTables, HoldTheReferenceValues) {
-    EXPECT_EQ(trailingBytesForUTF8[0x7F], 0);
-    EXPECT_EQ(trailingBytesForUTF8[0xBF], 0);
-    EXPECT_EQ(trailingBytesForUTF8[0xC0], 1);
-    EXPECT_EQ(trailingBytesForUTF8[0xDF], 1);
-    EXPECT_EQ(trailingBytesForUTF8[0xE0], 2);
-    EXPECT_EQ(trailingBytesForUTF8[0xEF], 2);
-    EXPECT_EQ(trailingBytesForUTF8[0xF0], 3);
-    EXPECT_EQ(trailingBytesForUTF8[0xF7], 3);
-    EXPECT_EQ(trailingBytesForUTF8[0xF8], 4);
-    EXPECT_EQ(trailingBytesForUTF8[0xFB], 4);
-    EXPECT_EQ(trailingBytesForUTF8[0xFC], 5);
-    EXPECT_EQ(trailingBytesForUTF8[0xFF], 5);
+    // Each range's first and last byte.
+    const std::pair<int, int> trailing[] = {{0x7F, 0}, {0xBF, 0}, {0xC0, 1}, {0xDF, 1},
+                                            {0xE0, 2}, {0xEF, 2}, {0xF0, 3}, {0xF7, 3},
+                                            {0xF8, 4}, {0xFB, 4}, {0xFC, 5}, {0xFF, 5}};
+    for (const auto& [byte, count] : trailing)
+        EXPECT_EQ(trailingBytesForUTF8[byte], count) << byte;
     const UTF32 offsets[6] = {0x0, 0x3080, 0xE2080, 0x3C82080, 0xFA082080, 0x82082080};
     const UTF8 marks[7] = {0x00, 0x00, 0xC0, 0xE0, 0xF0, 0xF8, 0xFC};
     for (int i = 0; i < 6; ++i)
