@@ -42,14 +42,6 @@ protected:
         g_copyBufferSize = 0x40000;
         TempDirTest::TearDown();
     }
-    FSRef RefOf(const std::string& path) {
-        FSRef ref;
-        EXPECT_EQ(FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(path.c_str()),
-                                           kFSPathMakeRefDoNotFollowLeafSymlink, &ref, nullptr),
-                  noErr)
-            << path;
-        return ref;
-    }
     // A folder on another file system, or empty when there is none to use.
     std::string OtherVolumeDir() {
         if (!IsDir("/dev/shm") || DeviceOf("/dev/shm") == DeviceOf(root_))

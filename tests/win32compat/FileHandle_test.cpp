@@ -21,14 +21,6 @@ namespace {
 class FileHandleTest : public filetest::TempDirTest {
 protected:
     static bool Same(const FSRef& a, const FSRef& b) { return FSCompareFSRefs(&a, &b) == noErr; }
-    FSRef RefOf(const std::string& rel) {
-        FSRef ref;
-        EXPECT_EQ(FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(P(rel).c_str()),
-                                           kFSPathMakeRefDoNotFollowLeafSymlink, &ref, nullptr),
-                  noErr)
-            << rel;
-        return ref;
-    }
 };
 
 // Descriptors this process holds open on `path` itself. The file manager keeps
@@ -54,9 +46,9 @@ TEST_F(FileHandleTest, ResolvesFollowingLinksAndReportsMissingAsNotFound) {
     ASSERT_EQ(symlink(P("file").c_str(), P("link").c_str()), 0);
     FSRef ref;
     EXPECT_EQ(GetFSRefFromFilename(W("file").c_str(), &ref, false, false), noErr);
-    EXPECT_TRUE(Same(ref, RefOf("file")));
+    EXPECT_TRUE(Same(ref, RefOf(P("file"))));
     EXPECT_EQ(GetFSRefFromFilename(W("link").c_str(), &ref, false, false), noErr);
-    EXPECT_TRUE(Same(ref, RefOf("file"))) << "the last component's link is followed";
+    EXPECT_TRUE(Same(ref, RefOf(P("file")))) << "the last component's link is followed";
     EXPECT_EQ(GetFSRefFromFilename(W("missing").c_str(), &ref, false, false), fnfErr);
     EXPECT_EQ(GetFSRefFromFilename(u"", &ref, false, false), fnfErr);
     EXPECT_EQ(GetFSRefFromFilename(static_cast<const char16_t*>(nullptr), &ref, false, false),
@@ -72,7 +64,7 @@ TEST_F(FileHandleTest, CreatesTheLastComponentOnly) {
     EXPECT_TRUE(filetest::Exists(P("newfile")));
     EXPECT_FALSE(filetest::IsDir(P("newfile")));
     EXPECT_EQ(filetest::ReadFile(P("newfile")), "");
-    EXPECT_TRUE(Same(ref, RefOf("newfile")));
+    EXPECT_TRUE(Same(ref, RefOf(P("newfile"))));
 
     EXPECT_EQ(GetFSRefFromFilename(W("newdir").c_str(), &ref, true, true), noErr);
     EXPECT_TRUE(filetest::IsDir(P("newdir")));
@@ -82,7 +74,7 @@ TEST_F(FileHandleTest, CreatesTheLastComponentOnly) {
     EXPECT_EQ(GetFSRefFromFilename(W("existing").c_str(), &ref, true, true), noErr);
     EXPECT_FALSE(filetest::IsDir(P("existing")));
     EXPECT_EQ(filetest::ReadFile(P("existing")), "keep");
-    EXPECT_TRUE(Same(ref, RefOf("existing")));
+    EXPECT_TRUE(Same(ref, RefOf(P("existing"))));
 
     // A link in the last place is an existing entry: nothing is created through it.
     ASSERT_EQ(symlink(P("target").c_str(), P("dangling").c_str()), 0);
@@ -111,7 +103,7 @@ TEST_F(FileHandleTest, RelativePathsStartAtTheWorkingFolder) {
     EXPECT_TRUE(filetest::IsDir(P("sub/made2")));
     EXPECT_EQ(split, noErr);
     if (split == noErr) {
-        EXPECT_TRUE(Same(parent, RefOf(".")));
+        EXPECT_TRUE(Same(parent, RefOf(P("."))));
         EXPECT_EQ(std::u16string(name.unicode, name.unicode + name.length), u"plain");
     }
 }
@@ -122,7 +114,7 @@ TEST_F(FileHandleTest, ParentAndNameSplitsThePath) {
     HFSUniStr255 name;
     name.length = 0x7777;
     EXPECT_EQ(GetParentFSRAndNameFromFilePath(W("dir/child").c_str(), &parent, &name), noErr);
-    EXPECT_TRUE(Same(parent, RefOf("dir")));
+    EXPECT_TRUE(Same(parent, RefOf(P("dir"))));
     ASSERT_EQ(name.length, 5);
     EXPECT_EQ(std::u16string(name.unicode, name.unicode + 5), u"child");
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileManager.h"
 #include "tests/TestSupport.h"
 
 namespace filetest {
@@ -83,6 +84,15 @@ protected:
         return dir.empty() ? base : dir;
     }
     std::string P(const std::string& rel) const { return Path(rel); }
+    // The reference of what the path names, its last link kept as itself.
+    FSRef RefOf(const std::string& path) {
+        FSRef ref;
+        EXPECT_EQ(FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(path.c_str()),
+                                           kFSPathMakeRefDoNotFollowLeafSymlink, &ref, nullptr),
+                  noErr)
+            << path;
+        return ref;
+    }
     std::u16string W(const std::string& rel) const { return U(P(rel)); }
 
     std::vector<std::string> extraDirs_;
