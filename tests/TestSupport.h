@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -153,6 +154,34 @@ inline std::string MakeTempFolder(const std::string& base) {
         return "";
     }
     return pattern;
+}
+
+// Builds `depth` nested folders below `root` (made if missing) with descriptor-relative
+// calls, so that the paths may be far longer than PATH_MAX and one descriptor is open at a
+// time. folderAt(level) names each level's folder; fileAt(level), unless empty, a file made
+// beside it. Returns the deepest folder's path, or "" when a step failed.
+template <class FolderName, class FileName>
+std::string MakeDeepTree(const std::string& root, int depth, FolderName folderAt, FileName fileAt) {
+    if (mkdir(root.c_str(), 0755) != 0 && errno != EEXIST)
+        return "";
+    std::string deepest = root;
+    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < depth && fd >= 0; ++level) {
+        const std::string folder = folderAt(level), file = fileAt(level);
+        const int made = file.empty() ? -2 : openat(fd, file.c_str(), O_CREAT | O_WRONLY, 0644);
+        if (made >= 0)
+            close(made);
+        const int next = made != -1 && mkdirat(fd, folder.c_str(), 0755) == 0
+                             ? openat(fd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                             : -1;
+        close(fd);
+        fd = next;
+        deepest += "/" + folder;
+    }
+    if (fd < 0)
+        return "";
+    close(fd);
+    return deepest;
 }
 
 // Runs `body` in a child process and returns its exit status (-1 if it died), so that

@@ -207,21 +207,10 @@ TEST_F(ListingTest, NamesThatAreNotUtf8RoundTrip) {
 
 TEST_F(ListingTest, DeepTreeBeyondOnePathBuffer) {
     // 180 levels of 30-byte names: longer than one system path.
-    std::string path = Path("deep");
-    pathtest::MakeDir(path);
-    std::string name(30, 'd');
-    int top = open(path.c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_NE(top, -1);
-    int fd = top;
-    for (int level = 0; level < 180; ++level) {
-        ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
-        int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-        if (fd != top)
-            close(fd);
-        fd = next;
-    }
-    close(fd);
-    close(top);
+    ASSERT_NE(testsupport::MakeDeepTree(
+                  Path("deep"), 180, [](int) { return std::string(30, 'd'); },
+                  [](int) { return std::string(); }),
+              "");
     CDirectoryPathArray list;
     COrvikDirectoryPath(WPath("deep")).ListSubDirectories(W("*"), list, true);
     EXPECT_EQ(list.m_nSize, 180u);

@@ -51,24 +51,12 @@ int DeepTreeChild(const std::string& root) {
         limit.rlim_max = 1024;
     if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
         return 11;
-    int cur = open(root.c_str(), O_RDONLY | O_DIRECTORY);
     const std::string level(100, 'd');
-    const std::string longName(255, 'f');
-    std::string deepest = root;
-    for (int i = 0; i < kLevels; ++i) {
-        if (cur < 0 || mkdirat(cur, level.c_str(), 0755) != 0)
-            return 12;
-        int file = openat(cur, (i == kLevels - 1 ? longName : std::string("f")).c_str(),
-                          O_CREAT | O_WRONLY, 0644);
-        if (file < 0)
-            return 13;
-        close(file);
-        int next = openat(cur, level.c_str(), O_RDONLY | O_DIRECTORY);
-        close(cur);
-        cur = next;
-        deepest += "/" + level;
-    }
-    close(cur);
+    const std::string deepest = testsupport::MakeDeepTree(
+        root, kLevels, [&](int) { return level; },
+        [](int i) { return i == kLevels - 1 ? std::string(255, 'f') : std::string("f"); });
+    if (deepest.empty())
+        return 12;
     // A path of 300,000 bytes resolves and comes back.
     FSRef bottom;
     if (FSPathMakeRef(reinterpret_cast<const UInt8*>(deepest.c_str()), &bottom, nullptr) != noErr)

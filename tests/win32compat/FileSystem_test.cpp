@@ -414,31 +414,13 @@ TEST_F(FileSystemTest, AVanishedObjectReportsNotFound) {
     EXPECT_EQ(FSDeleteObjects(&ref), fnfErr);
 }
 
-// Builds a tree `depth` levels deep below `root` with fd-relative calls (the paths are far
-// longer than PATH_MAX), with a file at every level and 255-byte names every 100 levels.
+// A tree `depth` levels deep with a file at every level and 255-byte names every 100 levels.
 bool MakeDeepTree(const std::string& root, int depth) {
-    if (mkdir(root.c_str(), 0755) != 0)
-        return false;
-    int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
     const std::string longName(255, 'L');
-    for (int level = 0; level < depth && fd >= 0; ++level) {
-        const std::string name = level % 100 == 0 ? longName : "d";
-        const int file =
-            openat(fd, level % 100 == 50 ? longName.c_str() : "f", O_CREAT | O_WRONLY, 0644);
-        if (file >= 0)
-            close(file);
-        if (mkdirat(fd, name.c_str(), 0755) != 0) {
-            close(fd);
-            return false;
-        }
-        const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-        close(fd);
-        fd = next;
-    }
-    if (fd < 0)
-        return false;
-    close(fd);
-    return true;
+    return !testsupport::MakeDeepTree(
+                root, depth, [&](int level) { return level % 100 == 0 ? longName : "d"; },
+                [&](int level) { return level % 100 == 50 ? longName : "f"; })
+                .empty();
 }
 
 TEST_F(FileSystemSafetyTest, DeepTreeWithLongNamesUnderTheDescriptorLimit) {
