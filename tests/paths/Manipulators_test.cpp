@@ -48,6 +48,25 @@ protected:
             ASSERT_EQ(chmod(Path(top + "/a/b/c").c_str(), 0555), 0);
         }
     }
+    // The mixed tree "t" beside "outside", with one more folder t/a/<folder> holding a file.
+    void BuildTreeWithResistingFolder(const std::string& folder) {
+        MakeDir(Path("outside"));
+        BuildMixedTree("t");
+        MakeDir(Path("t/a/" + folder));
+        MakeFile(Path("t/a/" + folder + "/kept"), "k", 0444);
+    }
+    // After that folder resisted the removal of "t": "" when the removal reported failure
+    // and only the folder's file and the folders holding it remain, else what is wrong.
+    std::string AfterResisting(bool removed, const std::string& folder) const {
+        if (removed)
+            return "reported success";
+        if (!Exists(Path("t/a/" + folder + "/kept")))
+            return "the resisting folder's file is gone";
+        for (const char* gone : {"t/top.txt", "t/z", "t/a/ro.txt", "t/a/b"})
+            if (Exists(Path(gone)))
+                return std::string(gone) + " was left";
+        return Exists(Path("outside")) ? "" : "outside was lost";
+    }
 };
 
 // ---- Removing trees ------------------------------------------------------
@@ -121,54 +140,32 @@ TEST_F(ManipulatorTest, TwentyThousandFiles) {
 TEST_F(ManipulatorTest, LockedDirectoryResistsAndEverythingElseGoes) {
     if (geteuid() != 0)
         GTEST_SKIP() << "setting the immutable flag needs root";
-    MakeDir(Path("outside"));
-    BuildMixedTree("t");
-    MakeDir(Path("t/a/stuck"));
-    MakeFile(Path("t/a/stuck/frozen"), "f", 0444);
+    BuildTreeWithResistingFolder("stuck");
     // A locked folder refuses the deletion of its entries.
     if (!pathtest::SetImmutable(Path("t/a/stuck"), true))
         GTEST_SKIP() << "no immutable flag here";
-    EXPECT_FALSE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")));
-    // Only the resisting folder, its file and the folders holding it remain.
-    EXPECT_TRUE(Exists(Path("t/a/stuck/frozen")));
-    EXPECT_FALSE(Exists(Path("t/top.txt")));
-    EXPECT_FALSE(Exists(Path("t/z")));
-    EXPECT_FALSE(Exists(Path("t/a/ro.txt")));
-    EXPECT_FALSE(Exists(Path("t/a/b")));
-    EXPECT_TRUE(Exists(Path("outside")));
+    EXPECT_EQ(AfterResisting(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")), "stuck"),
+              "");
 }
 
 TEST_F(ManipulatorTest, ReadOnlyBindMountResistsAndEverythingElseGoes) {
     if (geteuid() != 0)
         GTEST_SKIP() << "bind mounts need root";
-    MakeDir(Path("outside"));
-    BuildMixedTree("t");
-    MakeDir(Path("t/a/mnt"));
-    MakeFile(Path("t/a/mnt/pinned"), "p", 0644);
-    std::string root = root_;
+    BuildTreeWithResistingFolder("mnt");
     int status = testsupport::InPrivateMountNamespace([&]() {
-        std::string mnt = root + "/t/a/mnt";
-        if (mount(mnt.c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        const std::string mnt = Path("t/a/mnt");
+        if (mount(mnt.c_str(), mnt.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount(nullptr, mnt.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
             return 77;
-        if (mount(nullptr, mnt.c_str(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0)
-            return 77;
-        bool removed =
-            CDirectoryManipulator::RemoveDirectoryAndContents(COrvikDirectoryPath(W(root + "/t")));
-        if (removed)
-            return 1;
-        if (!Exists(mnt + "/pinned"))
-            return 2;
-        for (const char* gone : {"/t/top.txt", "/t/z", "/t/a/ro.txt", "/t/a/b"})
-            if (Exists(root + gone))
-                return 3;
-        if (!Exists(root + "/outside"))
-            return 4;
-        return 0;
+        const std::string fault =
+            AfterResisting(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")), "mnt");
+        if (!fault.empty())
+            fprintf(stderr, "%s\n", fault.c_str());
+        return fault.empty() ? 0 : 1;
     });
     if (status == 77)
         GTEST_SKIP() << "no private mount namespace here";
-    EXPECT_EQ(status, 0)
-        << "1: reported success, 2: pinned file gone, 3: something else left, 4: outside lost";
+    EXPECT_EQ(status, 0) << "what went wrong is printed above";
 }
 
 TEST_F(ManipulatorTest, DanglingLinkSurvivesBecauseItsTargetDoesNotExist) {
