@@ -157,13 +157,7 @@ std::vector<char*> CStrings(const std::vector<std::string>& strings) {
 // (under any name and with any further arguments) it only waits for signals, so scenarios
 // can run product processes with command lines of their choosing.
 __attribute__((constructor)) void SleeperMode() {
-    std::string cmdline;
-    if (FILE* f = fopen("/proc/self/cmdline", "rb")) {
-        char buffer[4096];
-        size_t n = fread(buffer, 1, sizeof buffer, f);
-        cmdline.assign(buffer, n);
-        fclose(f);
-    }
+    const std::string cmdline = testsupport::ReadFile("/proc/self/cmdline");
     // The arguments are zero-terminated one after the other: compare the second one whole.
     size_t first = cmdline.find('\0');
     if (first != std::string::npos && first + 1 < cmdline.size() &&
