@@ -9,6 +9,7 @@
 
 #include <unicode/utf16.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -857,6 +858,22 @@ bool bareConversion(UniChar c) {
     }
 }
 
+// True when a directive names its argument ("%2$d", "%*3$d", "%.*1$f"): then the
+// arguments are taken by position. A "$" in the text around directives does not count.
+bool namesArguments(const UniChar* f, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (f[i] != '%')
+            continue;
+        ++i;
+        Spec s;
+        if (!parseSpec(f, n, i, s))
+            continue; // not a directive; its text stays as written
+        if (s.conv != '%' && (s.position > 0 || s.widthArg > 0 || s.precArg > 0))
+            return true;
+    }
+    return false;
+}
+
 // Formats into out; false when the format is unusable (NULL, or n$ positions that
 // conflict).
 bool formatInto(Out& out, CFStringRef format, va_list ap) {
@@ -865,12 +882,8 @@ bool formatInto(Out& out, CFStringRef format, va_list ap) {
     const UniChar* f = format->chars;
     size_t n = static_cast<size_t>(format->length);
     Args args(ap);
-    for (size_t i = 0; i < n; ++i)
-        if (f[i] == '$') {
-            if (!args.preload(f, n))
-                return false;
-            break;
-        }
+    if (std::find(f, f + n, u'$') != f + n && namesArguments(f, n) && !args.preload(f, n))
+        return false;
     size_t lit = 0;
     for (size_t i = 0; i < n; ++i) {
         if (f[i] != '%')

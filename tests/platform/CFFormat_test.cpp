@@ -158,6 +158,16 @@ TEST(CFFormat, BadFormats) {
     (void)dummy;
     EXPECT_EQ(ours("%1$d %d", 1, 2), u"<NULL>"); // positional and sequential mixed
     EXPECT_EQ(ours("%2$d", 1, 2), u"<NULL>");    // argument 1 never named
+    EXPECT_EQ(ours("%d %1$d", 1, 2), u"<NULL>"); // mixed, the named one last
+}
+
+// A "$" outside a directive is text: the arguments stay sequential.
+TEST(CFFormat, DollarSignsInTheTextAreText) {
+    EXPECT_EQ(ours("cost $%d", 5), u"cost $5");
+    EXPECT_EQ(ours("%d$ and %s$", 7, "x"), u"7$ and x$");
+    EXPECT_EQ(ours("$%%$%d$", 3), u"$%$3$");
+    EXPECT_EQ(ours("%5$", 1), u"%5$"); // no conversion: kept as written
+    EXPECT_EQ(ours("$%2$d %1$d$", 1, 2), u"$2 1$");
 }
 
 TEST(CFFormat, AppendFormatAndLongOutput) {
