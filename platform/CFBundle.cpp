@@ -1,6 +1,7 @@
 #include "platform/CFBundle.h"
 
 #include "platform/CFRuntime.h"
+#include "platform/CFStringBytes.h"
 #include "platform/LocaleEnvironment.h"
 #include "platform/MoCatalog.h"
 
@@ -45,15 +46,7 @@ std::string InstallPrefix() {
 }
 
 std::string Utf8(CFStringRef string) {
-    if (string == nullptr)
-        return std::string();
-    const CFIndex length = CFStringGetLength(string);
-    const CFIndex size = CFStringGetMaximumSizeForEncoding(length, kCFStringEncodingUTF8) + 1;
-    std::string out(static_cast<size_t>(size), '\0');
-    if (!CFStringGetCString(string, out.data(), size, kCFStringEncodingUTF8))
-        return std::string();
-    out.resize(std::char_traits<char>::length(out.c_str()));
-    return out;
+    return CFStringBytes(string);
 }
 
 // A name that stays inside its folder.

@@ -5,6 +5,7 @@
 // value set is seen at once. Synchronize merges them into the file as it is
 // on disk at that moment, so concurrent writers of other keys lose nothing.
 #include "platform/CFPreferences.h"
+#include "platform/CFStringBytes.h"
 
 #include "platform/LocaleEnvironment.h"
 
@@ -46,15 +47,7 @@ struct PlistDeleter {
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 std::string Utf8(CFStringRef string) {
-    if (string == nullptr)
-        return std::string();
-    const CFIndex length = CFStringGetLength(string);
-    const CFIndex size = CFStringGetMaximumSizeForEncoding(length, kCFStringEncodingUTF8) + 1;
-    std::string out(static_cast<size_t>(size), '\0');
-    if (!CFStringGetCString(string, out.data(), size, kCFStringEncodingUTF8))
-        return std::string();
-    out.resize(std::strlen(out.c_str()));
-    return out;
+    return CFStringBytes(string);
 }
 
 bool Is(CFStringRef a, CFStringRef b) {

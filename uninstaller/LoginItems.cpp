@@ -4,6 +4,7 @@
 #include <string>
 #include <syslog.h>
 
+#include "platform/CFStringBytes.h"
 #include "platform/CoreFoundation.h"
 #include "uninstaller/Uninstall.h"
 
@@ -12,13 +13,7 @@ namespace {
 // A platform string as 8-bit text in the system encoding; empty when it cannot
 // be converted.
 std::string SystemEncodingText(CFStringRef text) {
-    CFStringEncoding encoding = CFStringGetSystemEncoding();
-    CFIndex size = CFStringGetMaximumSizeForEncoding(CFStringGetLength(text), encoding) + 1;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    if (!CFStringGetCString(text, bytes.data(), size, encoding))
-        return std::string();
-    bytes.resize(strlen(bytes.c_str()));
-    return bytes;
+    return CFStringBytes(text, CFStringGetSystemEncoding());
 }
 
 // The "Path" string of one login item, or null when the entry has none.
