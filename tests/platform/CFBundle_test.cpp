@@ -1,4 +1,5 @@
 #include "platform/CoreFoundation.h"
+#include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +13,7 @@
 
 namespace {
 
-std::string Utf8(CFStringRef string) {
-    char buffer[1024] = {};
-    if (string == nullptr ||
-        !CFStringGetCString(string, buffer, sizeof buffer, kCFStringEncodingUTF8))
-        return "<none>";
-    return buffer;
-}
+using cftest::Utf8;
 
 // Saves the language variables and clears them; restores them afterwards.
 class LanguageEnvironment {

@@ -1,4 +1,5 @@
 #include "platform/CoreFoundation.h"
+#include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -6,13 +7,7 @@
 
 namespace {
 
-std::string Utf8(CFStringRef string) {
-    char buffer[512] = {};
-    if (string == nullptr ||
-        !CFStringGetCString(string, buffer, sizeof buffer, kCFStringEncodingUTF8))
-        return "<none>";
-    return buffer;
-}
+using cftest::Utf8;
 
 // Parses `text` as "y-M-d" and writes it in the locale's long date style.
 std::string LongDate(const char* localeName, const char* text) {

@@ -1,4 +1,5 @@
 #include "platform/CoreFoundation.h"
+#include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +9,7 @@
 
 namespace {
 
-std::string Utf8(CFStringRef string) {
-    char buffer[512] = {};
-    if (string == nullptr ||
-        !CFStringGetCString(string, buffer, sizeof buffer, kCFStringEncodingUTF8))
-        return "<none>";
-    return buffer;
-}
+using cftest::Utf8;
 
 class LocaleTest : public ::testing::Test {
 protected:

@@ -1,4 +1,5 @@
 #include "platform/CoreFoundation.h"
+#include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -23,13 +24,7 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-std::string Utf8(CFStringRef string) {
-    char buffer[1024] = {};
-    if (string == nullptr ||
-        !CFStringGetCString(string, buffer, sizeof buffer, kCFStringEncodingUTF8))
-        return "<none>";
-    return buffer;
-}
+using cftest::Utf8;
 
 CFStringRef Str(const char* text) {
     return CFStringCreateWithCString(nullptr, text, kCFStringEncodingUTF8);
