@@ -86,6 +86,12 @@ bool SplitFileURL(CFURLRef url, FSRef* parent, std::u16string* name) {
     return CFURLGetFSRef(parentURL.get(), parent) != 0;
 }
 
+bool ResolveWithCatalogInfo(const char16_t* path, FSCatalogInfoBitmap which, FSRef* ref,
+                            FSCatalogInfo* info) {
+    return path != nullptr && GetFSRefFromFilename(path, ref, false, false) == noErr &&
+           FSGetCatalogInfo(ref, which, info, nullptr, nullptr, nullptr) == noErr;
+}
+
 } // namespace win32file
 
 OSErr GetFSRefFromFilename(const char16_t* path, FSRef* ref, bool create, bool folder) {

@@ -133,5 +133,9 @@ CFURLRef CreateFileURL(const char16_t* path);
 bool CopyUnits(CFStringRef text, std::u16string* out);
 // Resolves the URL without its last component into `parent` and gives that component.
 bool SplitFileURL(CFURLRef url, FSRef* parent, std::u16string* name);
+// Resolves an existing path (links followed) and reads the catalog information asked
+// for; false when the path is null or either step fails.
+bool ResolveWithCatalogInfo(const char16_t* path, FSCatalogInfoBitmap which, FSRef* ref,
+                            FSCatalogInfo* info);
 
 } // namespace win32file

@@ -187,10 +187,8 @@ BOOL DeleteFileDoNotFollowSymlinks(const unsigned short* path) {
 BOOL RemoveDirectory(const char16_t* path) {
     orvik::fm::CompoundOperation once;
     FSRef ref;
-    if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
-        return FALSE;
     FSCatalogInfo info;
-    if (FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr) != noErr)
+    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoNodeFlags, &ref, &info))
         return FALSE;
     if ((info.nodeFlags & kFSNodeIsDirectoryMask) == 0)
         return FALSE;
@@ -211,11 +209,9 @@ BOOL CreateDirectory(const unsigned short* path, LPSECURITY_ATTRIBUTES securityA
 DWORD GetFileAttributes(const char16_t* path) {
     orvik::fm::CompoundOperation once;
     FSRef ref;
-    if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
-        return INVALID_FILE_ATTRIBUTES;
     FSCatalogInfo info;
-    if (FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info, nullptr, nullptr,
-                         nullptr) != noErr)
+    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &ref,
+                                           &info))
         return INVALID_FILE_ATTRIBUTES;
     const uint16_t mode = ModeOf(info);
     const bool readOnly = (mode & win32file::kModeWriteBits) == 0;
@@ -231,10 +227,8 @@ DWORD GetFileAttributes(const unsigned short* path) {
 BOOL SetFileAttributes(const char16_t* path, DWORD attributes) {
     orvik::fm::CompoundOperation once;
     FSRef ref;
-    if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
-        return FALSE;
     FSCatalogInfo info;
-    if (FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr) != noErr)
+    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoPermissions, &ref, &info))
         return FALSE;
     uint16_t& mode = ModeOf(info);
     bool changed = false;

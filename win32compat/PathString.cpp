@@ -249,10 +249,8 @@ BOOL PathFileExists(const unsigned short* path) {
 
 BOOL PathIsDirectory(const char16_t* path) {
     FSRef ref;
-    if (path == nullptr || GetFSRefFromFilename(path, &ref, false, false) != noErr)
-        return FALSE;
     FSCatalogInfo info;
-    if (FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, nullptr) != noErr)
+    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoPermissions, &ref, &info))
         return FALSE;
     return (win32file::ModeOf(info) & win32file::kModeFolder) != 0 ? TRUE : FALSE;
 }
