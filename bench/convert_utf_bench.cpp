@@ -4,6 +4,8 @@
 // ASCII, some Latin, some CJK, a few supplementary characters); 64 KiB of it.
 //
 //   build-release/bin/convert_utf_bench
+#include "bench/BenchRatios.h"
+
 #include <benchmark/benchmark.h>
 #include <unicode/ustring.h>
 
@@ -119,46 +121,14 @@ void Wide32RoundTripReference(benchmark::State& state) {
     }
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            times[run.benchmark_name()] = run.GetAdjustedCPUTime();
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    struct Pair {
-        const char* name;
-        void (*ours)(benchmark::State&);
-        void (*reference)(benchmark::State&);
-    } pairs[] = {
-        {"Utf8To16", Utf8To16Ours, Utf8To16Reference},
-        {"Utf16To8", Utf16To8Ours, Utf16To8Reference},
-        {"Wide32RoundTrip", Wide32RoundTripOurs, Wide32RoundTripReference},
-    };
-    for (const Pair& p : pairs) {
-        benchmark::RegisterBenchmark((std::string(p.name) + "/ours").c_str(), p.ours);
-        benchmark::RegisterBenchmark((std::string(p.name) + "/reference").c_str(), p.reference);
-    }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    std::printf("\n%-16s %12s %12s %8s\n", "operation", "ours cpu ns", "ref cpu ns", "ratio");
-    for (const Pair& p : pairs) {
-        auto ours = reporter.times.find(std::string(p.name) + "/ours");
-        auto ref = reporter.times.find(std::string(p.name) + "/reference");
-        if (ours == reporter.times.end() || ref == reporter.times.end() || ref->second <= 0)
-            continue;
-        std::printf("%-16s %12.1f %12.1f %7.2fx\n", p.name, ours->second, ref->second,
-                    ours->second / ref->second);
-    }
-    return 0;
+    return benchratios::RunPairs(
+        argc, argv,
+        {
+            {"Utf8To16", Utf8To16Ours, Utf8To16Reference},
+            {"Utf16To8", Utf16To8Ours, Utf16To8Reference},
+            {"Wide32RoundTrip", Wide32RoundTripOurs, Wide32RoundTripReference},
+        });
 }

@@ -6,6 +6,8 @@
 //   build-release/bin/strings_bench --benchmark_filter=Find
 #include "strings/AtlString.h"
 
+#include "bench/BenchRatios.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -160,87 +162,24 @@ void ReplaceReference(benchmark::State& state) {
     }
 }
 
-// Records each run's CPU time so that main can print the ratios. With repetitions, the
-// median of each benchmark stands for it (the machine may be shared while it runs).
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> times;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            std::string name = run.benchmark_name();
-            const std::string median = "_median";
-            if (run.run_type == Run::RT_Aggregate) {
-                if (name.size() <= median.size() ||
-                    name.compare(name.size() - median.size(), median.size(), median) != 0)
-                    continue;
-                name.resize(name.size() - median.size());
-                times[name] = run.GetAdjustedCPUTime();
-            } else if (!times.count(name)) {
-                times[name] = run.GetAdjustedCPUTime();
-            }
-        }
-    }
-};
-
-void Register() {
-    struct Pair {
-        const char* name;
-        void (*ours)(benchmark::State&);
-        void (*reference)(benchmark::State&);
-    };
-    const Pair pairs[] = {
-        {"Find", FindSubOurs, FindSubReference},
-        {"FindUnit", FindUnitOurs, FindUnitReference},
-        {"Append", AppendOurs, AppendReference},
-        {"Format", FormatOurs, FormatReference},
-        {"FormatA", FormatAOurs, FormatReference},
-        {"Compare", CompareOurs, CompareReference},
-        {"CompareNoCase", CompareNoCaseOurs, CompareNoCaseReference},
-        {"Collate", CollateOurs, CompareReference},
-        {"Replace", ReplaceOurs, ReplaceReference},
-    };
-    for (const Pair& p : pairs) {
-        benchmark::RegisterBenchmark((std::string(p.name) + "/ours").c_str(), p.ours);
-        benchmark::RegisterBenchmark((std::string(p.name) + "/reference").c_str(), p.reference);
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    Register();
     // By default each benchmark runs five times, interleaved at random with the others, so that
     // load on a shared machine falls on both sides of a ratio alike; flags given override these.
-    std::vector<char*> args = {argv[0]};
-    std::string defaults[] = {"--benchmark_repetitions=5",
-                              "--benchmark_enable_random_interleaving=true",
-                              "--benchmark_report_aggregates_only=true"};
-    for (std::string& flag : defaults)
-        args.push_back(flag.data());
-    args.insert(args.end(), argv + 1, argv + argc);
-    int count = int(args.size());
-    args.push_back(nullptr);
-    argc = count;
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    std::printf("\n%-16s %12s %12s %8s\n", "operation", "ours cpu ns", "ref cpu ns", "ratio");
-    for (const auto& [name, time] : reporter.times) {
-        const std::string suffix = "/ours";
-        if (name.size() <= suffix.size() ||
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-            continue;
-        std::string op = name.substr(0, name.size() - suffix.size());
-        auto ref = reporter.times.find(op + "/reference");
-        if (ref == reporter.times.end() || ref->second <= 0)
-            continue;
-        std::printf("%-16s %12.1f %12.1f %7.2fx\n", op.c_str(), time, ref->second,
-                    time / ref->second);
-    }
-    return 0;
+    return benchratios::RunPairs(argc, argv,
+                                 {
+                                     {"Find", FindSubOurs, FindSubReference},
+                                     {"FindUnit", FindUnitOurs, FindUnitReference},
+                                     {"Append", AppendOurs, AppendReference},
+                                     {"Format", FormatOurs, FormatReference},
+                                     {"FormatA", FormatAOurs, FormatReference},
+                                     {"Compare", CompareOurs, CompareReference},
+                                     {"CompareNoCase", CompareNoCaseOurs, CompareNoCaseReference},
+                                     {"Collate", CollateOurs, CompareReference},
+                                     {"Replace", ReplaceOurs, ReplaceReference},
+                                 },
+                                 {"--benchmark_repetitions=5",
+                                  "--benchmark_enable_random_interleaving=true",
+                                  "--benchmark_report_aggregates_only=true"});
 }
