@@ -136,40 +136,35 @@ inline size_t narrowAscii(const UniChar* s, size_t n, unsigned char* dst) {
     return i;
 }
 
+// Copies W <= bytes <= 2W bytes as a head and a tail of W bytes each, possibly overlapping,
+// both loaded before either is stored.
+template <size_t W>
+inline void copyHeadAndTail(unsigned char* d, const unsigned char* s, size_t bytes) {
+    struct Block {
+        unsigned char b[W];
+    } head, tail;
+    std::memcpy(&head, s, W);
+    std::memcpy(&tail, s + bytes - W, W);
+    std::memcpy(d, &head, W);
+    std::memcpy(d + bytes - W, &tail, W);
+}
+
 // Copies n units; source and destination may overlap. Short copies (a directive, a separator,
-// a format) are done inline with two possibly overlapping words, every load before any store;
-// longer ones go through memmove.
+// a format) are done inline; longer ones go through memmove.
 inline void copyUnits(UniChar* dst, const UniChar* src, size_t n) {
     size_t bytes = n * sizeof(UniChar);
     auto* d = reinterpret_cast<unsigned char*>(dst);
     auto* s = reinterpret_cast<const unsigned char*>(src);
-    if (bytes > 32) {
+    if (bytes > 32)
         std::memmove(d, s, bytes);
-    } else if (bytes >= 16) {
-        uint64_t a0, a1, b0, b1;
-        std::memcpy(&a0, s, 8);
-        std::memcpy(&a1, s + 8, 8);
-        std::memcpy(&b0, s + bytes - 16, 8);
-        std::memcpy(&b1, s + bytes - 8, 8);
-        std::memcpy(d, &a0, 8);
-        std::memcpy(d + 8, &a1, 8);
-        std::memcpy(d + bytes - 16, &b0, 8);
-        std::memcpy(d + bytes - 8, &b1, 8);
-    } else if (bytes >= 8) {
-        uint64_t a, b;
-        std::memcpy(&a, s, 8);
-        std::memcpy(&b, s + bytes - 8, 8);
-        std::memcpy(d, &a, 8);
-        std::memcpy(d + bytes - 8, &b, 8);
-    } else if (bytes >= 4) {
-        uint32_t a, b;
-        std::memcpy(&a, s, 4);
-        std::memcpy(&b, s + bytes - 4, 4);
-        std::memcpy(d, &a, 4);
-        std::memcpy(d + bytes - 4, &b, 4);
-    } else if (bytes == 2) {
+    else if (bytes >= 16)
+        copyHeadAndTail<16>(d, s, bytes);
+    else if (bytes >= 8)
+        copyHeadAndTail<8>(d, s, bytes);
+    else if (bytes >= 4)
+        copyHeadAndTail<4>(d, s, bytes);
+    else if (bytes == 2)
         dst[0] = src[0];
-    }
 }
 
 // The length of the leading run of ASCII bytes.
