@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <deque>
 #include <new>
 
 #include "paths/UrlHelpers.h"
@@ -64,6 +65,21 @@ CAtlStringA FindShortcutUrl(const CAtlStringA& content) {
 
 } // namespace
 
+namespace {
+
+// While a tree operation runs, every path below its directory is resolved
+// beneath the directory's descriptor, never through a link.
+struct TreeOf {
+    explicit TreeOf(const COrvikDirectoryPath& directory)
+        : path(directory.GetDirectoryPathString()),
+          scope(reinterpret_cast<const UniChar*>(path.GetString()),
+                static_cast<size_t>(path.GetLength())) {}
+    CAtlString path;
+    orvik::fm::TreeScope scope;
+};
+
+} // namespace
+
 // ---- COrvikFilePath content members --------------------------------------
 
 unsigned long COrvikFilePath::GetFileSize() const {
@@ -80,6 +96,9 @@ unsigned long COrvikFilePath::GetFileSize() const {
 // ---- CFileManipulator ----------------------------------------------------
 
 BOOL CFileManipulator::DeleteFile(const COrvikFilePath& file) {
+    // The entry itself is what goes: a link exists even when it dangles, has
+    // no attributes to reset, and is deleted as a link.
+    orvik::fm::EntryScope entry;
     // The three steps below ask about one file: the file manager looks at it
     // once and answers the later steps from that, unless a step changed it.
     orvik::fm::CompoundOperation once;
@@ -259,6 +278,7 @@ BOOL CDirectoryManipulator::RemoveDirectory(const COrvikDirectoryPath& directory
 
 bool CDirectoryManipulator::RemoveFilesFromDirectory(const COrvikDirectoryPath& directory,
                                                      const CAtlString& pattern) {
+    TreeOf tree(directory);
     CFilePathArray files;
     directory.FindFilesInDirectory(pattern, files);
     for (unsigned long i = 0; i < files.m_nSize; ++i)
@@ -266,18 +286,46 @@ bool CDirectoryManipulator::RemoveFilesFromDirectory(const COrvikDirectoryPath& 
     return true;
 }
 
+// Each directory is emptied the way a recursion over the listing would: its
+// subdirectories in list order, each emptied and then removed, then its own
+// files. The levels still to finish live on a stack of their own, so depth
+// costs heap, not the call stack.
 bool CDirectoryManipulator::RemoveAllFilesAndSubDirectories(const COrvikDirectoryPath& directory) {
-    CDirectoryPathArray subdirectories;
-    directory.ListSubDirectories(u"*", subdirectories, true);
-    for (unsigned long i = 0; i < subdirectories.m_nSize; ++i) {
-        RemoveAllFilesAndSubDirectories(subdirectories[i]);
-        RemoveDirectory(subdirectories[i]);
+    TreeOf tree(directory);
+    if (tree.scope.FolderIsLink())
+        return true; // nothing lies in a link; what it points to is not ours
+    struct Level {
+        explicit Level(const COrvikDirectoryPath& path) : directory(path) {
+            directory.ListSubDirectories(u"*", subdirectories, true);
+        }
+        COrvikDirectoryPath directory;
+        CDirectoryPathArray subdirectories;
+        unsigned long next = 0;
+    };
+    std::deque<Level> levels;
+    levels.emplace_back(directory);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next < level.subdirectories.m_nSize) {
+            levels.emplace_back(level.subdirectories[level.next]);
+            continue;
+        }
+        RemoveFilesFromDirectory(level.directory, u"*");
+        levels.pop_back();
+        if (levels.empty())
+            break;
+        Level& parent = levels.back();
+        RemoveDirectory(parent.subdirectories[parent.next]);
+        parent.subdirectories[parent.next++] = COrvikDirectoryPath(); // done with it
     }
-    RemoveFilesFromDirectory(directory, u"*");
     return true;
 }
 
 BOOL CDirectoryManipulator::RemoveDirectoryAndContents(const COrvikDirectoryPath& directory) {
+    TreeOf tree(directory);
+    // A link named for removal goes as a link; what it points to stays.
+    if (tree.scope.FolderIsLink())
+        return ::DeleteFileDoNotFollowSymlinks(directory.GetDirectoryPathString().GetString());
     RemoveAllFilesAndSubDirectories(directory);
     return RemoveDirectory(directory);
 }

@@ -1,19 +1,16 @@
 // Directory listing, name patterns, free names and the well-known folders.
 //
-// A listing reads the directory through one descriptor (readdir with d_type;
-// one fstatat without following links only where the file system leaves the
-// type unknown). A symbolic link is never a directory here, whatever it
-// points to, so recursive listings and the tree operations built on them
-// never descend through a link.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+// A listing resolves its directory through the file manager and reads the
+// names through the folder's own descriptor (with d_type; one statx without
+// following where the file system leaves the type unknown). A symbolic link is
+// never a directory here, whatever it points to, so recursive listings and the
+// tree operations built on them never descend through a link; a recursive
+// listing also resolves every path beneath its directory without a link in any
+// component.
 #include <cstdlib>
-#include <cstring>
-#include <string>
+#include <deque>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "paths/PathClasses.h"
@@ -25,87 +22,50 @@
 
 namespace {
 
-// Names cross between UTF-16 and bytes with the file manager's conversion, so
-// a name that is not valid UTF-8 on disk comes back as the same bytes.
-bool PathToBytes(const CAtlString& path, std::string& bytes) {
-    size_t units = static_cast<size_t>(path.GetLength());
-    bytes.resize(units * 3 + 1);
-    size_t length = 0;
-    if (units == 0 || !FSNameUnicodeToBytes(reinterpret_cast<const UniChar*>(path.GetString()),
-                                            units, bytes.data(), bytes.size(), &length))
-        return false;
-    bytes.resize(length);
-    return true;
-}
-
-CAtlString NameFromBytes(const char* bytes, size_t length) {
+// Names cross from bytes to UTF-16 with the file manager's conversion, so a
+// name that is not valid UTF-8 on disk comes back as the same bytes.
+CAtlString NameFromBytes(std::string_view bytes) {
     UniChar units[512]; // a name has at most 255 bytes, each at most one unit
     UniCharCount count = 0;
-    if (length > 512 || !FSNameBytesToUnicode(bytes, length, units, 512, &count) || count == 0)
+    if (bytes.size() > 512 ||
+        !FSNameBytesToUnicode(bytes.data(), bytes.size(), units, 512, &count) || count == 0)
         return CAtlString();
     return CAtlString(reinterpret_cast<const char16_t*>(units), static_cast<int>(count));
 }
 
-// Opens a directory for reading, following links in every component as the
-// path classes' existence test does. Paths too long for one open() are
-// walked component by component.
-int OpenDirectory(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0 || errno != ENAMETOOLONG)
-        return fd;
-    int at = path[0] == '/' ? open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
-    if (at == -1)
-        return -1;
-    size_t start = 0;
-    while (start < path.size()) {
-        size_t end = path.find('/', start);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > start) {
-            std::string component = path.substr(start, end - start);
-            int next = openat(at, component.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (at != AT_FDCWD)
-                close(at);
-            if (next == -1)
-                return -1;
-            at = next;
-        }
-        start = end + 1;
-    }
-    return at == AT_FDCWD ? open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : at;
+// Calls visit(name, isDirectory) for every entry but "." and "..", in the
+// file system's order. False when the directory can't be resolved or read; a
+// read error part-way ends the enumeration with what was seen.
+template <class Visit> bool EnumerateDirectory(const CAtlString& path, Visit visit) {
+    FSRef ref;
+    if (!GetFsRefFromString(path, &ref))
+        return false;
+    bool seen = false;
+    OSErr status = orvik::fm::ReadFolderNames(&ref, [&](std::string_view name, bool isFolder) {
+        seen = true;
+        visit(name, isFolder);
+    });
+    return status == noErr || seen;
 }
 
-// Calls visit(name, isDirectory) for every entry but "." and "..", in the
-// file system's order. False when the directory can't be opened; a read
-// error part-way ends the enumeration with what was seen.
-template <class Visit> bool EnumerateDirectory(const CAtlString& path, Visit visit) {
-    std::string bytes;
-    if (!PathToBytes(path, bytes))
+// The names of the subdirectories of `directory`, or false when it can't be listed.
+bool SubdirectoryNames(const COrvikDirectoryPath& directory, std::vector<CAtlString>& names) {
+    if (!directory.DirectoryExists())
         return false;
-    int fd = OpenDirectory(bytes);
-    if (fd == -1)
-        return false;
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-        close(fd);
-        return false;
-    }
-    while (struct dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat st;
-            if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue; // gone meanwhile
-            isDirectory = S_ISDIR(st.st_mode);
-        }
-        visit(name, strlen(name), isDirectory);
-    }
-    closedir(dir);
-    return true;
+    return EnumerateDirectory(directory.GetDirectoryPathString(),
+                              [&](std::string_view name, bool isDirectory) {
+                                  if (isDirectory)
+                                      names.push_back(NameFromBytes(name));
+                              });
 }
+
+// The scope a recursive listing resolves its paths in.
+struct ListingScope {
+    explicit ListingScope(const CAtlString& path)
+        : tree(reinterpret_cast<const UniChar*>(path.GetString()),
+               static_cast<size_t>(path.GetLength())) {}
+    orvik::fm::TreeScope tree;
+};
 
 } // namespace
 
@@ -179,27 +139,44 @@ void COrvikDirectoryPath::SortPaths(CDirectoryPathArray& list) const {
               compareDirfunc);
 }
 
+// Depth first in the file system's order, each directory reported before
+// what lies below it, as a recursion would; the levels still to finish live on
+// a stack of their own, so depth costs heap, not the call stack. Each level of
+// such a recursion sorts the whole list when it ends, and only the outermost
+// sort can be seen: every earlier one is followed by another sort of the same
+// list, and the order of equal last components is not defined. So the list is
+// sorted once, at the end.
 void COrvikDirectoryPath::ListSubDirectories(const CAtlString& pattern, CDirectoryPathArray& list,
                                              bool recursive) const {
-    if (!DirectoryExists())
+    std::optional<ListingScope> scope;
+    if (recursive)
+        scope.emplace(m_path);
+    struct Level {
+        COrvikDirectoryPath directory;
+        std::vector<CAtlString> names;
+        size_t next = 0;
+    };
+    std::deque<Level> levels(1);
+    levels.back().directory = *this;
+    if (!SubdirectoryNames(*this, levels.back().names))
         return;
-    // The names are gathered first and the directory closed before descending,
-    // so a deep tree never holds one descriptor per level.
-    std::vector<CAtlString> names;
-    bool opened =
-        EnumerateDirectory(m_path, [&](const char* name, size_t length, bool isDirectory) {
-            if (isDirectory)
-                names.push_back(NameFromBytes(name, length));
-        });
-    if (!opened)
-        return;
-    for (const CAtlString& name : names) {
-        COrvikDirectoryPath child(*this);
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        if (level.next == level.names.size()) {
+            levels.pop_back();
+            continue;
+        }
+        const CAtlString& name = level.names[level.next++];
+        COrvikDirectoryPath child(level.directory);
         child.AddDirectoryToPath(name);
         if (MatchNamePattern(pattern.GetString(), name.GetString()))
             list.Add(child);
-        if (recursive)
-            child.ListSubDirectories(pattern, list, true);
+        if (!recursive)
+            continue;
+        Level below;
+        below.directory = child;
+        if (SubdirectoryNames(child, below.names))
+            levels.push_back(std::move(below));
     }
     SortPaths(list);
 }
@@ -208,10 +185,10 @@ void COrvikDirectoryPath::FindFilesInDirectory(const CAtlString& pattern,
                                                CFilePathArray& list) const {
     if (!DirectoryExists())
         return;
-    EnumerateDirectory(m_path, [&](const char* bytes, size_t length, bool isDirectory) {
+    EnumerateDirectory(m_path, [&](std::string_view bytes, bool isDirectory) {
         if (isDirectory)
             return;
-        CAtlString name = NameFromBytes(bytes, length);
+        CAtlString name = NameFromBytes(bytes);
         if (MatchNamePattern(pattern.GetString(), name.GetString()))
             list.Add(CreateFilePath(name));
     });

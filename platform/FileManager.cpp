@@ -808,6 +808,8 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
     if (path.empty() || path.find('\0') != path.npos)
         return fnfErr;
     std::lock_guard<std::recursive_mutex> lock(Lock());
+    if (InEntryScope())
+        followLeaf = false;
     // Named by the same text in the call before, within one compound operation.
     if (OrvikFSNode* known = NodeFromFacts(path, followLeaf)) {
         if (isDirectory)
@@ -815,6 +817,9 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
         SetRef(ref, Retain(known));
         return noErr;
     }
+    OSErr treeStatus = noErr;
+    if (ResolveInTree(path, ref, isDirectory, &treeStatus))
+        return treeStatus;
     // The folder a tree walk is in is named again and again by itself too.
     struct statx folderNow;
     if (OrvikFSNode* folder = RememberedFolder(path, &folderNow)) {

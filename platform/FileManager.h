@@ -32,6 +32,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+#include <type_traits>
 
 #include "platform/CoreFoundation.h" // MacTypes.h: the shared types and statuses
 
@@ -461,4 +463,66 @@ public:
     CompoundOperation(const CompoundOperation&) = delete;
     CompoundOperation& operator=(const CompoundOperation&) = delete;
 };
+} // namespace orvik::fm
+
+// ---- Removing as root, over folders others may write into ----
+namespace orvik::fm {
+
+// While an EntryScope is open on a thread, a path text names the entry
+// itself: a final symbolic link is the link (it exists even when it dangles
+// or loops), never what it points to. Links in the components before it are
+// followed as usual. A deletion opens one, so that neither its existence
+// test nor its attribute reset looks through a link.
+class EntryScope {
+public:
+    EntryScope();
+    ~EntryScope();
+    EntryScope(const EntryScope&) = delete;
+    EntryScope& operator=(const EntryScope&) = delete;
+};
+// True while an EntryScope or a TreeScope is open on this thread.
+bool InEntryScope();
+
+// While a TreeScope is open on a thread, every path text below its folder is
+// resolved beneath the folder's descriptor, opened once when the scope
+// opened: no symbolic link in any component, the last one included (a link
+// there is the entry itself), and no ".." above the folder. The folder's own
+// text is resolved as callers name it: links in the components above it are
+// followed, a final link is kept, and then nothing lies beneath it. Texts
+// outside the folder resolve as usual. A scope opened for a folder inside an
+// open one adds nothing.
+//
+//   TreeScope tree(u"/Applications/App");    // one descriptor of App
+//   FSPathMakeRef("/Applications/App/a/b")   // beneath it, fnfErr if a is a link
+class TreeScope {
+public:
+    TreeScope(const UniChar* path, size_t length);
+    ~TreeScope();
+    TreeScope(const TreeScope&) = delete;
+    TreeScope& operator=(const TreeScope&) = delete;
+    // The folder's text names a symbolic link.
+    bool FolderIsLink() const { return folderIsLink_; }
+    struct State; // private to the file manager
+
+private:
+    State* state_ = nullptr; // null for a scope nested in another
+    bool folderIsLink_ = false;
+};
+
+// The names in the folder a reference names, each with whether it is a
+// folder itself (a symbolic link never is), in the file system's order. The
+// folder is read through its own descriptor; nothing is followed.
+//   ReadFolderNames(&ref, [](std::string_view name, bool isFolder) { ... });
+OSErr ReadFolderNamesInto(const FSRef* folder, void (*visit)(void*, const char*, size_t, bool),
+                          void* context);
+template <class Visit> OSErr ReadFolderNames(const FSRef* folder, Visit&& visit) {
+    using V = std::remove_reference_t<Visit>;
+    return ReadFolderNamesInto(
+        folder,
+        [](void* context, const char* name, size_t length, bool isFolder) {
+            (*static_cast<V*>(context))(std::string_view(name, length), isFolder);
+        },
+        const_cast<void*>(static_cast<const void*>(&visit)));
+}
+
 } // namespace orvik::fm

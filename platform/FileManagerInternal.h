@@ -150,6 +150,30 @@ void FromUTCDateTime(const UTCDateTime& date, int64_t* unixSeconds, uint32_t* na
 // "/". Only such a text can name the same folder as the last walk did.
 std::string_view PlainParentText(std::string_view path);
 
+// The descriptor of one open file, closed with its owner.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    ~UniqueFd();
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// Inside a TreeScope: resolves a text at or below its folder beneath the
+// folder's descriptor (true, *status the result); false for any other text.
+// Runs under Lock().
+bool ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDirectory, OSErr* status);
+
 // Path bytes of a record ("/" for the root).
 std::string PathOf(const OrvikFSNode* node);
 // Resolves path bytes; followLeaf false keeps a final link. The bytes must be

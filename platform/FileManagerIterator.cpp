@@ -170,3 +170,33 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
         return StatusFromErrno(error);
     return count == 0 ? errFSNoMoreItems : noErr;
 }
+
+OSErr orvik::fm::ReadFolderNamesInto(const FSRef* folder,
+                                     void (*visit)(void*, const char*, size_t, bool),
+                                     void* context) {
+    OrvikFSNode* node = NodeOf(folder);
+    if (!node || !visit)
+        return paramErr;
+    if (!node->isDir())
+        return dirNFErr;
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    OpaqueFSIterator it;
+    it.folder = *folder;
+    if (OSErr status = AttachIterator(node, &it, &it.fd, &it.slot))
+        return status;
+    // Pinned for the whole read, so the descriptor is never given back meanwhile.
+    int error = 0;
+    while (struct dirent64* d = NextEntry(&it, &error)) {
+        bool isFolder = d->d_type == DT_DIR;
+        if (d->d_type == DT_UNKNOWN) {
+            struct statx st;
+            if (StatxAt(it.fd, d->d_name, STATX_TYPE, &st) != 0)
+                continue; // gone meanwhile
+            isFolder = S_ISDIR(st.stx_mode);
+        }
+        visit(context, d->d_name, strlen(d->d_name), isFolder);
+    }
+    DetachIterator(it.slot);
+    UnpinSlot(it.slot);
+    return error ? StatusFromErrno(error) : OSErr(noErr);
+}

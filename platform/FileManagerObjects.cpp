@@ -117,36 +117,21 @@ OSErr FSDeleteObject(const FSRef* ref) {
     if (!node)
         return paramErr;
     std::lock_guard<std::recursive_mutex> lock(Lock());
-    // A record made from a whole path text acts through that text: it never
-    // looked in its folder, so the name is deleted where the text leads now.
-    if (node->parentUnchecked) {
-        std::string text = PathOf(node);
-        if (text.size() < PATH_MAX) {
-            if (unlinkat(AT_FDCWD, text.c_str(), node->isDir() ? AT_REMOVEDIR : 0) != 0)
-                return errno == EISDIR ? OSErr(fnfErr) : LastStatus();
-            if (node->isDir())
-                ForgetFolder(node);
-            return noErr;
-        }
-    }
     DirFd dir;
     const char* name;
     if (OSErr status = OpenParent(node, dir, &name))
         return status;
-    uint32_t type = node->mode;
-    if (type == 0) {
-        struct statx st;
-        if (int error = StatxAt(dir.fd(), name, STATX_TYPE, &st))
-            return StatusFromErrno(error);
-        type = st.stx_mode & S_IFMT;
-    }
-    if (unlinkat(dir.fd(), name, S_ISDIR(type) ? AT_REMOVEDIR : 0) != 0) {
-        // A folder where the reference named a file: not the object it names.
-        if (errno == EISDIR)
-            return fnfErr;
+    // The name must still hold the object the reference was made for: what
+    // stands there now may be a link or another file put in its place.
+    struct statx st;
+    if (int error = StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO, &st))
+        return StatusFromErrno(error);
+    if (st.stx_ino != node->ino || makedev(st.stx_dev_major, st.stx_dev_minor) != node->dev)
+        return fnfErr;
+    const bool folder = S_ISDIR(st.stx_mode);
+    if (unlinkat(dir.fd(), name, folder ? AT_REMOVEDIR : 0) != 0)
         return LastStatus();
-    }
-    if (S_ISDIR(type))
+    if (folder)
         ForgetFolder(node);
     return noErr;
 }

@@ -1,10 +1,12 @@
 #include "win32compat/FileSystem.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/CoreFoundation.h"
 #include "strings/AtlString.h"
@@ -86,39 +88,65 @@ OSErr ResolveEntry(const char16_t* path, FSRef* ref) {
 }
 
 // Clears the locked flag of `ref` given its current node flags; the result is not needed,
-// the deletion that follows reports what matters.
+// the deletion that follows reports what matters. A file with other names is left as it
+// is: those names lie outside what is being deleted, and they would show the change.
 void Unlock(const FSRef* ref, UInt16 nodeFlags, FSCatalogInfo* info) {
+    if ((nodeFlags & kFSNodeLockedMask) == 0 || (nodeFlags & kFSNodeHardLinkMask) != 0)
+        return;
     info->nodeFlags = static_cast<UInt16>(nodeFlags & ~kFSNodeLockedMask);
     FSSetCatalogInfo(ref, kFSCatInfoNodeFlags, info);
 }
 
-// Deletes everything inside one folder, depth first. Entries come from the folder's own
-// iterator and are addressed relative to it, so no link is ever followed.
+// Deletes everything inside one folder, depth first: each subfolder is emptied before it is
+// deleted, and the first failure ends the walk. Entries come from the folder's own iterator
+// and are addressed relative to it, so no link is ever followed. The open levels live on a
+// stack of their own, so a tree of any depth costs heap, not the call stack.
 void FSDeleteFolderLevel(const FSRef* folder, FSDeleteObjectGlobals* globals) {
-    FSIterator iterator;
-    globals->result = FSOpenIterator(folder, kFSIterateFlat | kFSIterateDelete, &iterator);
-    if (globals->result != noErr)
-        return;
-    do {
-        FSRef entry;
-        globals->result =
-            FSGetCatalogInfoBulk(iterator, 1, &globals->actualObjects, nullptr, kFSCatInfoNodeFlags,
-                                 &globals->catalogInfo, &entry, nullptr, nullptr);
-        if (globals->result == noErr && globals->actualObjects == 1) {
-            const UInt16 flags = globals->catalogInfo.nodeFlags;
-            if ((flags & kFSNodeIsDirectoryMask) != 0) {
-                FSDeleteFolderLevel(&entry, globals);
-                if (globals->result != noErr)
-                    break;
-            }
-            if ((flags & kFSNodeLockedMask) != 0)
+    struct Level {
+        FSIterator iterator;
+        FSRef emptying; // the subfolder being emptied, deleted when its level is done
+        UInt16 emptyingFlags;
+    };
+    std::vector<Level> levels;
+    auto openLevel = [&](const FSRef* container) {
+        FSIterator iterator;
+        globals->result = FSOpenIterator(container, kFSIterateFlat | kFSIterateDelete, &iterator);
+        if (globals->result == noErr)
+            levels.push_back(Level{iterator, FSRef(), 0});
+    };
+    openLevel(folder);
+    while (!levels.empty()) {
+        if (globals->result == noErr) {
+            FSRef entry;
+            globals->result = FSGetCatalogInfoBulk(levels.back().iterator, 1,
+                                                   &globals->actualObjects, nullptr,
+                                                   kFSCatInfoNodeFlags, &globals->catalogInfo,
+                                                   &entry, nullptr, nullptr);
+            if (globals->result == noErr && globals->actualObjects == 1) {
+                const UInt16 flags = globals->catalogInfo.nodeFlags;
+                if ((flags & kFSNodeIsDirectoryMask) != 0) {
+                    levels.back().emptying = entry;
+                    levels.back().emptyingFlags = flags;
+                    openLevel(&entry);
+                    continue;
+                }
                 Unlock(&entry, flags, &globals->catalogInfo);
-            globals->result = FSDeleteObject(&entry);
+                globals->result = FSDeleteObject(&entry);
+                continue;
+            }
         }
-    } while (globals->result == noErr);
-    if (globals->result == errFSNoMoreItems)
-        globals->result = noErr;
-    FSCloseIterator(iterator);
+        // This level is done: at its end, or stopped by a failure.
+        if (globals->result == errFSNoMoreItems)
+            globals->result = noErr;
+        FSCloseIterator(levels.back().iterator);
+        levels.pop_back();
+        if (levels.empty() || globals->result != noErr)
+            continue;
+        Level& parent = levels.back();
+        Unlock(&parent.emptying, parent.emptyingFlags, &globals->catalogInfo);
+        globals->result = FSDeleteObject(&parent.emptying);
+        parent.emptying = FSRef();
+    }
 }
 
 BOOL WritePermissions(const FSRef* ref, const FSCatalogInfo& info) {
@@ -145,8 +173,7 @@ OSErr FSDeleteObjects(const FSRef* ref) {
         if (globals.result != noErr)
             return globals.result;
     }
-    if ((flags & kFSNodeLockedMask) != 0)
-        Unlock(ref, flags, &globals.catalogInfo);
+    Unlock(ref, flags, &globals.catalogInfo);
     err = FSDeleteObject(ref);
     if (err != fBsyErr)
         return err;
@@ -228,9 +255,16 @@ BOOL SetFileAttributes(const char16_t* path, DWORD attributes) {
     orvik::fm::CompoundOperation once;
     FSRef ref;
     FSCatalogInfo info;
-    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoPermissions, &ref, &info))
+    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoPermissions | kFSCatInfoNodeFlags, &ref,
+                                           &info))
         return FALSE;
     uint16_t& mode = ModeOf(info);
+    // On the way to a deletion the entry itself goes: a link has no attributes of its own to
+    // reset, and a file with other names keeps what those names show (deleting one name
+    // needs no write permission on the file).
+    if (orvik::fm::InEntryScope() &&
+        (S_ISLNK(mode) || (info.nodeFlags & kFSNodeHardLinkMask) != 0))
+        return TRUE;
     bool changed = false;
     if (attributes == FILE_ATTRIBUTE_NORMAL) {
         if ((mode & win32file::kModeFolder) != 0) {

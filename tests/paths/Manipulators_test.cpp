@@ -168,13 +168,13 @@ TEST_F(ManipulatorTest, ReadOnlyBindMountResistsAndEverythingElseGoes) {
     EXPECT_EQ(status, 0) << "what went wrong is printed above";
 }
 
-TEST_F(ManipulatorTest, DanglingLinkSurvivesBecauseItsTargetDoesNotExist) {
-    // DeleteFile asks whether the file exists through the link; a dangling
-    // link does not, so it is left and the directory can't be removed.
+TEST_F(ManipulatorTest, DanglingAndLoopingLinksAreDeletedThemselves) {
     MakeDir(Path("t"));
-    ASSERT_EQ(symlink("nowhere", Path("t/dangling").c_str()), 0);
-    EXPECT_FALSE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")));
-    EXPECT_TRUE(Exists(Path("t/dangling")));
+    MakeDir(Path("t/sub"));
+    ASSERT_EQ(symlink("nowhere", Path("t/sub/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("loop", Path("t/sub/loop").c_str()), 0);
+    EXPECT_TRUE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")));
+    EXPECT_FALSE(Exists(Path("t")));
 }
 
 TEST_F(ManipulatorTest, NamesWithEveryForbiddenCharacter) {

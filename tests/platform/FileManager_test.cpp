@@ -188,12 +188,13 @@ TEST_F(FileManagerTest, ALeafFoundByItsWholeTextIsCheckedInItsFolderBeforeUse) {
     nodeID(f, fnfErr);
     EXPECT_EQ(FSDeleteObject(&f), fnfErr); // "a" is gone
     EXPECT_TRUE(Exists("moved/f"));
-    // A new folder under the old name: deletion goes where the text leads.
+    // A new folder under the old name: the deletion still acts on the object
+    // the reference was made for, never on what the text names now.
     MakeFolder("a");
     MakeFile("a/h", "new");
     EXPECT_EQ(FSDeleteObject(&h), noErr);
-    EXPECT_FALSE(Exists("a/h"));
-    EXPECT_TRUE(Exists("moved/h"));
+    EXPECT_TRUE(Exists("a/h"));
+    EXPECT_FALSE(Exists("moved/h"));
 }
 
 // A URL's path is taken whole: a zero byte inside never cuts it short.

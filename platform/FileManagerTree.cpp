@@ -1,0 +1,342 @@
+// Resolution beneath one folder, for the tree operations that run as root
+// over folders other users may write into.
+//
+// A TreeScope opens its folder once and keeps that descriptor pinned in the
+// pool; every text below the folder is then walked from it one name at a
+// time, each name looked up with statx without following, so a link in any
+// component ends the walk (or is the entry itself, at the end) and ".."
+// never climbs above the folder.
+//
+// Walking from the folder again for every text would cost one lookup per
+// level, and the tree operations name paths thousands of levels deep
+// hundreds of thousands of times. So the scope keeps the chain of folders
+// its last walk went through, and reuses the part a new text shares with it.
+// That is only sound while each name on the chain still holds the folder
+// found under it: every folder of the chain carries an inotify watch, added
+// before anything is looked up inside it, and the queue is read before each
+// reuse. A change of any name in a chain folder (created, deleted, moved in
+// or out, exchanged) or of the folder itself cuts the chain there. Without
+// inotify the scope walks from its folder every time.
+#include "platform/FileManagerInternal.h"
+
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace orvik::fm {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        UniqueFd old(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+UniqueFd::~UniqueFd() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+namespace {
+thread_local int t_entryScopes = 0;
+} // namespace
+
+} // namespace orvik::fm
+
+using namespace orvik::fm;
+
+// ---- Entries named by their own text ----
+
+EntryScope::EntryScope() {
+    ++t_entryScopes;
+}
+
+EntryScope::~EntryScope() {
+    --t_entryScopes;
+}
+
+// ---- The tree ----
+
+namespace {
+
+constexpr uint32_t kWatchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                     IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr uint32_t kFolderGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
+
+struct Level {
+    std::string name; // its name in the level before; empty for the folder itself
+    FSRef folder;
+    int watch; // -1: not watched, so never reused
+};
+
+// "a//b/./c/" -> {"a", "b", ".", "c"}
+std::vector<std::string_view> Components(std::string_view rest) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (start < rest.size()) {
+        size_t slash = rest.find('/', start);
+        if (slash == rest.npos)
+            slash = rest.size();
+        if (slash > start)
+            parts.push_back(rest.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return parts;
+}
+
+bool IsDotOrDotDot(std::string_view name) {
+    return name == "." || name == "..";
+}
+
+} // namespace
+
+struct TreeScope::State {
+    State* outer = nullptr; // the scope open before this one on the thread
+    std::string text;       // the folder's text, as callers name it
+    FSRef folder;           // what it names, a final link kept; empty if nothing
+    DirFd pin;              // the folder's descriptor, pinned while the scope is open
+    UniqueFd changes;       // inotify; -1 when the chain cannot be trusted
+    std::vector<Level> chain;
+    std::unordered_map<int, size_t> levelOfWatch;
+    char buffer[4096] __attribute__((aligned(alignof(struct inotify_event))));
+
+    bool IsFolder() const { return folder.node && folder.node->isDir(); }
+
+    // path == text, or lies below it: *rest is what follows the folder.
+    bool Contains(std::string_view path, std::string_view* rest) const {
+        if (path.size() < text.size() || path.compare(0, text.size(), text) != 0)
+            return false;
+        if (path.size() == text.size()) {
+            *rest = {};
+            return true;
+        }
+        if (text.back() == '/') {
+            *rest = path.substr(text.size());
+            return true;
+        }
+        if (path[text.size()] != '/')
+            return false;
+        *rest = path.substr(text.size() + 1);
+        return true;
+    }
+
+    // The descriptor's own folder, through /proc, not a text that could
+    // have changed meanwhile.
+    int Watch(int fd) {
+        if (changes.get() < 0)
+            return -1;
+        char proc[32];
+        snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+        return inotify_add_watch(changes.get(), proc, kWatchedChanges);
+    }
+
+    void Push(std::string_view name, OrvikFSNode* adopted, int fd) {
+        Level level{std::string(name), FSRef(), -1};
+        SetRef(&level.folder, adopted);
+        level.watch = Watch(fd);
+        if (level.watch >= 0)
+            levelOfWatch[level.watch] = chain.size();
+        chain.push_back(std::move(level));
+    }
+
+    // Keeps the first `size` levels (never fewer than the folder itself).
+    void Truncate(size_t size) {
+        if (size < 1)
+            size = 1;
+        while (chain.size() > size) {
+            if (chain.back().watch >= 0)
+                levelOfWatch.erase(chain.back().watch);
+            chain.pop_back();
+        }
+    }
+
+    // Reads every change reported so far and cuts the chain below each name
+    // that changed. A read that leaves room for another event found the
+    // queue empty at that moment.
+    void Drain() {
+        if (changes.get() < 0) {
+            Truncate(1);
+            return;
+        }
+        for (;;) {
+            ssize_t n = read(changes.get(), buffer, sizeof buffer);
+            if (n <= 0) {
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && errno != EAGAIN)
+                    Truncate(1); // nothing can be known of what happened
+                return;
+            }
+            for (ssize_t at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+                Apply(*event);
+                at += ssize_t(sizeof(struct inotify_event) + event->len);
+            }
+            if (size_t(n) + sizeof(struct inotify_event) + NAME_MAX + 1 <= sizeof buffer)
+                return;
+        }
+    }
+
+    void Apply(const struct inotify_event& event) {
+        if (event.mask & IN_Q_OVERFLOW) {
+            Truncate(1);
+            return;
+        }
+        auto found = levelOfWatch.find(event.wd);
+        if (found == levelOfWatch.end())
+            return;
+        const size_t level = found->second;
+        if (event.mask & kFolderGone) {
+            Truncate(level);
+            return;
+        }
+        if (event.len > 0 && level + 1 < chain.size() && chain[level + 1].name == event.name)
+            Truncate(level + 1);
+    }
+
+    OSErr Resolve(std::string_view path, std::string_view rest, FSRef* ref, Boolean* isDirectory);
+    OSErr Walk(std::vector<std::string_view>& parts, size_t from, bool mustBeFolder,
+               std::string_view path, FSRef* ref);
+};
+
+namespace {
+thread_local TreeScope::State* t_tree = nullptr;
+} // namespace
+
+bool orvik::fm::InEntryScope() {
+    return t_entryScopes > 0 || t_tree != nullptr;
+}
+
+// Walks parts[from..] from the last level of the chain; the folders walked
+// through join it, watched. "." stays, ".." goes back one level and never
+// above the scope's folder.
+OSErr TreeScope::State::Walk(std::vector<std::string_view>& parts, size_t from, bool mustBeFolder,
+                             std::string_view path, FSRef* ref) {
+    for (size_t i = from; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        if (IsDotOrDotDot(parts[i])) {
+            if (parts[i] == "..") {
+                if (chain.size() == 1)
+                    return fnfErr; // above the folder
+                Truncate(chain.size() - 1);
+            }
+            if (last)
+                *ref = chain.back().folder;
+            continue;
+        }
+        OrvikFSNode* parent = chain.back().folder.node;
+        DirFd dir;
+        if (OSErr status = OpenFolder(parent, dir))
+            return status;
+        const std::string name(parts[i]);
+        struct statx st;
+        const unsigned mask = last ? FactsMask(STATX_TYPE | STATX_INO) : STATX_TYPE | STATX_INO;
+        if (int error = StatxAt(dir.fd(), name.c_str(), mask, &st))
+            return StatusFromErrno(error);
+        const bool isFolder = S_ISDIR(st.stx_mode);
+        if (!isFolder && (!last || mustBeFolder))
+            return fnfErr; // a link or a file where a folder must be
+        OrvikFSNode* node = NodeFromStatx(Retain(parent), name, st);
+        if (last) {
+            KeepFacts(node, st, path);
+            SetRef(ref, Retain(node));
+        }
+        if (!isFolder) {
+            Release(node);
+            break;
+        }
+        DirFd child;
+        if (OSErr status = OpenFolder(node, child)) {
+            Release(node);
+            return status;
+        }
+        Push(name, node, child.fd());
+    }
+    return noErr;
+}
+
+OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FSRef* ref,
+                                Boolean* isDirectory) {
+    std::vector<std::string_view> parts = Components(rest);
+    const bool mustBeFolder = !rest.empty() && rest.back() == '/';
+    if (!IsFolder()) {
+        // Nothing lies beneath a link, a file or nothing.
+        if (!parts.empty() || !folder.node || mustBeFolder)
+            return fnfErr;
+        *ref = folder;
+        if (isDirectory)
+            *isDirectory = false;
+        return noErr;
+    }
+    Drain();
+    size_t shared = 0;
+    while (shared < parts.size() && shared + 1 < chain.size() &&
+           chain[shared + 1].watch >= 0 && chain[shared + 1].name == parts[shared])
+        ++shared;
+    Truncate(shared + 1);
+    if (shared == parts.size()) {
+        *ref = chain[shared].folder;
+    } else if (OSErr status = Walk(parts, shared, mustBeFolder, path, ref)) {
+        return status;
+    }
+    if (isDirectory)
+        *isDirectory = ref->node->isDir();
+    return noErr;
+}
+
+bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDirectory,
+                              OSErr* status) {
+    TreeScope::State* tree = t_tree;
+    std::string_view rest;
+    if (!tree || !tree->Contains(path, &rest))
+        return false;
+    *status = tree->Resolve(path, rest, ref, isDirectory);
+    return true;
+}
+
+TreeScope::TreeScope(const UniChar* path, size_t length) {
+    std::string text;
+    if (!path || length == 0 || !UnicodeToBytes(path, length, text) ||
+        text.find('\0') != text.npos)
+        return;
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    std::string_view rest;
+    if (t_tree && t_tree->Contains(text, &rest))
+        return; // already beneath an open scope's folder
+    auto* state = new State;
+    state->text = std::move(text);
+    // The folder itself, as its text names it, a final link kept.
+    std::string entry = state->text;
+    while (entry.size() > 1 && entry.back() == '/')
+        entry.pop_back();
+    if (ResolvePath(entry, false, &state->folder, nullptr) != noErr)
+        state->folder = FSRef();
+    folderIsLink_ = state->folder.node && S_ISLNK(state->folder.node->mode);
+    if (state->IsFolder() && OpenFolder(state->folder.node, state->pin) != noErr)
+        state->folder = FSRef(); // gone meanwhile
+    if (state->IsFolder()) {
+        state->changes = UniqueFd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        state->chain.push_back(Level{std::string(), state->folder, -1});
+        state->chain[0].watch = state->Watch(state->pin.fd());
+        if (state->chain[0].watch >= 0)
+            state->levelOfWatch[state->chain[0].watch] = 0;
+    }
+    state->outer = t_tree;
+    t_tree = state;
+    state_ = state;
+}
+
+TreeScope::~TreeScope() {
+    if (!state_)
+        return;
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    t_tree = state_->outer;
+    delete state_;
+}
