@@ -300,6 +300,10 @@ int OpenChain(int dirFd, const std::string& relative, bool* pathOnly) {
         how.flags = kFolderFlags;
         how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
         int fd = int(syscall(SYS_openat2, dirFd, relative.c_str(), &how, sizeof how));
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+            ShedSlots();
+            fd = int(syscall(SYS_openat2, dirFd, relative.c_str(), &how, sizeof how));
+        }
         if (fd >= 0) {
             *pathOnly = false;
             return fd;
@@ -588,6 +592,10 @@ OSErr AttachIterator(OrvikFSNode* folder, IteratorSlotOwner* owner, int* fd, int
         return noErr;
     }
     int own = openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0 && (errno == EMFILE || errno == ENFILE)) {
+        ShedSlots();
+        own = openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
     if (own < 0)
         return LastStatus();
     i = InsertSlot(folder, own, false, owner);

@@ -19,7 +19,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace testsupport {
 
@@ -128,6 +130,38 @@ inline void RemoveContentsAt(int fd) {
     closedir(dir);
 }
 
+// Everything a tree shows, one line per entry in name order, links never followed: type,
+// mode, owner, the immutable flag, a file's content and a link's target. Two equal
+// fingerprints mean nothing in the tree was deleted, added or changed.
+inline std::string Fingerprint(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return "missing\n";
+    std::string line = std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" +
+                       std::to_string(st.st_gid);
+    if (S_ISLNK(st.st_mode)) {
+        char target[4096];
+        const ssize_t n = readlink(path.c_str(), target, sizeof target);
+        return line + " -> " + std::string(target, n > 0 ? size_t(n) : 0) + "\n";
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        return line + "\n";
+    line += IsImmutable(path) ? " locked" : "";
+    if (S_ISREG(st.st_mode))
+        return line + " " + ReadFile(path) + "\n";
+    line += "\n";
+    struct dirent** names = nullptr;
+    const int count = scandir(path.c_str(), &names, nullptr, alphasort);
+    for (int i = 0; i < count; ++i) {
+        const std::string name = names[i]->d_name;
+        free(names[i]);
+        if (name != "." && name != "..")
+            line += name + ": " + Fingerprint(path + "/" + name);
+    }
+    free(names);
+    return line;
+}
+
 // Removes a test folder and everything in it; a failure to clean up fails the test.
 inline void RemoveTree(const std::string& path) {
     if (!Exists(path))
@@ -182,6 +216,55 @@ std::string MakeDeepTree(const std::string& root, int depth, FolderName folderAt
         return "";
     close(fd);
     return deepest;
+}
+
+// Races a tree removal against a thread that exchanges folders of the tree for links to
+// an outside folder whose names mirror the tree's, back and forth. The tree is
+// base/tree/a/b/c with two files at each level; base/outside holds the same names, its
+// files read-only. Round r swaps the top (the tree itself), the middle (a/b) or the deep
+// folder (a/b/c), by r % 3; each folder's link waits beside it under its name and "~".
+// After every round the outside must be exactly as it was. Returns the rounds in which
+// `remove(treePath)` reported success, or -1 once the outside changed.
+template <class Remove> int RaceLinkSwapsAgainst(const std::string& base, int rounds, Remove remove) {
+    const char* const levels[] = {"", "/a", "/a/b", "/a/b/c"};
+    auto build = [&](const std::string& top, mode_t fileMode) {
+        for (const char* level : levels) {
+            mkdir((top + level).c_str(), 0755);
+            for (const char* file : {"/f", "/g"})
+                WriteFile(top + level + file, top + level + file, fileMode);
+        }
+    };
+    const std::string tree = base + "/tree", outside = base + "/outside";
+    build(outside, 0444);
+    const std::string before = Fingerprint(outside);
+    int removed = 0;
+    for (int round = 0; round < rounds; ++round) {
+        build(tree, 0644);
+        const char* swapped = round % 3 == 0 ? "" : round % 3 == 1 ? "/a/b" : "/a/b/c";
+        const std::string folder = tree + swapped, link = folder + "~";
+        if (symlink((outside + swapped).c_str(), link.c_str()) != 0)
+            return -1;
+        std::atomic<bool> stop{false};
+        std::thread swapper([&] {
+            for (int misses = 0; !stop.load(std::memory_order_relaxed) && misses < 100000;) {
+                const bool swappedNow = renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD,
+                                                  link.c_str(), RENAME_EXCHANGE) == 0;
+                misses = swappedNow ? 0 : misses + 1;
+            }
+        });
+        removed += remove(tree) ? 1 : 0;
+        stop = true;
+        swapper.join();
+        if (Fingerprint(outside) != before) {
+            ADD_FAILURE() << "the outside changed in round " << round << " (swapping the "
+                          << (*swapped ? swapped : "top") << " folder)";
+            return -1;
+        }
+        for (const std::string& left : {tree, tree + "~", link})
+            if (unlink(left.c_str()) != 0 && Exists(left))
+                RemoveTree(left);
+    }
+    return removed;
 }
 
 // Runs `body` in a child process and returns its exit status (-1 if it died), so that

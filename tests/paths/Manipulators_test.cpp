@@ -177,6 +177,61 @@ TEST_F(ManipulatorTest, DanglingAndLoopingLinksAreDeletedThemselves) {
     EXPECT_FALSE(Exists(Path("t")));
 }
 
+TEST_F(ManipulatorTest, NothingOutsideTheTreeIsReachedThroughALinkOrABackslashName) {
+    MakeDir(Path("outside"));
+    MakeFile(Path("outside/secret"), "s", 0440);
+    MakeFile(Path("outside/shared"), "h", 0444);
+    MakeDir(Path("outside/ro"));
+    MakeFile(Path("outside/ro/file"), "f", 0444);
+    ASSERT_EQ(chmod(Path("outside/ro").c_str(), 0555), 0);
+    MakeDir(Path("t"));
+    MakeFile(Path("t/canary"), "c");
+    MakeDir(Path("t/sub"));
+    MakeDir(Path("t/sub/x"));
+    MakeDir(Path("t/sub/deep"));
+    // Backslashes become separators in the normal form: these names spell "t" and "t/canary".
+    MakeDir(Path("t/sub/x\\..\\.."));
+    MakeFile(Path("t/sub/x\\..\\..\\canary"));
+    for (const auto& [link, target] : {std::pair{"t/sub/deep/secret", Path("outside/secret")},
+                                       {"t/sub/deep/ro", Path("outside/ro")},
+                                       {"t/sub/deep/file", Path("outside/ro/file")},
+                                       {"toplink", Path("outside/ro")},
+                                       {"filelink", Path("outside/secret")}})
+        ASSERT_EQ(symlink(target.c_str(), Path(link).c_str()), 0) << link;
+    ASSERT_EQ(link(Path("outside/shared").c_str(), Path("t/sub/deep/hard").c_str()), 0);
+    const std::string outside = testsupport::Fingerprint(Path("outside"));
+
+    // The backslash names can't be named by a path, so they stay, and "t/sub" with them.
+    EXPECT_FALSE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t/sub")));
+    EXPECT_FALSE(Exists(Path("t/sub/deep")));
+    EXPECT_EQ(ReadAll(Path("t/canary")), "c");
+    // A link named for removal goes as a link; emptying one changes nothing.
+    ASSERT_EQ(symlink(Path("outside/ro").c_str(), Path("emptied").c_str()), 0);
+    EXPECT_TRUE(CDirectoryManipulator::RemoveAllFilesAndSubDirectories(Dir("emptied")));
+    EXPECT_TRUE(testsupport::IsLink(Path("emptied")));
+    EXPECT_TRUE(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("toplink")));
+    EXPECT_FALSE(Exists(Path("toplink")));
+    EXPECT_TRUE(CFileManipulator::DeleteFile(File("filelink")));
+    EXPECT_FALSE(Exists(Path("filelink")));
+    EXPECT_EQ(testsupport::Fingerprint(Path("outside")), outside);
+}
+
+TEST_F(ManipulatorTest, FoldersSwappedForLinksDuringRemovalNeverLeadOutside) {
+    using Removal = bool (*)(const COrvikDirectoryPath&);
+    const std::pair<const char*, Removal> removals[] = {
+        {"removing", [](const COrvikDirectoryPath& d) {
+             return CDirectoryManipulator::RemoveDirectoryAndContents(d) != FALSE;
+         }},
+        {"emptying", CDirectoryManipulator::RemoveAllFilesAndSubDirectories}};
+    for (const auto& [name, removal] : removals) {
+        MakeDir(Path(name));
+        const int removed = testsupport::RaceLinkSwapsAgainst(
+            Path(name), 300, [&](const std::string& tree) { return removal(Dir(tree)); });
+        EXPECT_GE(removed, 0) << name;
+        RecordProperty(std::string(name) + "_reported_success", removed);
+    }
+}
+
 TEST_F(ManipulatorTest, NamesWithEveryForbiddenCharacter) {
     // Legal on disk here, illegal elsewhere: listed, matched by "*" and removed.
     MakeDir(Path("t"));
@@ -308,6 +363,48 @@ TEST_F(ManipulatorTest, ReadWholeFileAndSizes) {
     MakeDir(Path("dir"));
     EXPECT_EQ(File("dir").GetFileSize(), 0xFFFFFFFFul);
     EXPECT_EQ(CFileManipulator::OpenFile(File("missing"), "rb"), nullptr);
+}
+
+// A FIFO named like a shortcut would block a reader until someone writes to it; every
+// content helper refuses it at once. Run in a child that an alarm ends if one blocks.
+TEST_F(ManipulatorTest, ContentHelpersRefuseAFifoAtOnce) {
+    ASSERT_EQ(mkfifo(Path("x.lnk").c_str(), 0666), 0);
+    ASSERT_EQ(mkfifo(Path("x.url").c_str(), 0666), 0);
+    fflush(nullptr);
+    const int failed = testsupport::InChild([&] {
+        alarm(10);
+        int result = 0;
+        if (!CFileManipulator::ResolveShortcut(File("x.lnk")).IsEmptyPath())
+            result |= 1;
+        if (!CFileManipulator::ResolveURLShortcut(File("x.url")).IsEmpty())
+            result |= 2;
+        unsigned char* buffer = nullptr;
+        if (CFileManipulator::ReadFileIntoBuffer(File("x.lnk"), &buffer) != 0 || buffer)
+            result |= 4;
+        CAtlStringA text;
+        if (CFileManipulator::ReadAsciiFileIntoAsciiString(File("x.url"), text, "p") !=
+            E_INVALIDARG)
+            result |= 8;
+        if (File("x.lnk").GetFileSize() != 0xFFFFFFFFul)
+            result |= 16;
+        if (CFileManipulator::WriteAsciiStringToFile(File("x.lnk"), "a", 1) != E_INVALIDARG)
+            result |= 32;
+        return result;
+    });
+    EXPECT_EQ(failed, 0) << "the bits say which helper failed; -1: one blocked";
+}
+
+TEST_F(ManipulatorTest, WritersNeverFollowAFinalLink) {
+    MakeDir(Path("outside"));
+    MakeFile(Path("outside/target"), "keep");
+    ASSERT_EQ(symlink(Path("outside/target").c_str(), Path("link").c_str()), 0);
+    EXPECT_EQ(CFileManipulator::WriteAsciiStringToFile(File("link"), "evil", 4), E_INVALIDARG);
+    EXPECT_EQ(CFileManipulator::OpenFile(File("link"), "ab"), nullptr);
+    EXPECT_EQ(ReadAll(Path("outside/target")), "keep");
+    // Reading still follows it.
+    CAtlStringA text;
+    EXPECT_EQ(CFileManipulator::ReadAsciiFileIntoAsciiString(File("link"), text, nullptr), S_OK);
+    EXPECT_STREQ(text.GetString(), "keep");
 }
 
 // ---- Shortcuts -----------------------------------------------------------
