@@ -12,7 +12,7 @@ cd "$(dirname "$(readlink -f "$0")")"
 PACKAGES=(
   cmake ninja-build g++ clang pkg-config ccache
   libicu-dev libplist-dev libgtest-dev libgmock-dev libbenchmark-dev
-  gettext procps util-linux psmisc socat
+  gettext procps util-linux psmisc socat sudo
 )
 
 as_root() {

@@ -12,12 +12,18 @@
 //  - on a terminal, sudo -v asks for the password when the right is
 //    requested, and the tool is then started through sudo, detached by
 //    setsid -f so that sudo returns at once.
+// A program that relaunches itself names its file by its argv[0], which may
+// be a bare name its shell found on PATH or a path that someone could fill
+// with another file while the user is being asked: root runs the file this
+// process runs instead, by the absolute path the kernel reports for it.
 #include "platform/Authorization.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -293,6 +299,43 @@ OSStatus StartThroughSudo(const Environment& env, const std::vector<std::string>
     return status == 1 ? errAuthorizationDenied : errAuthorizationToolExecuteFailure;
 }
 
+// argv[0] as the kernel holds it: the first field of the command line.
+std::string ReadOwnProgramName() {
+    std::ifstream cmdline("/proc/self/cmdline", std::ios::binary);
+    std::string name;
+    std::getline(cmdline, name, '\0');
+    return name;
+}
+
+// The absolute path of the file this process runs; empty when that path no
+// longer names it (the file was removed, or another one was put in its place).
+std::string ResolveOwnProgramFile() {
+    std::string path(PATH_MAX, '\0');
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0 || static_cast<size_t>(n) >= path.size() || path[0] != '/')
+        return {};
+    path.resize(static_cast<size_t>(n));
+    struct stat running {};
+    struct stat named {};
+    if (stat("/proc/self/exe", &running) != 0 || stat(path.c_str(), &named) != 0 ||
+        running.st_dev != named.st_dev || running.st_ino != named.st_ino)
+        return {};
+    return path;
+}
+
+// The file root is to run for `path`: this process's own file when `path` is
+// its argv[0]; otherwise `path` itself, which must name a file by a path,
+// since each elevation tool would look a bare name up differently. Empty when
+// there is no such executable file.
+std::string ToolFile(const Environment& env, const char* path) {
+    std::string tool;
+    if (!env.programName.empty() && env.programName == path)
+        tool = env.programFile;
+    else if (std::strchr(path, '/') != nullptr)
+        tool = path;
+    return !tool.empty() && IsExecutable(tool) ? tool : std::string();
+}
+
 } // namespace
 
 Environment CurrentEnvironment() {
@@ -308,6 +351,8 @@ Environment CurrentEnvironment() {
     env.hasTerminal = tty >= 0;
     if (tty >= 0)
         close(tty);
+    env.programName = ReadOwnProgramName();
+    env.programFile = ResolveOwnProgramFile();
     return env;
 }
 
@@ -391,15 +436,14 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
         return errAuthorizationInvalidRef;
     if (pathToTool == nullptr)
         return errAuthorizationInvalidPointer;
-    // A bare name would be looked up differently by each elevation tool; the
-    // tool must be named by a path.
-    if (std::strchr(pathToTool, '/') == nullptr || !IsExecutable(pathToTool))
+    const Environment env = CurrentEnvironment();
+    const std::string tool = ToolFile(env, pathToTool);
+    if (tool.empty())
         return errAuthorizationToolExecuteFailure;
-    std::vector<std::string> toolArgs{pathToTool};
+    std::vector<std::string> toolArgs{tool};
     for (char* const* a = arguments; a != nullptr && *a != nullptr; ++a)
         toolArgs.emplace_back(*a);
 
-    const Environment env = CurrentEnvironment();
     const Method method = ChooseMethod(env);
     if (method == Method::Root)
         return StartDirectly(toolArgs);

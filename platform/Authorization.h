@@ -12,10 +12,16 @@
 // A process that already runs as root is granted every right without a
 // prompt. Otherwise the user is asked interactively: through pkexec in a
 // graphical session, through sudo on a terminal. The tool is started with
-// exactly the argument vector {path, arguments...}, in its own session
+// exactly the argument vector {tool, arguments...}, in its own session
 // without a controlling terminal, its standard streams on /dev/null; the
 // call returns once the tool has started or the elevation has failed, never
 // waiting for the tool to finish. Refusal and failure are non-zero statuses.
+//
+// When `path` is how this process itself was started (its argv[0]: an
+// absolute path, a relative one, or a bare name a shell found on PATH), the
+// tool is this process's own file by its absolute path: never a PATH search
+// as root, never whatever has been put at that path since. Any other tool is
+// named by a path; a bare name is refused.
 #pragma once
 
 #include <cstddef>
@@ -105,6 +111,10 @@ struct Environment {
     std::string sudoPath = "/usr/bin/sudo";
     std::string shellPath = "/bin/sh";
     std::string setsidPath = "/usr/bin/setsid";
+    // This process: argv[0] as its command line holds it, and the absolute
+    // path of the file it runs (empty when that path no longer names it).
+    std::string programName;
+    std::string programFile;
 };
 
 // The environment of this process, as the calls see it.

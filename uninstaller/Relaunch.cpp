@@ -1,5 +1,9 @@
 // Relaunching the uninstaller as root through the platform's authorization
-// service.
+// service, and the footing the root copy starts from.
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/Authorization.h"
 #include "uninstaller/Uninstall.h"
 
@@ -26,4 +30,9 @@ bool RunSelfAsRoot(const CAtlStringA& path) {
     }
     AuthorizationFree(authorization, kAuthorizationFlagDefaults);
     return started;
+}
+
+bool StartPrivilegedPhaseClean() {
+    umask(022);
+    return chdir("/") == 0 && setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1) == 0;
 }

@@ -92,6 +92,12 @@ void GiveAlert(const CAtlString& text);
 // "-reallyuninstall"; true when the copy was started. Does not wait for it.
 bool RunSelfAsRoot(const CAtlStringA& path);
 
+// The privileged phase's own footing, whoever started it and from where: the working
+// folder "/" (the kernel extension's relative path names the system's), umask 022 and
+// PATH=/usr/sbin:/usr/bin:/sbin:/bin (the shell commands are never taken from the caller's
+// folders). False when one of them could not be set.
+bool StartPrivilegedPhaseClean();
+
 // ---- Test seams -------------------------------------------------------------------------------
 
 // The commands, the sleep and the log the steps go through. Defaults: popen(command, "r"),

@@ -30,6 +30,14 @@ int RunUnprivilegedPhase(const char* self, bool silent) {
 }
 
 int RunPrivilegedPhase(const CAtlString& appFolder, const char* self, bool silent) {
+    // Started elsewhere, the relative kernel-extension path would name whatever lies below
+    // the caller's folder.
+    if (!StartPrivilegedPhaseClean()) {
+        UninstallLog(LOG_WARNING,
+                     "Failed to start from the root folder with the system's PATH.  Nothing "
+                     "was removed.\n");
+        return 1;
+    }
     UninstallLog(LOG_NOTICE, "Stopping all ORVIK Tandro Riravor Software processes\n");
     ProcessList processes;
     GetProcessList(processes);

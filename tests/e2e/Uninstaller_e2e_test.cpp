@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <pwd.h>
 #include <regex>
 #include <signal.h>
@@ -242,11 +243,10 @@ RunOptions Uninstaller(const std::string& program, std::vector<std::string> argu
     return options;
 }
 
-// A fake package tool that records how it was called.
+// A fake package tool that records how it was called, in a folder of the privileged phase's
+// fixed PATH.
 void InstallFakePkgutil() {
-    MakeDirs("/usr/local/bin");
-    WriteFile("/usr/local/bin/pkgutil", "#!/bin/sh\necho \"$@\" >> /tmp/pkgutil.calls\nexit 0\n",
-              0755);
+    WriteFile("/usr/bin/pkgutil", "#!/bin/sh\necho \"$@\" >> /tmp/pkgutil.calls\nexit 0\n", 0755);
 }
 
 // Elevation tools that can never succeed (the unprivileged user has no way to root here).
@@ -598,6 +598,119 @@ TEST(UninstallerEndToEnd, UnprivilegedUserCannotElevate) {
             ExpectSmallInstallationIntact(helper);
             EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 1));
         }
+    });
+}
+
+// ---- 6. links, a caller's working folder and a bare name
+// -------------------------------------------
+
+mode_t ModeOf(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+std::vector<LogLine> LinesOfTheUninstaller(const std::vector<LogLine>& lines) {
+    std::vector<LogLine> own;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(own),
+                 [](const LogLine& line) { return line.ident == "orvik-uninstaller"; });
+    return own;
+}
+
+// Typed by its bare name in a folder of the user's own by a user whom sudo lets in without a
+// password: the shell finds it on PATH, and root runs the very file that asked.
+void RunByBareNameThroughSudo(const std::string& work) {
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    WriteFile("/etc/sudoers.d/orvik-e2e", "nobody ALL=(root) NOPASSWD: ALL\n", 0440);
+    MakeDirs(kApp + "/Helpers");
+    WriteFile(kApp + "/Helpers/helper.txt", "h");
+    SyslogCapture log;
+    RunOptions options = Command({"/bin/sh", "-c", "exec orvik-uninstaller"});
+    options.uid = nobody->pw_uid;
+    options.gid = nobody->pw_gid;
+    options.workingDirectory = work;
+    options.env = {"PATH=/opt/orvik/bin:/usr/bin:/bin", "HOME=/nonexistent", "LANGUAGE=en",
+                   "LANG=C"};
+    PtySession run(options);
+    ASSERT_TRUE(run.WaitForOutput("(default)\n> ", 30)) << run.Output();
+    run.Send("1\r");
+    EXPECT_EQ(run.Wait(30), 0) << run.Output();
+    ASSERT_TRUE(log.WaitForText("Uninstall completed successfully.\n", 60)) << run.Output();
+    EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 60));
+    std::vector<Expected> expected = {Notice("ORVIK Tandro Riravor Software Uninstall begin\n")};
+    Append(expected, ProcessListLines());
+    Append(expected, LoginItemsHeader());
+    Append(expected, LoginItemsUnreadable());
+    Append(expected, RemovingSubfolder(kApp + "/Helpers"));
+    AppendClosingSteps(expected, NonExistant(kReceipt), Removing(kKext.substr(1)),
+                       NonExistant(kStartup), Removing(kApp));
+    ExpectLog(LinesOfTheUninstaller(log.Lines()), expected);
+    EXPECT_FALSE(Exists(kApp));
+}
+
+// Disabled until removal inside a tree deletes links instead of following them.
+TEST(UninstallerEndToEnd, DISABLED_LinksStayLinksAndTheCallersFolderIsNotTheSystems) {
+    SKIP_WITHOUT_UNINSTALLER();
+    RunInIsolatedRoot([] {
+        const std::string program = InstallUninstaller("/opt/orvik");
+        // A folder of the caller's own that holds a kernel extension by the relative path,
+        // and a package tool of its own that must never be run.
+        const std::string work = "/srv/work";
+        const std::string ownKext = work + kKext;
+        MakeDirs(ownKext + "/Contents");
+        WriteFile(ownKext + "/Contents/Info.plist", "own");
+        MakeDirs(work + "/bin");
+        WriteFile(work + "/bin/pkgutil", "#!/bin/sh\ntouch /tmp/callers-pkgutil-ran\n", 0755);
+        const auto layKext = [] {
+            MakeDirs(kKext + "/Contents");
+            WriteFile(kKext + "/Contents/Info.plist", "system");
+        };
+        layKext();
+        ASSERT_NO_FATAL_FAILURE(RunByBareNameThroughSudo(work));
+        EXPECT_FALSE(Exists(kKext)) << "the system's kernel extension is left";
+        EXPECT_EQ(ReadFile(ownKext + "/Contents/Info.plist"), "own");
+
+        // Links planted inside the application folder, and a startup item that is a link.
+        MakeDirs("/srv/outside");
+        WriteFile("/srv/outside/secret.txt", "secret", 0440);
+        MakeDirs("/srv/outside/locked");
+        WriteFile("/srv/outside/locked/inside.txt", "inside", 0444);
+        ASSERT_EQ(chmod("/srv/outside/locked", 0555), 0);
+        MakeDirs("/srv/startup");
+        WriteFile("/srv/startup/ORVIKTandroNetFilter", "#!/bin/sh\n", 0755);
+        const std::string links = kApp + "/Data/Links";
+        MakeDirs(links);
+        for (const auto& [target, name] :
+             std::vector<std::pair<std::string, std::string>>{{"/srv/outside/secret.txt", "file"},
+                                                              {"/srv/outside/locked", "folder"},
+                                                              {"/srv/outside/none", "dangling"},
+                                                              {links + "/loop", "loop"}})
+            ASSERT_EQ(symlink(target.c_str(), (links + "/" + name).c_str()), 0) << name;
+        MakeDirs("/Library/StartupItems");
+        ASSERT_EQ(symlink("/srv/startup", kStartup.c_str()), 0);
+        layKext();
+        const std::vector<std::string> outside = ListTree("/srv");
+
+        SyslogCapture log;
+        RunOptions options = Uninstaller(program, {"-reallyuninstall", "-silent"});
+        options.workingDirectory = work;
+        options.env[0] = "PATH=" + work + "/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+        EXPECT_EQ(RunAndWait(options), 0);
+        for (const LogLine& line : log.Lines())
+            EXPECT_EQ(line.text.find("must be removed manually"), std::string::npos) << line.text;
+        for (const std::string& gone : {kApp, kKext, kStartup})
+            EXPECT_FALSE(Exists(gone)) << gone;
+        EXPECT_FALSE(Exists("/tmp/callers-pkgutil-ran")) << "a tool from the caller's PATH ran";
+        EXPECT_EQ(ListTree("/srv"), outside);
+        EXPECT_EQ(ReadFile("/srv/outside/secret.txt"), "secret");
+        EXPECT_EQ(ReadFile("/srv/outside/locked/inside.txt"), "inside");
+        EXPECT_EQ(ReadFile(ownKext + "/Contents/Info.plist"), "own");
+        for (const auto& [path, mode] : std::vector<std::pair<std::string, mode_t>>{
+                 {"/srv/outside/secret.txt", 0440},
+                 {"/srv/outside/locked", 0555},
+                 {"/srv/outside/locked/inside.txt", 0444},
+                 {"/srv/startup/ORVIKTandroNetFilter", 0755}})
+            EXPECT_EQ(ModeOf(path), mode) << path;
     });
 }
 

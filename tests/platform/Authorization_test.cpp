@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -183,6 +184,37 @@ TEST_F(AuthorizationTest, SudoPasswordRefusedIsDeniedAndStartsNothing) {
     EXPECT_EQ(RunAsRoot(root_ + "/marker-tool"), errAuthorizationDenied);
     EXPECT_EQ(ReadFile(root_ + "/sudo-calls"), "-v\n");
     EXPECT_FALSE(Exists(root_ + "/started"));
+}
+
+TEST_F(AuthorizationTest, ItsOwnNameStartsTheRunningFileByEveryMethod) {
+    // However the program was named when it started, root runs the file that
+    // runs now: no PATH search, nothing that has since appeared at the path.
+    env_.programFile = root_ + "/tool";
+    const struct {
+        const char* name;
+        bool root, graphical, terminal;
+    } rows[] = {{"orvik-uninstaller", true, false, false},
+                {"bin/orvik-uninstaller", false, true, false},
+                {"/opt/moved-away/orvik-uninstaller", false, false, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        env_.programName = row.name;
+        Use(row.root, row.graphical, row.terminal);
+        ASSERT_EQ(RunAsRoot(row.name), errAuthorizationSuccess);
+        ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
+        std::remove((root_ + "/out").c_str());
+    }
+    // A running file that no longer has a name is not started by its old one.
+    env_.programFile.clear();
+    Use(true, false, false);
+    EXPECT_EQ(RunAsRoot("orvik-uninstaller"), errAuthorizationToolExecuteFailure);
+
+    SetEnvironmentOverride(nullptr);
+    const Environment own = orvik::authorization::CurrentEnvironment();
+    EXPECT_EQ(own.programName, program_invocation_name);
+    char resolved[PATH_MAX];
+    ASSERT_NE(realpath("/proc/self/exe", resolved), nullptr);
+    EXPECT_EQ(own.programFile, resolved);
 }
 
 TEST_F(AuthorizationTest, NoWayToAskOrNoPermissionToAskIsRefused) {

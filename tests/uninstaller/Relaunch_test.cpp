@@ -1,6 +1,11 @@
-// The relaunch's argument vector and its refusal, through a replaced authorization environment.
+// The relaunch's argument vector and its refusal, through a replaced authorization environment,
+// and the footing the privileged copy starts from.
 #include <chrono>
+#include <climits>
+#include <cstdio>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include "UninstallTestSupport.h"
 #include "platform/Authorization.h"
@@ -46,6 +51,23 @@ TEST_F(RelaunchTest, NoWayToAskMeansFalseAndNothingStarted) {
     EXPECT_FALSE(RunSelfAsRoot(CAtlStringA(Path("tool.sh").c_str())));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(Exists("started"));
+}
+
+TEST_F(RelaunchTest, PrivilegedPhaseStartsFromTheRootFolderWithTheSystemsPath) {
+    // In a child, so that this process keeps its own folder, umask and PATH.
+    EXPECT_EXIT(
+        {
+            umask(077);
+            const bool clean = chdir(root_.c_str()) == 0 &&
+                               setenv("PATH", (root_ + ":/usr/bin").c_str(), 1) == 0 &&
+                               StartPrivilegedPhaseClean();
+            char cwd[PATH_MAX] = "?";
+            const mode_t mask = umask(0);
+            std::fprintf(stderr, "clean=%d cwd=%s umask=%03o PATH=%s\n", clean,
+                         getcwd(cwd, sizeof cwd) != nullptr ? cwd : "?", mask, getenv("PATH"));
+            _exit(0);
+        },
+        testing::ExitedWithCode(0), "clean=1 cwd=/ umask=022 PATH=/usr/sbin:/usr/bin:/sbin:/bin\n");
 }
 
 } // namespace
