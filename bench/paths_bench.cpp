@@ -3,7 +3,10 @@
 //     same file (same polynomial, unreflected); ratio = cksum time / ours
 //     (our share of cksum's throughput);
 //   - CDirectoryManipulator::RemoveDirectoryAndContents of a 20,000-file tree
-//     beside "rm -rf" of an identical tree; ratio = our time / rm's.
+//     beside "rm -rf" of an identical tree; ratio = our time / rm's;
+//   - the same of a chain of folders 100, 300 and 1,000 levels deep (one folder
+//     "d" and one file "f" per level), which re-lists each subtree once per
+//     level above it; ours runs in a child, whose peak memory is reported.
 // The workspace is a tmpfs mounted in a private mount namespace when we may
 // (root), so nothing shows on the host; otherwise a folder in /dev/shm.
 // The checksum runs twice: on a plain tmpfs, and on one whose files sit in
@@ -135,6 +138,68 @@ void BuildTree(const std::string& top) {
     }
 }
 
+void BuildChain(const std::string& top, int levels) {
+    mkdir(top.c_str(), 0755);
+    int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0; level < levels && fd >= 0; ++level) {
+        int file = openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (file >= 0)
+            close(file);
+        mkdirat(fd, "d", 0755);
+        int next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(fd);
+        fd = next;
+    }
+    if (fd >= 0)
+        close(fd);
+}
+
+// Our removal of the chain in a child process: its wall time, CPU and peak memory.
+void RemoveChainOurs(benchmark::State& state) {
+    const int levels = int(state.range(0));
+    std::string top = g_workspace + "/chain-ours";
+    long peakKiB = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        BuildChain(top, levels);
+        state.ResumeTiming();
+        auto start = std::chrono::steady_clock::now();
+        pid_t child = fork();
+        if (child == 0) {
+            BOOL removed = CDirectoryManipulator::RemoveDirectoryAndContents(
+                COrvikDirectoryPath(CAtlString(top.c_str())));
+            _exit(removed ? 0 : 1);
+        }
+        int status = 0;
+        struct rusage usage {};
+        wait4(child, &status, 0, &usage);
+        g_lastOurs = Seconds(start);
+        g_lastOursCpu = CpuSeconds(usage);
+        peakKiB = usage.ru_maxrss;
+        state.SetIterationTime(g_lastOurs);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            state.SkipWithError("the chain survived");
+    }
+    state.counters["levels"] = levels;
+    state.counters["peak_MiB"] = double(peakKiB) / 1024;
+}
+
+void RemoveChainRm(benchmark::State& state) {
+    std::string top = g_workspace + "/chain-rm";
+    for (auto _ : state) {
+        state.PauseTiming();
+        BuildChain(top, int(state.range(0)));
+        state.ResumeTiming();
+        auto start = std::chrono::steady_clock::now();
+        if (!Run({"/bin/rm", "-rf", top.c_str()}))
+            state.SkipWithError("rm failed");
+        g_lastReference = Seconds(start);
+        g_lastReferenceCpu = g_childCpu;
+        state.SetIterationTime(g_lastReference);
+    }
+    state.counters["ours_vs_rm_time"] = g_lastOurs / g_lastReference;
+}
+
 void ChecksumOurs(benchmark::State& state, const std::string* workspace) {
     if (workspace->empty()) {
         state.SkipWithError("no workspace of this kind");
@@ -247,6 +312,18 @@ int main(int argc, char** argv) {
         ->Iterations(1)
         ->UseManualTime()
         ->Unit(benchmark::kMillisecond);
+    for (int levels : {100, 300, 1000}) {
+        benchmark::RegisterBenchmark("RemoveDirectoryAndContents_chain", RemoveChainOurs)
+            ->Arg(levels)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("rm_rf_chain", RemoveChainRm)
+            ->Arg(levels)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -202,8 +202,9 @@ struct TreeScope::State {
     }
 
     OSErr Resolve(std::string_view path, std::string_view rest, FSRef* ref, Boolean* isDirectory);
-    OSErr Walk(std::vector<std::string_view>& parts, size_t from, bool mustBeFolder,
-               std::string_view path, FSRef* ref);
+    size_t Known(size_t at, std::string_view name) const;
+    OSErr Walk(const std::vector<std::string_view>& parts, bool mustBeFolder, std::string_view path,
+               FSRef* ref);
 };
 
 namespace {
@@ -214,24 +215,33 @@ bool orvik::fm::InEntryScope() {
     return t_entryScopes > 0 || t_tree != nullptr;
 }
 
-// Walks parts[from..] from the last level of the chain; the folders walked
-// through join it, watched. "." stays, ".." goes back one level and never
-// above the scope's folder.
-OSErr TreeScope::State::Walk(std::vector<std::string_view>& parts, size_t from, bool mustBeFolder,
+// The chain level holding `name` inside level `at`, if the chain knows it.
+size_t TreeScope::State::Known(size_t at, std::string_view name) const {
+    const size_t next = at + 1;
+    return next < chain.size() && chain[next].watch >= 0 && chain[next].name == name ? next : 0;
+}
+
+// Walks the parts from the folder down, reusing what the chain knows; a folder
+// found by looking is pushed on the chain in place of what it held below that
+// level. "." stays, ".." goes back one level and never above the folder.
+OSErr TreeScope::State::Walk(const std::vector<std::string_view>& parts, bool mustBeFolder,
                              std::string_view path, FSRef* ref) {
-    for (size_t i = from; i < parts.size(); ++i) {
+    size_t at = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
         const bool last = i + 1 == parts.size();
         if (IsDotOrDotDot(parts[i])) {
             if (parts[i] == "..") {
-                if (chain.size() == 1)
+                if (at == 0)
                     return fnfErr; // above the folder
-                Truncate(chain.size() - 1);
+                --at;
             }
-            if (last)
-                *ref = chain.back().folder;
             continue;
         }
-        OrvikFSNode* parent = chain.back().folder.node;
+        if (size_t known = Known(at, parts[i])) {
+            at = known;
+            continue;
+        }
+        OrvikFSNode* parent = chain[at].folder.node;
         DirFd dir;
         if (OSErr status = OpenFolder(parent, dir))
             return status;
@@ -244,27 +254,28 @@ OSErr TreeScope::State::Walk(std::vector<std::string_view>& parts, size_t from, 
         if (!isFolder && (!last || mustBeFolder))
             return fnfErr; // a link or a file where a folder must be
         OrvikFSNode* node = NodeFromStatx(Retain(parent), name, st);
-        if (last) {
+        if (last)
             KeepFacts(node, st, path);
-            SetRef(ref, Retain(node));
-        }
         if (!isFolder) {
-            Release(node);
-            break;
+            SetRef(ref, node);
+            return noErr;
         }
         DirFd child;
         if (OSErr status = OpenFolder(node, child)) {
             Release(node);
             return status;
         }
+        Truncate(at + 1);
         Push(name, node, child.fd());
+        at = chain.size() - 1;
     }
+    *ref = chain[at].folder;
     return noErr;
 }
 
 OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FSRef* ref,
                                 Boolean* isDirectory) {
-    std::vector<std::string_view> parts = Components(rest);
+    const std::vector<std::string_view> parts = Components(rest);
     const bool mustBeFolder = !rest.empty() && rest.back() == '/';
     if (!IsFolder()) {
         // Nothing lies beneath a link, a file or nothing.
@@ -276,18 +287,12 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
         return noErr;
     }
     Drain();
-    size_t shared = 0;
-    while (shared < parts.size() && shared + 1 < chain.size() &&
-           chain[shared + 1].watch >= 0 && chain[shared + 1].name == parts[shared])
-        ++shared;
-    Truncate(shared + 1);
-    if (shared == parts.size()) {
-        *ref = chain[shared].folder;
-    } else if (OSErr status = Walk(parts, shared, mustBeFolder, path, ref)) {
+    FSRef found;
+    if (OSErr status = Walk(parts, mustBeFolder, path, &found))
         return status;
-    }
+    *ref = found;
     if (isDirectory)
-        *isDirectory = ref->node->isDir();
+        *isDirectory = found.node->isDir();
     return noErr;
 }
 

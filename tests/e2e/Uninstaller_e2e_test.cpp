@@ -649,7 +649,7 @@ void RunByBareNameThroughSudo(const std::string& work) {
 }
 
 // Disabled until removal inside a tree deletes links instead of following them.
-TEST(UninstallerEndToEnd, DISABLED_LinksStayLinksAndTheCallersFolderIsNotTheSystems) {
+TEST(UninstallerEndToEnd, LinksStayLinksAndTheCallersFolderIsNotTheSystems) {
     SKIP_WITHOUT_UNINSTALLER();
     RunInIsolatedRoot([] {
         const std::string program = InstallUninstaller("/opt/orvik");
