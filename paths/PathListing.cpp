@@ -11,9 +11,11 @@
 #include <deque>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "paths/PathClasses.h"
+#include "paths/SharedPaths.h"
 #include "platform/CoreFoundation.h"
 #include "platform/FileManager.h"
 #include "resources/MessageBox.h"
@@ -68,6 +70,41 @@ struct ListingScope {
 };
 
 } // namespace
+
+// ---- Shared path strings -------------------------------------------------
+
+namespace orvik::paths {
+
+struct SharedPaths::Table {
+    // Keys view the units of the strings they map to, which never change.
+    std::unordered_map<std::u16string_view, CAtlString> strings;
+};
+
+namespace {
+thread_local SharedPaths::Table* t_shared = nullptr;
+} // namespace
+
+SharedPaths::SharedPaths() {
+    if (!t_shared) {
+        table_ = std::make_unique<Table>();
+        t_shared = table_.get();
+    }
+}
+
+SharedPaths::~SharedPaths() {
+    if (table_)
+        t_shared = nullptr;
+}
+
+CAtlString SharedPaths::Share(const CAtlString& path) {
+    if (!t_shared)
+        return path;
+    const std::u16string_view text(path.GetString(), static_cast<size_t>(path.GetLength()));
+    // A copy shares the units it was made from, so the key views the kept string.
+    return t_shared->strings.try_emplace(text, path).first->second;
+}
+
+} // namespace orvik::paths
 
 // ---- Name pattern --------------------------------------------------------
 
@@ -169,6 +206,7 @@ void COrvikDirectoryPath::ListSubDirectories(const CAtlString& pattern, CDirecto
         const CAtlString& name = level.names[level.next++];
         COrvikDirectoryPath child(level.directory);
         child.AddDirectoryToPath(name);
+        child.m_path = orvik::paths::SharedPaths::Share(child.m_path);
         if (MatchNamePattern(pattern.GetString(), name.GetString()))
             list.Add(child);
         if (!recursive)

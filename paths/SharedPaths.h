@@ -1,0 +1,30 @@
+// One string per distinct path while a tree is being emptied. Emptying a tree
+// lists each subtree again at every level above it, and every such listing
+// would otherwise make its own copy of every path below: a chain of n folders
+// would hold about n³ units at once. While a SharedPaths scope is open on a
+// thread, the listings hand out the string already made for the same text.
+#pragma once
+
+#include <memory>
+
+#include "strings/AtlString.h"
+
+namespace orvik::paths {
+
+class SharedPaths {
+public:
+    SharedPaths();
+    ~SharedPaths();
+    SharedPaths(const SharedPaths&) = delete;
+    SharedPaths& operator=(const SharedPaths&) = delete;
+
+    // The string already handed out for this text, else `path` itself, kept
+    // for next time; `path` as it is when no scope is open.
+    static CAtlString Share(const CAtlString& path);
+    struct Table; // private to the listings
+
+private:
+    std::unique_ptr<Table> table_; // null for a scope nested in another
+};
+
+} // namespace orvik::paths
