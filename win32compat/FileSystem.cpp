@@ -177,8 +177,12 @@ OSErr FSDeleteObjects(const FSRef* ref) {
     err = FSDeleteObject(ref);
     if (err != fBsyErr)
         return err;
+    // The busy fallback goes by the path, so only while the path still names the object.
     UInt8 path[1024];
-    if (FSRefMakePath(ref, path, sizeof path) != noErr)
+    FSRef named;
+    if (FSRefMakePath(ref, path, sizeof path) != noErr ||
+        FSPathMakeRefWithOptions(path, kKeepLastLink, &named, nullptr) != noErr ||
+        FSCompareFSRefs(ref, &named) != noErr)
         return fBsyErr;
     return unlink(reinterpret_cast<const char*>(path)) == 0 ? noErr : fBsyErr;
 }
