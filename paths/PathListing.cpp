@@ -155,8 +155,15 @@ bool MatchNamePattern(const char16_t* pattern, const char16_t* name) {
 int compareDirfunc(const void* a, const void* b) {
     auto lastName = [](const void* p) {
         const CAtlString& path = static_cast<const COrvikDirectoryPath*>(p)->m_path;
-        const char16_t* name = PathFindFileName(path.GetString());
-        const CFIndex length = path.GetLength() - CFIndex(name - path.GetString());
+        // From the end: deep paths are long and their last names short.
+        const char16_t* begin = path.GetString();
+        const char16_t* end = begin + path.GetLength();
+        const char16_t* name = end;
+        while (name > begin && name[-1] != u'/')
+            --name;
+        if (name == end && end > begin) // a trailing separator: the general rule
+            name = PathFindFileName(begin);
+        const CFIndex length = CFIndex(end - name);
         return CFStringCreateWithCharactersNoCopy(
             kCFAllocatorDefault, reinterpret_cast<const UniChar*>(name), length, kCFAllocatorNull);
     };

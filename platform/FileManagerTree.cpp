@@ -24,7 +24,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -73,8 +76,21 @@ constexpr uint32_t kFolderGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN
 struct Level {
     std::string name; // its name in the level before; empty for the folder itself
     FSRef folder;
-    int watch; // -1: not watched, so never reused
+    int watch;  // -1: not watched, so never reused
+    size_t end; // where its name ends in the chain's text
 };
+
+// How far two texts agree, in blocks first: the texts are long, the chain deep.
+size_t Agreement(std::string_view a, std::string_view b) {
+    const size_t n = std::min(a.size(), b.size());
+    size_t m = 0;
+    for (size_t block : {size_t{256}, size_t{16}})
+        while (m + block <= n && memcmp(a.data() + m, b.data() + m, block) == 0)
+            m += block;
+    while (m < n && a[m] == b[m])
+        ++m;
+    return m;
+}
 
 // "a//b/./c/" -> {"a", "b", ".", "c"}
 std::vector<std::string_view> Components(std::string_view rest) {
@@ -104,6 +120,8 @@ struct TreeScope::State {
     DirFd pin;              // the folder's descriptor, pinned while the scope is open
     UniqueFd changes;       // inotify; -1 when the chain cannot be trusted
     std::vector<Level> chain;
+    std::string chainText;              // "a/b/c": the names of chain[1..], joined
+    size_t firstUnwatched = SIZE_MAX;   // the chain is reused only above this level
     std::unordered_map<int, size_t> levelOfWatch;
     char buffer[4096] __attribute__((aligned(alignof(struct inotify_event))));
 
@@ -138,12 +156,33 @@ struct TreeScope::State {
     }
 
     void Push(std::string_view name, OrvikFSNode* adopted, int fd) {
-        Level level{std::string(name), FSRef(), -1};
+        if (chain.size() > 1)
+            chainText.push_back('/');
+        chainText.append(name);
+        Level level{std::string(name), FSRef(), -1, chainText.size()};
         SetRef(&level.folder, adopted);
         level.watch = Watch(fd);
         if (level.watch >= 0)
             levelOfWatch[level.watch] = chain.size();
+        else
+            firstUnwatched = std::min(firstUnwatched, chain.size());
         chain.push_back(std::move(level));
+    }
+
+    // The deepest level whose text `rest` begins with, up to a separator.
+    size_t Matched(std::string_view rest) const {
+        const size_t agreed = Agreement(rest, chainText);
+        size_t low = 0, high = chain.size() - 1;
+        while (low < high) {
+            const size_t middle = (low + high + 1) / 2;
+            if (chain[middle].end <= agreed)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        if (low > 0 && chain[low].end == agreed && agreed < rest.size() && rest[agreed] != '/')
+            --low; // "a/bc" does not continue "a/b"
+        return firstUnwatched == SIZE_MAX ? low : std::min(low, firstUnwatched - 1);
     }
 
     // Keeps the first `size` levels (never fewer than the folder itself).
@@ -155,6 +194,9 @@ struct TreeScope::State {
                 levelOfWatch.erase(chain.back().watch);
             chain.pop_back();
         }
+        chainText.resize(chain.back().end);
+        if (firstUnwatched >= chain.size())
+            firstUnwatched = SIZE_MAX;
     }
 
     // Reads every change reported so far and cuts the chain below each name
@@ -203,8 +245,8 @@ struct TreeScope::State {
 
     OSErr Resolve(std::string_view path, std::string_view rest, FSRef* ref, Boolean* isDirectory);
     size_t Known(size_t at, std::string_view name) const;
-    OSErr Walk(const std::vector<std::string_view>& parts, bool mustBeFolder, std::string_view path,
-               FSRef* ref);
+    OSErr Walk(const std::vector<std::string_view>& parts, size_t at, bool mustBeFolder,
+               std::string_view path, FSRef* ref);
 };
 
 namespace {
@@ -224,9 +266,8 @@ size_t TreeScope::State::Known(size_t at, std::string_view name) const {
 // Walks the parts from the folder down, reusing what the chain knows; a folder
 // found by looking is pushed on the chain in place of what it held below that
 // level. "." stays, ".." goes back one level and never above the folder.
-OSErr TreeScope::State::Walk(const std::vector<std::string_view>& parts, bool mustBeFolder,
-                             std::string_view path, FSRef* ref) {
-    size_t at = 0;
+OSErr TreeScope::State::Walk(const std::vector<std::string_view>& parts, size_t at,
+                             bool mustBeFolder, std::string_view path, FSRef* ref) {
     for (size_t i = 0; i < parts.size(); ++i) {
         const bool last = i + 1 == parts.size();
         if (IsDotOrDotDot(parts[i])) {
@@ -275,11 +316,10 @@ OSErr TreeScope::State::Walk(const std::vector<std::string_view>& parts, bool mu
 
 OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FSRef* ref,
                                 Boolean* isDirectory) {
-    const std::vector<std::string_view> parts = Components(rest);
     const bool mustBeFolder = !rest.empty() && rest.back() == '/';
     if (!IsFolder()) {
         // Nothing lies beneath a link, a file or nothing.
-        if (!parts.empty() || !folder.node || mustBeFolder)
+        if (!Components(rest).empty() || !folder.node || mustBeFolder)
             return fnfErr;
         *ref = folder;
         if (isDirectory)
@@ -287,8 +327,11 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
         return noErr;
     }
     Drain();
+    // What the chain knows is taken in one comparison; only the rest is walked.
+    const size_t known = Matched(rest);
     FSRef found;
-    if (OSErr status = Walk(parts, mustBeFolder, path, &found))
+    if (OSErr status =
+            Walk(Components(rest.substr(chain[known].end)), known, mustBeFolder, path, &found))
         return status;
     *ref = found;
     if (isDirectory)
@@ -328,7 +371,7 @@ TreeScope::TreeScope(const UniChar* path, size_t length) {
         state->folder = FSRef(); // gone meanwhile
     if (state->IsFolder()) {
         state->changes = UniqueFd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-        state->chain.push_back(Level{std::string(), state->folder, -1});
+        state->chain.push_back(Level{std::string(), state->folder, -1, 0});
         state->chain[0].watch = state->Watch(state->pin.fd());
         if (state->chain[0].watch >= 0)
             state->levelOfWatch[state->chain[0].watch] = 0;
