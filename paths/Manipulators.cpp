@@ -8,6 +8,7 @@
 #include <climits>
 #include <deque>
 #include <new>
+#include <string_view>
 
 #include "paths/UrlHelpers.h"
 #include "platform/FileManager.h"
@@ -25,24 +26,97 @@ constexpr const char kSectionSeparators[] = "\n\r\t \"";
 
 constexpr unsigned long kUnknownSize = 0xFFFFFFFFul;
 
+// A descriptor, closed with its holder unless handed on.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+// What the content helpers read and write: regular files. A folder may be
+// read (it yields no bytes); a FIFO would block the reader and a device may
+// act on being opened, so they are refused before and after the open.
+bool IsContent(mode_t mode, bool writes) {
+    return S_ISREG(mode) || (!writes && S_ISDIR(mode));
+}
+
+// Opens the file at `path` for the content helpers. A file opened for
+// writing is never reached through a final symbolic link, and is truncated
+// only once it is known to be a regular file. -1 on failure.
+int OpenContent(const char* path, int flags, bool truncate) {
+    const bool writes = (flags & O_ACCMODE) != O_RDONLY;
+    struct stat st;
+    if ((writes ? lstat(path, &st) : stat(path, &st)) == 0 && !IsContent(st.st_mode, writes))
+        return -1;
+    Descriptor fd(
+        open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (writes ? O_NOFOLLOW : 0), 0666));
+    if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !IsContent(st.st_mode, writes))
+        return -1;
+    if (truncate && ftruncate(fd.get(), 0) != 0)
+        return -1;
+    const int status = fcntl(fd.get(), F_GETFL);
+    if (status < 0 || fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0)
+        return -1;
+    return fd.release();
+}
+
+// The open flags of an fopen mode ("rb", "w", "a+", "wx", ...); false for a
+// mode fopen refuses.
+bool OpenFlagsOf(const char* mode, int* flags, bool* truncate) {
+    std::string_view options(mode[0] ? mode + 1 : mode);
+    options = options.substr(0, options.find(','));
+    const bool update = options.find('+') != options.npos;
+    const int access = update ? O_RDWR : O_WRONLY;
+    switch (mode[0]) {
+    case 'r':
+        *flags = update ? O_RDWR : O_RDONLY;
+        break;
+    case 'w':
+        *flags = access | O_CREAT;
+        break;
+    case 'a':
+        *flags = access | O_CREAT | O_APPEND;
+        break;
+    default:
+        return false;
+    }
+    if (mode[0] != 'r' && options.find('x') != options.npos)
+        *flags |= O_EXCL;
+    *truncate = mode[0] == 'w';
+    return true;
+}
+
 // Writes all `length` bytes from offset 0 into the file, creating it when
-// missing. The file is never reached through a symbolic link.
+// missing.
 bool WriteNewFile(const COrvikFilePath& file, const char* data, size_t length) {
     CAtlStringA utf8 = MakeUTF8StringFromUnicodeString(file.GetFilePathString());
     if (utf8.IsEmpty())
         return false;
-    int fd = open(utf8.GetString(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd == -1)
+    Descriptor fd(OpenContent(utf8.GetString(), O_WRONLY | O_CREAT, false));
+    if (fd.get() == -1)
         return false;
     size_t done = 0;
     while (done < length) {
-        ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(done));
+        ssize_t n = pwrite(fd.get(), data + done, length - done, static_cast<off_t>(done));
         if (n <= 0)
             break;
         done += static_cast<size_t>(n);
     }
-    bool closed = close(fd) == 0;
-    return done == length && closed;
+    return done == length && close(fd.release()) == 0;
 }
 
 // The URL of an Internet shortcut's content, or empty.
@@ -130,9 +204,17 @@ BOOL CFileManipulator::MoveFileTo(const COrvikFilePath& source, const COrvikFile
 
 FILE* CFileManipulator::OpenFile(const COrvikFilePath& file, const char* mode) {
     CAtlStringA utf8 = MakeUTF8StringFromUnicodeString(file.GetFilePathString());
-    if (utf8.IsEmpty() || mode == nullptr)
+    int flags = 0;
+    bool truncate = false;
+    if (utf8.IsEmpty() || mode == nullptr || !OpenFlagsOf(mode, &flags, &truncate))
         return nullptr;
-    return fopen(utf8.GetString(), mode);
+    Descriptor fd(OpenContent(utf8.GetString(), flags, truncate));
+    if (fd.get() == -1)
+        return nullptr;
+    FILE* stream = fdopen(fd.get(), mode);
+    if (stream != nullptr)
+        fd.release();
+    return stream;
 }
 
 unsigned long CFileManipulator::ReadFileIntoBuffer(const COrvikFilePath& file,
