@@ -4,8 +4,11 @@
 // Reading never opens the object (a FIFO would block, a device node may act
 // on being opened); only the named-fork sizes and a folder's entry count,
 // asked for explicitly, open a regular file or a folder for reading.
-// Writing follows the order the immutable flag imposes: an immutable object
-// refuses chmod, chown and utimes, so the flag is cleared first and set last.
+// Writing acts through a descriptor of the object the reference names, opened
+// without following a link and checked by device and inode, so a name swapped
+// meanwhile never passes one object's owner or mode to another. It follows the
+// order the immutable flag imposes: an immutable object refuses chmod, chown
+// and utimes, so the flag is cleared first and set last.
 #include "platform/FileManagerInternal.h"
 
 #include <dirent.h>
@@ -19,8 +22,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #ifndef SYS_fchmodat2
@@ -77,35 +80,40 @@ UTCDateTime DateOf(const struct statx_timestamp& t) {
     return ToUTCDateTime(t.tv_sec, t.tv_nsec);
 }
 
-// chmod of an object that is neither a link nor opened: through an O_PATH
-// descriptor, so a link swapped in meanwhile is never followed.
-int ChmodByPath(int dirFd, const char* name, mode_t mode) {
-    int p = openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (p < 0)
+std::string ProcPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// chmod through an O_PATH descriptor: fchmodat2 where the kernel has it, else
+// the descriptor's entry in /proc, which leads to that very inode.
+int ChmodObject(int fd, mode_t mode) {
+    if (syscall(SYS_fchmodat2, fd, "", mode, AT_EMPTY_PATH) == 0)
+        return 0;
+    if (errno != ENOSYS && errno != EINVAL)
         return errno;
-    struct stat st;
-    int error = 0;
-    if (fstat(p, &st) != 0) {
-        error = errno;
-    } else if (S_ISLNK(st.st_mode)) {
-        error = 0; // a link has no permissions of its own here
-    } else if (syscall(SYS_fchmodat2, p, "", mode, AT_EMPTY_PATH) != 0) {
-        char procPath[64];
-        snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", p);
-        error = chmod(procPath, mode) == 0 ? 0 : errno;
-    }
-    close(p);
-    return error;
+    return chmod(ProcPath(fd).c_str(), mode) == 0 ? 0 : errno;
+}
+
+int ChownObject(int fd, uid_t uid, gid_t gid) {
+    return fchownat(fd, "", uid, gid, AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+int TouchObject(int fd, bool link, const struct timespec times[2]) {
+    if (utimensat(fd, "", times, AT_EMPTY_PATH) == 0)
+        return 0;
+    if (errno != EINVAL || link) // /proc would lead through a link
+        return errno;
+    return utimensat(AT_FDCWD, ProcPath(fd).c_str(), times, 0) == 0 ? 0 : errno;
 }
 
 int GetInodeFlags(int fd, int* flags) {
     return ioctl(fd, FS_IOC_GETFLAGS, flags) == 0 ? 0 : errno;
 }
 
-// Sets or clears only FS_IMMUTABLE_FL, then reads the flag back: some file
-// systems (overlayfs) report an error and apply the change anyway, so the
-// state read afterwards decides.
-int ChangeImmutable(int fd, int dirFd, const char* name, bool locked) {
+// Sets or clears only FS_IMMUTABLE_FL, then reads the flag back from the same
+// descriptor: some file systems (overlayfs) report an error and apply the
+// change anyway, so the state read afterwards decides.
+int ChangeImmutable(int fd, bool locked) {
     int flags = 0;
     int error = GetInodeFlags(fd, &flags);
     if (error == 0) {
@@ -113,13 +121,131 @@ int ChangeImmutable(int fd, int dirFd, const char* name, bool locked) {
         error = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0 ? 0 : errno;
     }
     struct statx st;
-    if (StatxAt(dirFd, name, STATX_TYPE, &st) == 0 &&
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_TYPE, &st) == 0 &&
         (st.stx_attributes_mask & STATX_ATTR_IMMUTABLE) && IsLocked(st) == locked)
         return 0;
     return error ? error : EPERM;
 }
 
+// What a catalog write changes, worked out from the object's current state.
+struct CatalogChange {
+    bool wasLocked = false;
+    bool wantLocked = false;
+    bool setOwner = false;
+    bool setMode = false;
+    bool setTimes = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    mode_t mode = 0;
+    struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+
+    bool changesOther() const { return setOwner || setMode || setTimes; }
+};
+
+struct timespec TimespecOf(const UTCDateTime& date) {
+    int64_t s;
+    uint32_t ns;
+    FromUTCDateTime(date, &s, &ns);
+    return {time_t(s), long(ns)};
+}
+
+CatalogChange PlanChange(const struct statx& st, FSCatalogInfoBitmap whichInfo,
+                         const FSCatalogInfo* info) {
+    CatalogChange c;
+    c.wasLocked = IsLocked(st);
+    c.wantLocked = (whichInfo & kFSCatInfoNodeFlags) ? (info->nodeFlags & kFSNodeLockedMask) != 0
+                                                     : c.wasLocked;
+    c.uid = st.stx_uid;
+    c.gid = st.stx_gid;
+    c.mode = st.stx_mode & 07777;
+    if (whichInfo & kFSCatInfoPermissions) {
+        c.uid = info->permissions.userID;
+        c.gid = info->permissions.groupID;
+        c.mode = info->permissions.mode & 07777;
+        c.setOwner = c.uid != st.stx_uid || c.gid != st.stx_gid;
+        c.setMode = !S_ISLNK(st.stx_mode) && c.mode != (st.stx_mode & 07777);
+    }
+    if (whichInfo & kFSCatInfoAccessDate) {
+        c.times[0] = TimespecOf(info->accessDate);
+        c.setTimes = true;
+    }
+    if (whichInfo & kFSCatInfoContentMod) {
+        c.times[1] = TimespecOf(info->contentModDate);
+        c.setTimes = true;
+    }
+    return c;
+}
+
+// Owner, mode and dates, in that order, through the O_PATH descriptor.
+int ApplyOwnerModeTimes(int fd, bool link, const CatalogChange& c, FSCatalogInfoBitmap whichInfo) {
+    bool setMode = c.setMode;
+    if (c.setOwner) {
+        int error = ChownObject(fd, c.uid, c.gid);
+        // As on the original platform, ownership that cannot be given is only
+        // an error when kFSCatInfoSetOwnership asks for it.
+        if (error && (error != EPERM || (whichInfo & kFSCatInfoSetOwnership)))
+            return error;
+        if (!error)
+            setMode = !link; // a new owner clears the set-id bits
+    }
+    if (setMode) {
+        if (int error = ChmodObject(fd, c.mode))
+            return error;
+    }
+    return c.setTimes ? TouchObject(fd, link, c.times) : 0;
+}
+
 } // namespace
+
+int OpenObjectOf(int dirFd, const char* name, int flags, dev_t dev, ino_t ino) {
+    if (!(flags & O_PATH))
+        flags |= O_NONBLOCK | O_NOCTTY;
+    UniqueFd fd(openat(dirFd, name, flags | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.get() < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0 || st.st_dev != dev || st.st_ino != ino) {
+        errno = ENOENT; // another object stands at the name now
+        return -1;
+    }
+    return fd.release();
+}
+
+OSErr SetCatalogInfoOf(int dirFd, const char* name, dev_t dev, ino_t ino,
+                       FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* info) {
+    UniqueFd object(OpenObjectOf(dirFd, name, O_PATH, dev, ino));
+    if (object.get() < 0)
+        return LastStatus();
+    struct statx st;
+    if (statx(object.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS, &st) != 0)
+        return LastStatus();
+    const CatalogChange c = PlanChange(st, whichInfo, info);
+    if (!c.changesOther() && c.wasLocked == c.wantLocked)
+        return noErr;
+    // The immutable flag needs a descriptor opened for reading, of the same
+    // object; only files and folders carry it.
+    const bool needFlags = c.wasLocked || c.wantLocked;
+    if (needFlags && !S_ISREG(st.stx_mode) && !S_ISDIR(st.stx_mode))
+        return paramErr;
+    UniqueFd flagsFd(needFlags ? OpenObjectOf(dirFd, name, O_RDONLY, dev, ino) : -1);
+    if (needFlags && flagsFd.get() < 0)
+        return LastStatus();
+    // An immutable object refuses every other change: the flag goes first and
+    // comes back last, also when a change in between failed.
+    bool locked = c.wasLocked;
+    if (locked && (c.changesOther() || !c.wantLocked)) {
+        if (int error = ChangeImmutable(flagsFd.get(), false))
+            return StatusFromErrno(error);
+        locked = false;
+    }
+    int error = ApplyOwnerModeTimes(object.get(), S_ISLNK(st.stx_mode), c, whichInfo);
+    const bool lockAfter = error ? c.wasLocked : c.wantLocked;
+    if (lockAfter && !locked) {
+        int lockError = ChangeImmutable(flagsFd.get(), true);
+        error = error ? error : lockError;
+    }
+    return StatusFromErrno(error);
+}
 
 unsigned StatxMaskFor(FSCatalogInfoBitmap whichInfo) {
     unsigned mask = STATX_TYPE | STATX_INO;
@@ -251,95 +377,6 @@ void FillCatalogInfo(const struct statx& st, int dirFd, const char* name,
     }
 }
 
-OSErr SetCatalogInfoAt(int dirFd, const char* name, FSCatalogInfoBitmap whichInfo,
-                       const FSCatalogInfo* info) {
-    struct statx st;
-    if (int error = StatxAt(dirFd, name, STATX_BASIC_STATS, &st))
-        return StatusFromErrno(error);
-    bool wasLocked = IsLocked(st);
-    bool wantLocked =
-        (whichInfo & kFSCatInfoNodeFlags) ? (info->nodeFlags & kFSNodeLockedMask) != 0 : wasLocked;
-    bool setOwner = false, setMode = false, setTimes = false;
-    uid_t uid = st.stx_uid;
-    gid_t gid = st.stx_gid;
-    mode_t mode = st.stx_mode & 07777;
-    if (whichInfo & kFSCatInfoPermissions) {
-        uid = info->permissions.userID;
-        gid = info->permissions.groupID;
-        mode = info->permissions.mode & 07777;
-        setOwner = uid != st.stx_uid || gid != st.stx_gid;
-        setMode = !S_ISLNK(st.stx_mode) && mode != (st.stx_mode & 07777);
-    }
-    struct timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
-    if (whichInfo & kFSCatInfoAccessDate) {
-        int64_t s;
-        uint32_t ns;
-        FromUTCDateTime(info->accessDate, &s, &ns);
-        times[0] = {time_t(s), long(ns)};
-        setTimes = true;
-    }
-    if (whichInfo & kFSCatInfoContentMod) {
-        int64_t s;
-        uint32_t ns;
-        FromUTCDateTime(info->contentModDate, &s, &ns);
-        times[1] = {time_t(s), long(ns)};
-        setTimes = true;
-    }
-    bool changesOther = setOwner || setMode || setTimes;
-    if (!changesOther && wasLocked == wantLocked)
-        return noErr;
-
-    // Regular files and folders are changed through a descriptor of their own,
-    // checked to be the inode just examined; links and special files by name
-    // without following.
-    int fd = -1;
-    bool needFd = wasLocked || wantLocked;
-    if (S_ISREG(st.stx_mode) || S_ISDIR(st.stx_mode)) {
-        fd = OpenObjectForAttributes(dirFd, name, st);
-        if (fd < 0 && needFd)
-            return LastStatus();
-    } else if (needFd) {
-        return paramErr; // only files and folders carry the immutable flag
-    }
-    auto fail = [&](int error) {
-        if (fd >= 0)
-            close(fd);
-        return StatusFromErrno(error);
-    };
-    bool locked = wasLocked;
-    if (locked && (changesOther || !wantLocked)) {
-        if (int error = ChangeImmutable(fd, dirFd, name, false))
-            return fail(error);
-        locked = false;
-    }
-    if (setOwner) {
-        int rc =
-            fd >= 0 ? fchown(fd, uid, gid) : fchownat(dirFd, name, uid, gid, AT_SYMLINK_NOFOLLOW);
-        // As on the original platform, ownership that cannot be given is only
-        // an error when kFSCatInfoSetOwnership asks for it.
-        if (rc != 0 && (errno != EPERM || (whichInfo & kFSCatInfoSetOwnership)))
-            return fail(errno);
-        setMode = !S_ISLNK(st.stx_mode); // chown may have cleared set-id bits
-    }
-    if (setMode) {
-        int error = fd >= 0 ? (fchmod(fd, mode) == 0 ? 0 : errno) : ChmodByPath(dirFd, name, mode);
-        if (error)
-            return fail(error);
-    }
-    if (setTimes) {
-        int rc = fd >= 0 ? futimens(fd, times) : utimensat(dirFd, name, times, AT_SYMLINK_NOFOLLOW);
-        if (rc != 0)
-            return fail(errno);
-    }
-    if (wantLocked && !locked) {
-        if (int error = ChangeImmutable(fd, dirFd, name, true))
-            return fail(error);
-    }
-    if (fd >= 0)
-        close(fd);
-    return noErr;
-}
-
 // ---- Volumes ----
 
 namespace {
@@ -447,7 +484,7 @@ OSErr FSSetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo,
     const char* name;
     if (OSErr status = OpenParent(node, dir, &name))
         return status;
-    return SetCatalogInfoAt(dir.fd(), name, whichInfo, catalogInfo);
+    return SetCatalogInfoOf(dir.fd(), name, node->dev, node->ino, whichInfo, catalogInfo);
 }
 
 OSErr FSpSetFInfo(const FSSpec* spec, const FInfo* fndrInfo) {

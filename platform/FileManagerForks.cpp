@@ -114,28 +114,25 @@ OSErr Position(Fork* f, UInt16 positionMode, SInt64 offset, int64_t* position) {
     return noErr;
 }
 
-// The regular file a reference names, opened without following a link.
+// The regular file a reference names, opened without following a link and
+// only while its name holds that very file: a fork opened for writing, or an
+// attribute written through it, never lands on an object swapped in.
 OSErr OpenRegular(OrvikFSNode* node, int flags, int* fd) {
     std::lock_guard<std::recursive_mutex> lock(Lock());
     DirFd dir;
     const char* name;
     if (OSErr status = OpenParent(node, dir, &name))
         return status;
+    // Looked at before it is opened: opening a FIFO blocks, a device may act.
     struct statx st;
     if (int error = StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO, &st))
         return StatusFromErrno(error);
+    if (st.stx_ino != node->ino || makedev(st.stx_dev_major, st.stx_dev_minor) != node->dev)
+        return fnfErr;
     if (!S_ISREG(st.stx_mode))
         return notAFileErr;
-    *fd = openat(dir.fd(), name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (*fd < 0)
-        return LastStatus();
-    struct stat check;
-    if (fstat(*fd, &check) != 0 || !S_ISREG(check.st_mode) || check.st_ino != st.stx_ino) {
-        close(*fd);
-        *fd = -1;
-        return fnfErr; // replaced meanwhile
-    }
-    return noErr;
+    *fd = OpenObjectOf(dir.fd(), name, flags, node->dev, node->ino);
+    return *fd < 0 ? LastStatus() : OSErr(noErr);
 }
 
 // On tmpfs a reservation is a zero-filled page per block, which the copy

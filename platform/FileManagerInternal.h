@@ -136,8 +136,6 @@ bool IsLocked(const struct statx& st);
 unsigned StatxMaskFor(FSCatalogInfoBitmap whichInfo);
 void FillCatalogInfo(const struct statx& st, int dirFd, const char* name,
                      FSCatalogInfoBitmap whichInfo, FSCatalogInfo* info);
-OSErr SetCatalogInfoAt(int dirFd, const char* name, FSCatalogInfoBitmap whichInfo,
-                       const FSCatalogInfo* info);
 FSVolumeRefNum VolumeOf(dev_t dev, int dirFd, const char* name);
 void FillSpec(const OrvikFSNode* node, FSSpec* spec);
 
@@ -179,5 +177,20 @@ std::string PathOf(const OrvikFSNode* node);
 // Resolves path bytes; followLeaf false keeps a final link. The bytes must be
 // followed by a zero byte (a C string or a std::string's text).
 OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* isDirectory);
+
+} // namespace orvik::fm
+
+// ---- Acting on the object a record names ----
+namespace orvik::fm {
+
+// (dirFd, name) opened with flags | O_NOFOLLOW | O_CLOEXEC (and O_NONBLOCK |
+// O_NOCTTY unless O_PATH) when the name holds the object dev/ino; -1 with
+// errno ENOENT when another object stands there now.
+int OpenObjectOf(int dirFd, const char* name, int flags, dev_t dev, ino_t ino);
+// Writes the catalog fields (see FSSetCatalogInfo) of the object dev/ino at
+// (dirFd, name), through a descriptor of that object; fnfErr, and nothing
+// changed, when the name holds another object.
+OSErr SetCatalogInfoOf(int dirFd, const char* name, dev_t dev, ino_t ino,
+                       FSCatalogInfoBitmap whichInfo, const FSCatalogInfo* info);
 
 } // namespace orvik::fm

@@ -411,10 +411,15 @@ OSErr FSExchangeObjectsCompat(const FSRef* source, const FSRef* destination, FSR
     if (FSGetCatalogInfo(source, kFSCatInfoVolume, &info, nullptr, nullptr, nullptr) == noErr) {
         GetVolParmsInfoBuffer parms{};
         ByteCount actual = 0;
+        // A file system may still refuse the exchange (-50), having changed nothing: the
+        // emulation does it then.
         if (FSGetVolParms(info.volume, sizeof parms, &parms, &actual) == noErr &&
             parms.vMVersion >= 3 &&
-            (parms.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects)) != 0)
-            return ExchangeNatively(source, destination, newSource, newDestination);
+            (parms.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects)) != 0) {
+            const OSErr err = ExchangeNatively(source, destination, newSource, newDestination);
+            if (err != paramErr)
+                return err;
+        }
     }
     return FSExchangeObjectsEmulated(source, destination, newSource, newDestination);
 }
@@ -487,18 +492,24 @@ BOOL MoveFile(const char16_t* existing, const char16_t* newPath) {
         return FALSE;
 
     OSErr status;
-    if (intoFolder) {
+    FSRef atSourceName;
+    FSRef atNewName;
+    if (intoFolder)
         status = FSMoveObject(&source, &target, nullptr);
-    } else {
-        FSRef atSourceName;
-        FSRef atNewName;
+    else
         status = FSExchangeObjectsCompat(&source, &placeholder, &atSourceName, &atNewName);
-    }
 
     if (status == noErr) {
-        // After an exchange the new path holds the data; when the old path cannot be
-        // deleted, the new one is the only copy and stays.
-        return intoFolder || DeleteFile(existing) ? TRUE : FALSE;
+        if (intoFolder || DeleteFile(existing))
+            return TRUE;
+        // The old path cannot be deleted: the exchange is taken back, so that a move that
+        // fails changes nothing. Should that fail too, the new path holds the only copy of
+        // the data and stays.
+        FSRef back;
+        FSRef forth;
+        if (FSExchangeObjectsCompat(&atSourceName, &atNewName, &back, &forth) == noErr)
+            DeletePlaceholder(placeholder);
+        return FALSE;
     }
     if (status == diffVolErr || status == paramErr) {
         std::u16string copyTarget = newPath;
@@ -510,10 +521,6 @@ BOOL MoveFile(const char16_t* existing, const char16_t* newPath) {
             if (copyTarget.empty() || copyTarget.back() != u'/')
                 copyTarget.push_back(u'/');
             copyTarget.append(name.unicode, name.unicode + name.length);
-            // Moving never replaces: a same-volume move refuses an existing name too.
-            FSRef taken;
-            if (GetFSRefFromFilename(copyTarget.c_str(), &taken, false, false) == noErr)
-                return FALSE;
         } else {
             DeletePlaceholder(placeholder);
         }

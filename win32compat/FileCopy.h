@@ -28,13 +28,16 @@ BOOL CopyFile(const unsigned short* source, const unsigned short* destination, b
 
 // Moves `existing` to `newPath`, or into `newPath` under its own name when that is an
 // existing folder. TRUE at once for equal texts; FALSE for an existing file at `newPath`,
-// for a missing `newPath` ending in '/', and when the move cannot be done. The data always
-// survives: when the source cannot be removed after a copy, the copy is removed instead.
+// for a missing `newPath` ending in '/', and when the move cannot be done. Across volumes
+// a move into a folder replaces a file of the same name there, as a copy that may replace
+// does. A move that gives FALSE has changed nothing, and the data always survives: when
+// the source cannot be removed after a copy, the copy is removed instead.
 BOOL MoveFile(const char16_t* existing, const char16_t* newPath);
 BOOL MoveFile(const unsigned short* existing, const unsigned short* newPath);
 
-// Exchanges the contents of two files while each name keeps its own catalog information.
-// Uses the platform's exchange where the volume offers it, else renames through two
+// Exchanges the contents of two files while each name keeps its own catalog information
+// (the content's modification date goes with the content). Uses the platform's exchange
+// where the volume offers it and the file system takes it, else renames through two
 // temporary names. `newSource` and `newDestination` receive references to the objects now
 // at the source's and the destination's name. 0, -50 for null references, -1303 across
 // volumes, -1302 when either is a folder, or the failing status (all steps undone).

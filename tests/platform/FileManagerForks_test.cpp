@@ -214,7 +214,7 @@ TEST_F(FileManagerForksTest, ForkCopyMovesBoundedChunks) {
 TEST_F(FileManagerForksTest, ExchangeSwapsContentsAndKeepsMetadataWithTheNames) {
     MakeFile("a", "contents of a", 0600);
     MakeFile("b", "b", 0644);
-    struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    struct timespec times[2] = {{1000000000, 0}, {1200000000, 0}}; // access, modification
     ASSERT_EQ(utimensat(AT_FDCWD, Path("a").c_str(), times, 0), 0);
     FSRef a, b;
     ASSERT_EQ(Ref("a", &a), noErr);
@@ -237,19 +237,26 @@ TEST_F(FileManagerForksTest, ExchangeSwapsContentsAndKeepsMetadataWithTheNames) 
     }
     ASSERT_EQ(status, noErr);
     EXPECT_NE(parms.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects), 0);
-    EXPECT_EQ(Content("a"), "b");
-    EXPECT_EQ(Content("b"), "contents of a");
     struct stat st;
     ASSERT_EQ(stat(Path("a").c_str(), &st), 0);
+    // The access date stays with the name; the modification date is the data's own.
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
+    EXPECT_NE(st.st_mtim.tv_sec, 1200000000);
     ASSERT_EQ(stat(Path("b").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
-    EXPECT_NE(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+    EXPECT_EQ(Content("a"), "b");
+    EXPECT_EQ(Content("b"), "contents of a");
 
+    // The references name the objects they were made for, which now lie at the other
+    // name: an exchange through them is refused.
+    EXPECT_EQ(FSExchangeObjects(&a, &b), fnfErr);
+    EXPECT_EQ(Content("a"), "b");
     MakeFolder("d");
     FSRef d;
     ASSERT_EQ(Ref("d", &d), noErr);
+    ASSERT_EQ(Ref("a", &a), noErr);
     EXPECT_EQ(FSExchangeObjects(&a, &d), notAFileErr);
     EXPECT_EQ(FSExchangeObjects(&a, nullptr), paramErr);
 }

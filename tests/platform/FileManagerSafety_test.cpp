@@ -169,4 +169,48 @@ TEST_F(FileManagerSafetyTest, LinksInsideATreeAreDeletedAsLinks) {
     EXPECT_TRUE(Exists("outside/keep"));
 }
 
+// The attack a catalog write must withstand as root: a user swaps their own
+// file with a set-user-id tool of root's while root changes the user's file.
+TEST_F(FileManagerSafetyTest, ACatalogWriteRacingASwapNeverLandsOnTheOtherFile) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "files of other owners need root";
+    MakeFile("mine", "mine", 0600);
+    ASSERT_EQ(chown(Path("mine").c_str(), 4321, 4321), 0);
+    MakeFile("tool", "root's tool", 04755);
+    struct stat tool;
+    ASSERT_EQ(stat(Path("tool").c_str(), &tool), 0);
+    // Looked up in its folder, as a walk makes references.
+    FSRef folder, mine;
+    ASSERT_EQ(Ref("", &folder), noErr);
+    ASSERT_EQ(FSMakeFSRefUnicode(&folder, 4, u"mine", kTextEncodingUnknown, &mine), noErr);
+    std::atomic<bool> stop{false};
+    std::atomic<int> swaps{0};
+    std::thread swapper([&, a = Path("mine"), b = Path("tool")] {
+        while (!stop.load(std::memory_order_relaxed))
+            swaps += renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+    });
+    while (swaps.load() == 0)
+        std::this_thread::yield();
+    FSCatalogInfo info{};
+    info.permissions.userID = info.permissions.groupID = 4321;
+    int landed = 0;
+    for (int round = 0; round < 400; ++round) {
+        info.permissions.mode = S_IFREG | (round % 2 ? 0644 : 0600);
+        landed += FSSetCatalogInfo(&mine, kFSCatInfoPermissions, &info) == noErr;
+        std::this_thread::yield(); // so that the two threads do not fall into step
+    }
+    stop = true;
+    swapper.join();
+    RecordProperty("writes that found their file", landed);
+    // Whichever name holds root's tool now, it is as it was.
+    const ino_t toolIno = tool.st_ino;
+    ASSERT_EQ(stat(Path("tool").c_str(), &tool), 0);
+    if (tool.st_ino != toolIno) {
+        ASSERT_EQ(stat(Path("mine").c_str(), &tool), 0);
+    }
+    ASSERT_EQ(tool.st_ino, toolIno);
+    EXPECT_EQ(tool.st_uid, 0u);
+    EXPECT_EQ(tool.st_mode & 07777, 04755u);
+}
+
 } // namespace

@@ -1,5 +1,6 @@
 #include "win32compat/FileCopy.h"
 
+#include <grp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -269,11 +270,11 @@ TEST_F(FileCopyTest, MoveAcrossVolumesCopiesThenDeletes) {
     EXPECT_EQ(filetest::ReadFile(other + "/folder/into"), "into");
     EXPECT_FALSE(Exists(P("into")));
 
-    // Into a folder that already holds the name: refused, nothing replaced.
+    // Into a folder that already holds the name: replaced, as a copy that may replace.
     filetest::WriteFile(P("into"), "second");
-    EXPECT_FALSE(MoveFile(W("into").c_str(), U(other + "/folder/").c_str()));
-    EXPECT_EQ(filetest::ReadFile(other + "/folder/into"), "into");
-    EXPECT_EQ(filetest::ReadFile(P("into")), "second");
+    EXPECT_TRUE(MoveFile(W("into").c_str(), U(other + "/folder/").c_str()));
+    EXPECT_EQ(filetest::ReadFile(other + "/folder/into"), "second");
+    EXPECT_FALSE(Exists(P("into")));
 }
 
 TEST_F(FileCopyTest, MoveNeverDestroysTheOnlyCopy) {
@@ -295,6 +296,34 @@ TEST_F(FileCopyTest, MoveNeverDestroysTheOnlyCopy) {
     EXPECT_EQ(filetest::ReadFile(P("stuck/src")), "precious");
     EXPECT_FALSE(Exists(P("dst")));
     filetest::SetImmutable(P("stuck"), false);
+}
+
+// The exchange succeeds, then the new name's permissions cannot be given to the source's
+// data: a user may move a file of another owner in their own folder, but not change its
+// mode. The move fails and leaves both names as they were.
+TEST_F(FileCopyTest, AMoveWhoseMetadataCannotFollowChangesNothing) {
+    if (!filetest::IsRoot())
+        GTEST_SKIP() << "files of other owners need root";
+    filetest::MakeDir(P("d"));
+    filetest::WriteFile(P("d/src"), "payload");
+    ASSERT_EQ(chmod(P("d/src").c_str(), 0640), 0);
+    ASSERT_EQ(chown(P("d/src").c_str(), 4321, 4321), 0);
+    ASSERT_EQ(chown(P("d").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
+    fflush(nullptr);
+    const int moved = InChild([&] {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            return 10;
+        umask(022);
+        return MoveFile(W("d/src").c_str(), W("d/dst").c_str()) ? 1 : 0;
+    });
+    EXPECT_EQ(moved, 0);
+    EXPECT_EQ(filetest::ReadFile(P("d/src")), "payload");
+    struct stat st;
+    ASSERT_EQ(stat(P("d/src").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_FALSE(Exists(P("d/dst")));
 }
 
 TEST_F(FileCopyTest, ExchangeSwapsDataAndKeepsMetadataWithTheNames) {
