@@ -10,6 +10,7 @@
 #include <new>
 #include <string_view>
 
+#include "paths/SharedPaths.h"
 #include "paths/UrlHelpers.h"
 #include "platform/FileManager.h"
 #include "strings/Utf8String.h"
@@ -374,6 +375,7 @@ bool CDirectoryManipulator::RemoveFilesFromDirectory(const COrvikDirectoryPath& 
 // costs heap, not the call stack.
 bool CDirectoryManipulator::RemoveAllFilesAndSubDirectories(const COrvikDirectoryPath& directory) {
     TreeOf tree(directory);
+    orvik::paths::SharedPaths shared;
     if (tree.scope.FolderIsLink())
         return true; // nothing lies in a link; what it points to is not ours
     struct Level {

@@ -182,10 +182,14 @@ OSErr FSDeleteObject(const FSRef* ref) {
     if (OSErr status = OpenParent(node, dir, &name))
         return status;
     // The name must still hold the object the reference was made for: what
-    // stands there now may be a link or another file put in its place.
+    // stands there now may be a link or another file put in its place. What
+    // the call just before learned of it, in this compound operation with no
+    // call of any thread between, was seen at that name a moment ago.
     struct statx st;
-    if (int error = StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO, &st))
-        return StatusFromErrno(error);
+    if (!TakeFacts(node, STATX_TYPE | STATX_INO, &st)) {
+        if (int error = StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO, &st))
+            return StatusFromErrno(error);
+    }
     if (st.stx_ino != node->ino || makedev(st.stx_dev_major, st.stx_dev_minor) != node->dev)
         return fnfErr;
     const bool folder = S_ISDIR(st.stx_mode);
