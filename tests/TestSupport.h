@@ -220,7 +220,7 @@ std::string MakeDeepTree(const std::string& root, int depth, FolderName folderAt
 
 // Races a tree removal against a thread that exchanges folders of the tree for links to
 // an outside folder whose names mirror the tree's, back and forth. The tree is
-// base/tree/a/b/c with two files at each level; base/outside holds the same names, its
+// base/tree/a/b/c with 16 files at each level; base/outside holds the same names, its
 // files read-only. Round r swaps the top (the tree itself), the middle (a/b) or the deep
 // folder (a/b/c), by r % 3; each folder's link waits beside it under its name and "~".
 // After every round the outside must be exactly as it was. Returns the rounds in which
@@ -230,14 +230,15 @@ template <class Remove> int RaceLinkSwapsAgainst(const std::string& base, int ro
     auto build = [&](const std::string& top, mode_t fileMode) {
         for (const char* level : levels) {
             mkdir((top + level).c_str(), 0755);
-            for (const char* file : {"/f", "/g"})
-                WriteFile(top + level + file, top + level + file, fileMode);
+            for (int file = 0; file < 16; ++file)
+                WriteFile(top + level + "/f" + std::to_string(file), top + level, fileMode);
         }
     };
     const std::string tree = base + "/tree", outside = base + "/outside";
     build(outside, 0444);
     const std::string before = Fingerprint(outside);
     int removed = 0;
+    long totalSwaps = 0;
     for (int round = 0; round < rounds; ++round) {
         build(tree, 0644);
         const char* swapped = round % 3 == 0 ? "" : round % 3 == 1 ? "/a/b" : "/a/b/c";
@@ -245,16 +246,21 @@ template <class Remove> int RaceLinkSwapsAgainst(const std::string& base, int ro
         if (symlink((outside + swapped).c_str(), link.c_str()) != 0)
             return -1;
         std::atomic<bool> stop{false};
+        std::atomic<int> swaps{0};
         std::thread swapper([&] {
             for (int misses = 0; !stop.load(std::memory_order_relaxed) && misses < 100000;) {
                 const bool swappedNow = renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD,
                                                   link.c_str(), RENAME_EXCHANGE) == 0;
                 misses = swappedNow ? 0 : misses + 1;
+                swaps += swappedNow ? 1 : 0;
             }
         });
+        while (swaps.load() == 0)
+            std::this_thread::yield();
         removed += remove(tree) ? 1 : 0;
         stop = true;
         swapper.join();
+        totalSwaps += swaps;
         if (Fingerprint(outside) != before) {
             ADD_FAILURE() << "the outside changed in round " << round << " (swapping the "
                           << (*swapped ? swapped : "top") << " folder)";
@@ -264,6 +270,7 @@ template <class Remove> int RaceLinkSwapsAgainst(const std::string& base, int ro
             if (unlink(left.c_str()) != 0 && Exists(left))
                 RemoveTree(left);
     }
+    ::testing::Test::RecordProperty("swaps", std::to_string(totalSwaps));
     return removed;
 }
 
