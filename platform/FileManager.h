@@ -309,8 +309,9 @@ OSErr FSMoveObject(const FSRef* ref, const FSRef* destDirectory, FSRef* newRef);
 OSErr FSRenameUnicode(const FSRef* ref, UniCharCount nameLength, const UniChar* name,
                       TextEncoding textEncodingHint, FSRef* newRef);
 // Swaps the contents of two files (renameat2 RENAME_EXCHANGE); mode, owner,
-// times and flags stay with the names. notAFileErr for a folder, diffVolErr
-// across devices, paramErr when the file system refuses the exchange.
+// access time and flags stay with the names, the modification time goes with
+// the data. notAFileErr for a folder, diffVolErr across devices, paramErr when
+// the file system refuses the exchange; a failure changes nothing.
 OSErr FSExchangeObjects(const FSRef* ref, const FSRef* destRef);
 
 // ---- Forks ----
