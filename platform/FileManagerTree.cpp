@@ -92,20 +92,26 @@ size_t Agreement(std::string_view a, std::string_view b) {
     return m;
 }
 
-// "a//b/./c/" -> {"a", "b", ".", "c"}
-std::vector<std::string_view> Components(std::string_view rest) {
-    std::vector<std::string_view> parts;
-    size_t start = 0;
-    while (start < rest.size()) {
-        size_t slash = rest.find('/', start);
-        if (slash == rest.npos)
-            slash = rest.size();
-        if (slash > start)
-            parts.push_back(rest.substr(start, slash - start));
-        start = slash + 1;
+// The names of a relative text one at a time: "a//b/./c/" gives a, b, ., c.
+class Components {
+public:
+    explicit Components(std::string_view text) : text_(text) { Skip(); }
+    bool Done() const { return text_.empty(); }
+    std::string_view Next() {
+        const size_t slash = std::min(text_.find('/'), text_.size());
+        const std::string_view name = text_.substr(0, slash);
+        text_.remove_prefix(slash);
+        Skip();
+        return name;
     }
-    return parts;
-}
+
+private:
+    void Skip() {
+        while (!text_.empty() && text_.front() == '/')
+            text_.remove_prefix(1);
+    }
+    std::string_view text_;
+};
 
 bool IsDotOrDotDot(std::string_view name) {
     return name == "." || name == "..";
@@ -122,6 +128,8 @@ struct TreeScope::State {
     std::vector<Level> chain;
     std::string chainText;              // "a/b/c": the names of chain[1..], joined
     size_t firstUnwatched = SIZE_MAX;   // the chain is reused only above this level
+    size_t absentLevel = SIZE_MAX;      // the last name found missing, in that level,
+    std::string absentName;             // while no change of that name was reported
     std::unordered_map<int, size_t> levelOfWatch;
     char buffer[4096] __attribute__((aligned(alignof(struct inotify_event))));
 
@@ -197,6 +205,8 @@ struct TreeScope::State {
         chainText.resize(chain.back().end);
         if (firstUnwatched >= chain.size())
             firstUnwatched = SIZE_MAX;
+        if (absentLevel >= chain.size())
+            absentLevel = SIZE_MAX;
     }
 
     // Reads every change reported so far and cuts the chain below each name
@@ -212,8 +222,10 @@ struct TreeScope::State {
             if (n <= 0) {
                 if (n < 0 && errno == EINTR)
                     continue;
-                if (n < 0 && errno != EAGAIN)
+                if (n < 0 && errno != EAGAIN) {
                     Truncate(1); // nothing can be known of what happened
+                    absentLevel = SIZE_MAX;
+                }
                 return;
             }
             for (ssize_t at = 0; at < n;) {
@@ -229,6 +241,7 @@ struct TreeScope::State {
     void Apply(const struct inotify_event& event) {
         if (event.mask & IN_Q_OVERFLOW) {
             Truncate(1);
+            absentLevel = SIZE_MAX;
             return;
         }
         auto found = levelOfWatch.find(event.wd);
@@ -239,14 +252,16 @@ struct TreeScope::State {
             Truncate(level);
             return;
         }
+        if (event.len > 0 && level == absentLevel && absentName == event.name)
+            absentLevel = SIZE_MAX;
         if (event.len > 0 && level + 1 < chain.size() && chain[level + 1].name == event.name)
             Truncate(level + 1);
     }
 
     OSErr Resolve(std::string_view path, std::string_view rest, FSRef* ref, Boolean* isDirectory);
     size_t Known(size_t at, std::string_view name) const;
-    OSErr Walk(const std::vector<std::string_view>& parts, size_t at, bool mustBeFolder,
-               std::string_view path, FSRef* ref);
+    OSErr Walk(std::string_view tail, size_t at, bool mustBeFolder, std::string_view path,
+               FSRef* ref);
 };
 
 namespace {
@@ -266,31 +281,39 @@ size_t TreeScope::State::Known(size_t at, std::string_view name) const {
 // Walks the parts from the folder down, reusing what the chain knows; a folder
 // found by looking is pushed on the chain in place of what it held below that
 // level. "." stays, ".." goes back one level and never above the folder.
-OSErr TreeScope::State::Walk(const std::vector<std::string_view>& parts, size_t at,
-                             bool mustBeFolder, std::string_view path, FSRef* ref) {
-    for (size_t i = 0; i < parts.size(); ++i) {
-        const bool last = i + 1 == parts.size();
-        if (IsDotOrDotDot(parts[i])) {
-            if (parts[i] == "..") {
+OSErr TreeScope::State::Walk(std::string_view tail, size_t at, bool mustBeFolder,
+                             std::string_view path, FSRef* ref) {
+    for (Components parts(tail); !parts.Done();) {
+        const std::string_view part = parts.Next();
+        const bool last = parts.Done();
+        if (IsDotOrDotDot(part)) {
+            if (part == "..") {
                 if (at == 0)
                     return fnfErr; // above the folder
                 --at;
             }
             continue;
         }
-        if (size_t known = Known(at, parts[i])) {
+        if (size_t known = Known(at, part)) {
             at = known;
             continue;
         }
+        if (absentLevel == at && absentName == part)
+            return fnfErr; // looked for a moment ago, and nothing came since
         OrvikFSNode* parent = chain[at].folder.node;
         DirFd dir;
         if (OSErr status = OpenFolder(parent, dir))
             return status;
-        const std::string name(parts[i]);
+        const std::string name(part);
         struct statx st;
         const unsigned mask = last ? FactsMask(STATX_TYPE | STATX_INO) : STATX_TYPE | STATX_INO;
-        if (int error = StatxAt(dir.fd(), name.c_str(), mask, &st))
+        if (int error = StatxAt(dir.fd(), name.c_str(), mask, &st)) {
+            if (error == ENOENT && chain[at].watch >= 0) {
+                absentLevel = at;
+                absentName = name;
+            }
             return StatusFromErrno(error);
+        }
         const bool isFolder = S_ISDIR(st.stx_mode);
         if (!isFolder && (!last || mustBeFolder))
             return fnfErr; // a link or a file where a folder must be
@@ -319,7 +342,7 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
     const bool mustBeFolder = !rest.empty() && rest.back() == '/';
     if (!IsFolder()) {
         // Nothing lies beneath a link, a file or nothing.
-        if (!Components(rest).empty() || !folder.node || mustBeFolder)
+        if (!Components(rest).Done() || !folder.node || mustBeFolder)
             return fnfErr;
         *ref = folder;
         if (isDirectory)
@@ -331,7 +354,7 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
     const size_t known = Matched(rest);
     FSRef found;
     if (OSErr status =
-            Walk(Components(rest.substr(chain[known].end)), known, mustBeFolder, path, &found))
+            Walk(rest.substr(chain[known].end), known, mustBeFolder, path, &found))
         return status;
     *ref = found;
     if (isDirectory)
