@@ -23,12 +23,14 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -117,19 +119,60 @@ bool IsDotOrDotDot(std::string_view name) {
     return name == "." || name == "..";
 }
 
+// A text as every route to the file manager spells it: absolute (a relative
+// text follows the working folder, as a file URL does), one "/" between names,
+// no "." names and no trailing "/". ".." stays: what it means is the walk's.
+// Empty when the working folder is unknown.
+std::string Lexical(std::string_view text) {
+    std::string out;
+    if (text.empty() || text.front() != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        if (!cwd)
+            return out;
+        out = cwd;
+        free(cwd);
+    }
+    for (Components names(text); !names.Done();) {
+        const std::string_view name = names.Next();
+        if (name == ".")
+            continue;
+        if (out.size() != 1 || out.front() != '/')
+            out.push_back('/');
+        out.append(name);
+    }
+    if (out.empty())
+        out = "/";
+    return out;
+}
+
+// Already as Lexical would spell it.
+bool IsLexical(std::string_view text) {
+    if (text.empty() || text.front() != '/')
+        return false;
+    for (size_t slash = 0; slash != text.npos; slash = text.find('/', slash + 1)) {
+        const std::string_view after = text.substr(slash + 1);
+        if (after.empty())
+            return text.size() == 1;
+        if (after.front() == '/' || after == "." || after.substr(0, 2) == "./")
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 struct TreeScope::State {
     State* outer = nullptr; // the scope open before this one on the thread
-    std::string text;       // the folder's text, as callers name it
+    std::string text;       // the folder's text, spelt as Lexical spells it
+    std::u16string units;   // the folder's text as the scope was given it
     FSRef folder;           // what it names, a final link kept; empty if nothing
     DirFd pin;              // the folder's descriptor, pinned while the scope is open
     UniqueFd changes;       // inotify; -1 when the chain cannot be trusted
     std::vector<Level> chain;
-    std::string chainText;              // "a/b/c": the names of chain[1..], joined
-    size_t firstUnwatched = SIZE_MAX;   // the chain is reused only above this level
-    size_t absentLevel = SIZE_MAX;      // the last name found missing, in that level,
-    std::string absentName;             // while no change of that name was reported
+    std::string chainText;            // "a/b/c": the names of chain[1..], joined
+    size_t firstUnwatched = SIZE_MAX; // the chain is reused only above this level
+    size_t absentLevel = SIZE_MAX;    // the last name found missing, in that level,
+    std::string absentName;           // while no change of that name was reported
     std::unordered_map<int, size_t> levelOfWatch;
     char buffer[4096] __attribute__((aligned(alignof(struct inotify_event))));
 
@@ -353,8 +396,7 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
     // What the chain knows is taken in one comparison; only the rest is walked.
     const size_t known = Matched(rest);
     FSRef found;
-    if (OSErr status =
-            Walk(rest.substr(chain[known].end), known, mustBeFolder, path, &found))
+    if (OSErr status = Walk(rest.substr(chain[known].end), known, mustBeFolder, path, &found))
         return status;
     *ref = found;
     if (isDirectory)
@@ -365,29 +407,47 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
 bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDirectory,
                               OSErr* status) {
     TreeScope::State* tree = t_tree;
-    std::string_view rest;
-    if (!tree || !tree->Contains(path, &rest))
+    if (!tree)
         return false;
+    std::string spelt;
+    std::string_view lexical = path;
+    if (!IsLexical(path)) {
+        spelt = Lexical(path);
+        lexical = spelt;
+    }
+    std::string_view rest;
+    if (!tree->Contains(lexical, &rest))
+        return false;
+    std::string folderRest; // a trailing "/" asks for a folder
+    if (path.back() == '/' && !rest.empty()) {
+        folderRest.assign(rest);
+        folderRest.push_back('/');
+        rest = folderRest;
+    }
     *status = tree->Resolve(path, rest, ref, isDirectory);
     return true;
 }
 
 TreeScope::TreeScope(const UniChar* path, size_t length) {
-    std::string text;
-    if (!path || length == 0 || !UnicodeToBytes(path, length, text) ||
-        text.find('\0') != text.npos)
+    if (!path || length == 0)
         return;
+    const std::u16string_view units(reinterpret_cast<const char16_t*>(path), length);
     std::lock_guard<std::recursive_mutex> lock(Lock());
+    if (t_tree && units.size() > t_tree->units.size() && units[t_tree->units.size()] == u'/' &&
+        units.substr(0, t_tree->units.size()) == t_tree->units)
+        return; // below an open scope's folder, as its caller spelt it
+    std::string bytes;
+    if (!UnicodeToBytes(path, length, bytes) || bytes.find('\0') != bytes.npos)
+        return;
+    std::string text = Lexical(bytes);
     std::string_view rest;
-    if (t_tree && t_tree->Contains(text, &rest))
+    if (text.empty() || (t_tree && t_tree->Contains(text, &rest)))
         return; // already beneath an open scope's folder
     auto* state = new State;
     state->text = std::move(text);
+    state->units = units;
     // The folder itself, as its text names it, a final link kept.
-    std::string entry = state->text;
-    while (entry.size() > 1 && entry.back() == '/')
-        entry.pop_back();
-    if (ResolvePath(entry, false, &state->folder, nullptr) != noErr)
+    if (ResolvePath(state->text, false, &state->folder, nullptr) != noErr)
         state->folder = FSRef();
     folderIsLink_ = state->folder.node && S_ISLNK(state->folder.node->mode);
     if (state->IsFolder() && OpenFolder(state->folder.node, state->pin) != noErr)

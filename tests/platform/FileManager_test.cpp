@@ -663,3 +663,44 @@ TEST_F(FileManagerTest, TemporaryItemsFolder) {
 }
 
 } // namespace
+
+// However a caller spells the folder of a tree scope and the paths below it (relative, with
+// "." names, doubled separators, ".." back into the tree, through a file URL), nothing
+// below it is reached through a link, and ".." never leads above it.
+TEST_F(FileManagerTest, ATreeScopeHoldsForEverySpellingOfItsFolder) {
+    MakeFolder("t");
+    MakeFolder("t/real");
+    MakeFolder("out");
+    MakeFile("out/x", "x");
+    MakeFile("above", "a");
+    ASSERT_EQ(symlink("../out", Path("t/lnk").c_str()), 0);
+    const int saved = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(saved, 0);
+    ASSERT_EQ(chdir(Path("").c_str()), 0);
+    for (const std::string& folder :
+         {std::string("t"), std::string("./t"), Path("t"), Path("") + "/./t", Path("") + "//t"}) {
+        const std::u16string units(folder.begin(), folder.end());
+        orvik::fm::TreeScope scope(reinterpret_cast<const UniChar*>(units.data()), units.size());
+        for (const char* below : {"/lnk/x", "//lnk/x", "/./lnk/x", "/real/../lnk/x", "/../above"}) {
+            const std::string text = folder + below;
+            FSRef ref;
+            EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(text.c_str()), &ref, nullptr),
+                      fnfErr)
+                << text;
+            CFStringRef path =
+                CFStringCreateWithCString(nullptr, text.c_str(), kCFStringEncodingUTF8);
+            CFURLRef url =
+                CFURLCreateWithFileSystemPath(nullptr, path, kCFURLPOSIXPathStyle, false);
+            EXPECT_FALSE(CFURLGetFSRef(url, &ref)) << text << " as a URL";
+            CFRelease(url);
+            CFRelease(path);
+        }
+        FSRef link;
+        const std::string linkText = folder + "/lnk";
+        EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(linkText.c_str()), &link, nullptr),
+                  noErr);
+        EXPECT_EQ(fmtest::PathOf(link), Path("t/lnk")); // the link itself
+    }
+    EXPECT_EQ(fchdir(saved), 0);
+    close(saved);
+}
