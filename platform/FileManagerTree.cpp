@@ -145,20 +145,6 @@ std::string Lexical(std::string_view text) {
     return out;
 }
 
-// Already as Lexical would spell it.
-bool IsLexical(std::string_view text) {
-    if (text.empty() || text.front() != '/')
-        return false;
-    for (size_t slash = 0; slash != text.npos; slash = text.find('/', slash + 1)) {
-        const std::string_view after = text.substr(slash + 1);
-        if (after.empty())
-            return text.size() == 1;
-        if (after.front() == '/' || after == "." || after.substr(0, 2) == "./")
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 struct TreeScope::State {
@@ -409,20 +395,20 @@ bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDire
     TreeScope::State* tree = t_tree;
     if (!tree)
         return false;
-    std::string spelt;
-    std::string_view lexical = path;
-    if (!IsLexical(path)) {
-        spelt = Lexical(path);
-        lexical = spelt;
-    }
+    // Most texts begin with the folder's as it is spelt; what follows it may be
+    // spelt any way, the walk reads it name by name. Other spellings of the
+    // folder are spelt afresh first.
     std::string_view rest;
-    if (!tree->Contains(lexical, &rest))
-        return false;
-    std::string folderRest; // a trailing "/" asks for a folder
-    if (path.back() == '/' && !rest.empty()) {
-        folderRest.assign(rest);
-        folderRest.push_back('/');
-        rest = folderRest;
+    std::string spelt, folderRest;
+    if (!tree->Contains(path, &rest)) {
+        spelt = Lexical(path);
+        if (!tree->Contains(spelt, &rest))
+            return false;
+        if (path.back() == '/' && !rest.empty()) { // a trailing "/" asks for a folder
+            folderRest.assign(rest);
+            folderRest.push_back('/');
+            rest = folderRest;
+        }
     }
     *status = tree->Resolve(path, rest, ref, isDirectory);
     return true;
