@@ -138,6 +138,23 @@ void BuildTree(const std::string& top) {
     }
 }
 
+// "rm -rf" of what build(top) lays out, timed beside our last run.
+template <class Build>
+void RemoveWithRm(benchmark::State& state, const std::string& top, Build build) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        build(top);
+        state.ResumeTiming();
+        auto start = std::chrono::steady_clock::now();
+        if (!Run({"/bin/rm", "-rf", top.c_str()}))
+            state.SkipWithError("rm failed");
+        g_lastReference = Seconds(start);
+        g_lastReferenceCpu = g_childCpu;
+        state.SetIterationTime(g_lastReference);
+    }
+    state.counters["ours_vs_rm_time"] = g_lastOurs / g_lastReference;
+}
+
 void BuildChain(const std::string& top, int levels) {
     mkdir(top.c_str(), 0755);
     int fd = open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -185,19 +202,9 @@ void RemoveChainOurs(benchmark::State& state) {
 }
 
 void RemoveChainRm(benchmark::State& state) {
-    std::string top = g_workspace + "/chain-rm";
-    for (auto _ : state) {
-        state.PauseTiming();
-        BuildChain(top, int(state.range(0)));
-        state.ResumeTiming();
-        auto start = std::chrono::steady_clock::now();
-        if (!Run({"/bin/rm", "-rf", top.c_str()}))
-            state.SkipWithError("rm failed");
-        g_lastReference = Seconds(start);
-        g_lastReferenceCpu = g_childCpu;
-        state.SetIterationTime(g_lastReference);
-    }
-    state.counters["ours_vs_rm_time"] = g_lastOurs / g_lastReference;
+    const int levels = int(state.range(0));
+    RemoveWithRm(state, g_workspace + "/chain-rm",
+                 [&](const std::string& top) { BuildChain(top, levels); });
 }
 
 void ChecksumOurs(benchmark::State& state, const std::string* workspace) {
@@ -264,19 +271,7 @@ void RemoveOurs(benchmark::State& state) {
 }
 
 void RemoveRm(benchmark::State& state) {
-    std::string top = g_workspace + "/tree-rm";
-    for (auto _ : state) {
-        state.PauseTiming();
-        BuildTree(top);
-        state.ResumeTiming();
-        auto start = std::chrono::steady_clock::now();
-        if (!Run({"/bin/rm", "-rf", top.c_str()}))
-            state.SkipWithError("rm failed");
-        g_lastReference = Seconds(start);
-        g_lastReferenceCpu = g_childCpu;
-        state.SetIterationTime(g_lastReference);
-    }
-    state.counters["ours_vs_rm_time"] = g_lastOurs / g_lastReference;
+    RemoveWithRm(state, g_workspace + "/tree-rm", BuildTree);
     state.counters["ours_vs_rm_cpu"] = g_lastOursCpu / g_lastReferenceCpu;
 }
 

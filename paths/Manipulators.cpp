@@ -13,6 +13,7 @@
 #include "paths/SharedPaths.h"
 #include "paths/UrlHelpers.h"
 #include "platform/FileManager.h"
+#include "platform/UniqueFd.h"
 #include "strings/Utf8String.h"
 #include "win32compat/FileCopy.h"
 #include "win32compat/FileSystem.h"
@@ -27,26 +28,7 @@ constexpr const char kSectionSeparators[] = "\n\r\t \"";
 
 constexpr unsigned long kUnknownSize = 0xFFFFFFFFul;
 
-// A descriptor, closed with its holder unless handed on.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
+using orvik::UniqueFd;
 
 // What the content helpers read and write: regular files. A folder may be
 // read (it yields no bytes); a FIFO would block the reader and a device may
@@ -63,7 +45,7 @@ int OpenContent(const char* path, int flags, bool truncate) {
     struct stat st;
     if ((writes ? lstat(path, &st) : stat(path, &st)) == 0 && !IsContent(st.st_mode, writes))
         return -1;
-    Descriptor fd(
+    UniqueFd fd(
         open(path, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (writes ? O_NOFOLLOW : 0), 0666));
     if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !IsContent(st.st_mode, writes))
         return -1;
@@ -107,7 +89,7 @@ bool WriteNewFile(const COrvikFilePath& file, const char* data, size_t length) {
     CAtlStringA utf8 = MakeUTF8StringFromUnicodeString(file.GetFilePathString());
     if (utf8.IsEmpty())
         return false;
-    Descriptor fd(OpenContent(utf8.GetString(), O_WRONLY | O_CREAT, false));
+    UniqueFd fd(OpenContent(utf8.GetString(), O_WRONLY | O_CREAT, false));
     if (fd.get() == -1)
         return false;
     size_t done = 0;
@@ -209,7 +191,7 @@ FILE* CFileManipulator::OpenFile(const COrvikFilePath& file, const char* mode) {
     bool truncate = false;
     if (utf8.IsEmpty() || mode == nullptr || !OpenFlagsOf(mode, &flags, &truncate))
         return nullptr;
-    Descriptor fd(OpenContent(utf8.GetString(), flags, truncate));
+    UniqueFd fd(OpenContent(utf8.GetString(), flags, truncate));
     if (fd.get() == -1)
         return nullptr;
     FILE* stream = fdopen(fd.get(), mode);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/FileManager.h"
+#include "platform/UniqueFd.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -148,24 +149,7 @@ void FromUTCDateTime(const UTCDateTime& date, int64_t* unixSeconds, uint32_t* na
 // "/". Only such a text can name the same folder as the last walk did.
 std::string_view PlainParentText(std::string_view path);
 
-// The descriptor of one open file, closed with its owner.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    ~UniqueFd();
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_ = -1;
-};
+using orvik::UniqueFd;
 
 // Inside a TreeScope: resolves a text at or below its folder beneath the
 // folder's descriptor (true, *status the result); false for any other text.

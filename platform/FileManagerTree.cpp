@@ -36,19 +36,6 @@
 
 namespace orvik::fm {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        UniqueFd old(fd_);
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-UniqueFd::~UniqueFd() {
-    if (fd_ >= 0)
-        close(fd_);
-}
-
 namespace {
 thread_local int t_entryScopes = 0;
 } // namespace
