@@ -58,13 +58,11 @@ EntryScope::~EntryScope() {
 
 namespace {
 
-// What can make a name of a chain folder hold something else: a name moved in
-// or out, or created. A folder of the chain that is deleted reports that
-// itself; a deleted name needs no report of its own, since nothing can stand
-// there again until it is created or moved in. So the deletions of a removal
-// cost no event each.
-constexpr uint32_t kWatchedChanges =
-    IN_CREATE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+// Every change of a name in a chain folder: created, deleted (a deleted folder
+// reports itself only once nothing holds it open, and the pool does), moved in
+// or out; and the folder itself deleted or moved.
+constexpr uint32_t kWatchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                     IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 constexpr uint32_t kFolderGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
 
 struct Level {

@@ -704,3 +704,47 @@ TEST_F(FileManagerTest, ATreeScopeHoldsForEverySpellingOfItsFolder) {
     EXPECT_EQ(fchdir(saved), 0);
     close(saved);
 }
+
+// What a tree scope remembers of the folders it walked through answers only while those
+// folders still hold what it found: every change of a name on the way is seen.
+TEST_F(FileManagerTest, ATreeScopeNeverAnswersFromAFolderThatChanged) {
+    for (const char* folder : {"t", "t/a", "t/a/b", "spare", "spare/b", "out"})
+        MakeFolder(folder);
+    MakeFile("t/a/b/x", "old");
+    MakeFile("spare/b/x", "new");
+    const std::string top = Path("t");
+    const std::u16string units(top.begin(), top.end());
+    orvik::fm::TreeScope scope(reinterpret_cast<const UniChar*>(units.data()), units.size());
+    auto inode = [&](const char* relative) -> ino_t {
+        FSRef ref;
+        const std::string text = Path(relative);
+        if (FSPathMakeRef(reinterpret_cast<const UInt8*>(text.c_str()), &ref, nullptr) != noErr)
+            return 0;
+        return ref.node->ino;
+    };
+    auto inodeOnDisk = [&](const char* relative) {
+        struct stat st;
+        return lstat(Path(relative).c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    EXPECT_EQ(inode("t/a/b/x"), inodeOnDisk("t/a/b/x"));
+    // A folder on the way exchanged for another of the same shape.
+    ASSERT_EQ(renameat2(AT_FDCWD, Path("t/a").c_str(), AT_FDCWD, Path("spare").c_str(),
+                        RENAME_EXCHANGE),
+              0);
+    EXPECT_EQ(inode("t/a/b/x"), inodeOnDisk("t/a/b/x"));
+    // ... for a link to a folder of the same shape outside.
+    ASSERT_EQ(rename(Path("t/a").c_str(), Path("out/a").c_str()), 0);
+    ASSERT_EQ(symlink(Path("out/a").c_str(), Path("t/a").c_str()), 0);
+    EXPECT_EQ(inode("t/a/b/x"), 0u);
+    // A name found missing, then created; a folder deleted, then made again.
+    ASSERT_EQ(unlink(Path("t/a").c_str()), 0);
+    EXPECT_EQ(inode("t/a"), 0u);
+    MakeFolder("t/a");
+    EXPECT_EQ(inode("t/a"), inodeOnDisk("t/a"));
+    MakeFolder("t/a/b");
+    EXPECT_NE(inode("t/a/b"), 0u);
+    ASSERT_EQ(rmdir(Path("t/a/b").c_str()), 0);
+    EXPECT_EQ(inode("t/a/b"), 0u);
+    MakeFolder("t/a/b");
+    EXPECT_EQ(inode("t/a/b"), inodeOnDisk("t/a/b"));
+}
