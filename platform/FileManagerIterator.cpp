@@ -133,7 +133,9 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
     std::lock_guard<std::recursive_mutex> lock(Lock());
     if (OSErr status = Ensure(iterator))
         return status;
-    unsigned mask = StatxMaskFor(whichInfo);
+    // Inside a compound operation, what is seen of the last entry answers the
+    // next call about it (a deletion's check of what the name holds).
+    unsigned mask = FactsMask(StatxMaskFor(whichInfo));
     ItemCount count = 0;
     int error = 0;
     while (count < maximumObjects) {
@@ -156,6 +158,7 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
             OrvikFSNode* node = NodeFromStatx(Retain(iterator->folder.node), d->d_name, st);
             if (specs)
                 FillSpec(node, &specs[count]);
+            KeepFacts(node, st);
             if (refs)
                 SetRef(&refs[count], node);
             else
