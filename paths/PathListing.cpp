@@ -52,6 +52,7 @@ template <class Visit> bool EnumerateDirectory(const CAtlString& path, Visit vis
 
 // The names of the subdirectories of `directory`, or false when it can't be listed.
 bool SubdirectoryNames(const COrvikDirectoryPath& directory, std::vector<CAtlString>& names) {
+    orvik::fm::CompoundOperation once; // both steps ask about one directory
     if (!directory.DirectoryExists())
         return false;
     return EnumerateDirectory(directory.GetDirectoryPathString(),

@@ -458,6 +458,14 @@ void Restamp() {
 }
 } // namespace
 
+uint64_t CallStamp() {
+    return t_facts.depth > 0 ? t_lastEntry : 0;
+}
+
+bool StampOfCallBefore(uint64_t stamp) {
+    return stamp != 0 && t_facts.depth > 0 && stamp + 1 == t_lastEntry;
+}
+
 std::recursive_mutex& Lock() {
     static std::recursive_mutex mutex;
     t_lastEntry = g_lockEntries.fetch_add(1, std::memory_order_relaxed) + 1;

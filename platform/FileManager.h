@@ -434,6 +434,13 @@ OSErr FSGetVolParms(FSVolumeRefNum volRefNum, ByteCount bufferSize,
 // ---- File URLs (CFURL itself comes from CoreFoundation) ----
 // True when the URL's POSIX path names an existing object (links followed).
 Boolean CFURLGetFSRef(CFURLRef url, FSRef* fsRef);
+namespace orvik::fm {
+// What CFURLGetFSRef gives for the file URL of an absolute UTF-16 path (links
+// followed, trailing "/" dropped, U+DC80..U+DCFF back to single bytes), without
+// making the URL: the tree operations resolve deep paths millions of times.
+// False for a relative path, whose URL the working folder completes.
+bool FSRefFromAbsoluteUnits(const UniChar* path, size_t length, FSRef* ref, OSErr* status);
+} // namespace orvik::fm
 // A file URL of the object's absolute path; null for an empty reference.
 CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef);
 

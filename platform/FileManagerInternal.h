@@ -122,6 +122,11 @@ void DetachIterator(int slot);
 // to ask for so that the facts can answer any catalog read: the full basic set
 // inside a compound operation, else `mask`.
 unsigned FactsMask(unsigned mask);
+// The number of this thread's current call inside a compound operation (0
+// outside one), and whether a number is that of the call just before this
+// one, with no call of any thread between.
+uint64_t CallStamp();
+bool StampOfCallBefore(uint64_t stamp);
 void KeepFacts(OrvikFSNode* node, const struct statx& st, std::string_view text = {});
 bool TakeFacts(const OrvikFSNode* node, unsigned mask, struct statx* st);
 OrvikFSNode* NodeFromFacts(std::string_view text, bool followLeaf);

@@ -147,6 +147,9 @@ struct TreeScope::State {
     std::vector<Level> chain;
     std::string chainText;            // "a/b/c": the names of chain[1..], joined
     size_t firstUnwatched = SIZE_MAX; // the chain is reused only above this level
+    std::string memoText;             // the text of the last folder resolved, its
+    size_t memoLevel = 0;             // level, and the call that resolved it:
+    uint64_t memoStamp = 0;           // answers the next call of a compound operation
     size_t absentLevel = SIZE_MAX;    // the last name found missing, in that level,
     std::string absentName;           // while no change of that name was reported
     std::unordered_map<int, size_t> levelOfWatch;
@@ -278,6 +281,8 @@ struct TreeScope::State {
     }
 
     OSErr Resolve(std::string_view path, std::string_view rest, FSRef* ref, Boolean* isDirectory);
+    bool Remembered(std::string_view path, FSRef* ref, Boolean* isDirectory);
+    void Remember(std::string_view path, const FSRef& found);
     size_t Known(size_t at, std::string_view name) const;
     OSErr Walk(std::string_view tail, size_t at, bool mustBeFolder, std::string_view path,
                FSRef* ref);
@@ -374,6 +379,7 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
     FSRef found;
     if (OSErr status = Walk(rest.substr(chain[known].end), known, mustBeFolder, path, &found))
         return status;
+    Remember(path, found);
     *ref = found;
     if (isDirectory)
         *isDirectory = found.node->isDir();
@@ -385,6 +391,10 @@ bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDire
     TreeScope::State* tree = t_tree;
     if (!tree)
         return false;
+    if (tree->Remembered(path, ref, isDirectory)) {
+        *status = noErr;
+        return true;
+    }
     // Most texts begin with the folder's as it is spelt; what follows it may be
     // spelt any way, the walk reads it name by name. Other spellings of the
     // folder are spelt afresh first.
@@ -402,6 +412,27 @@ bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDire
     }
     *status = tree->Resolve(path, rest, ref, isDirectory);
     return true;
+}
+
+// The folder the call before resolved by the same text, in one compound
+// operation: nothing can have changed that this call could see and it not.
+bool TreeScope::State::Remembered(std::string_view path, FSRef* ref, Boolean* isDirectory) {
+    if (!StampOfCallBefore(memoStamp) || memoLevel >= chain.size() || path != memoText)
+        return false;
+    *ref = chain[memoLevel].folder;
+    if (isDirectory)
+        *isDirectory = true;
+    memoStamp = CallStamp();
+    return true;
+}
+
+void TreeScope::State::Remember(std::string_view path, const FSRef& found) {
+    memoStamp = 0;
+    if (!found.node->isDir() || chain.back().folder.node != found.node || !CallStamp())
+        return;
+    memoText.assign(path);
+    memoLevel = chain.size() - 1;
+    memoStamp = CallStamp();
 }
 
 TreeScope::TreeScope(const UniChar* path, size_t length) {

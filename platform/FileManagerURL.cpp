@@ -43,3 +43,16 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) {
     CFRelease(path);
     return url;
 }
+
+bool orvik::fm::FSRefFromAbsoluteUnits(const UniChar* path, size_t length, FSRef* ref,
+                                       OSErr* status) {
+    if (!path || length == 0 || path[0] != u'/' || !ref || !status)
+        return false;
+    std::string bytes;
+    if (!UnicodeToBytes(path, length, bytes))
+        return false; // the URL's own route says what such a text names
+    while (bytes.size() > 1 && bytes.back() == '/')
+        bytes.pop_back();
+    *status = ResolvePath(bytes, true, ref, nullptr);
+    return true;
+}

@@ -3,6 +3,9 @@
 // the per-character work at the first other unit or byte.
 #include "platform/PathBytes.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace orvik::pathbytes {
 
 bool IsValidUtf8(const char* bytes, size_t length) {
@@ -24,6 +27,15 @@ bool EncodePathBytes(const char16_t* units, size_t count, std::string& out) {
     out.resize(count);
     char* ascii = out.data();
     size_t i = 0;
+    // Four units a step while all are ASCII: deep paths are long.
+    constexpr uint64_t kNotAscii = 0xFF80FF80FF80FF80ull;
+    for (uint64_t four; i + 4 <= count; i += 4) {
+        memcpy(&four, units + i, sizeof four);
+        if (four & kNotAscii)
+            break;
+        for (size_t k = 0; k < 4; ++k)
+            ascii[i + k] = char(units[i + k]);
+    }
     while (i < count && units[i] < 0x80) {
         ascii[i] = char(units[i]);
         ++i;

@@ -97,6 +97,10 @@ bool ResolveWithCatalogInfo(const char16_t* path, FSCatalogInfoBitmap which, FSR
 OSErr GetFSRefFromFilename(const char16_t* path, FSRef* ref, bool create, bool folder) {
     if (path == nullptr || ref == nullptr)
         return fnfErr;
+    OSErr resolved = noErr;
+    if (!create && orvik::fm::FSRefFromAbsoluteUnits(reinterpret_cast<const UniChar*>(path),
+                                                     ucalen(path), ref, &resolved))
+        return resolved == noErr ? noErr : fnfErr;
     win32file::CFHolder<CFURLRef> url(win32file::CreateFileURL(path));
     if (!url)
         return fnfErr;
