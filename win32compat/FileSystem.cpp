@@ -216,6 +216,7 @@ BOOL DeleteFileDoNotFollowSymlinks(const unsigned short* path) {
 }
 
 BOOL RemoveDirectory(const char16_t* path) {
+    orvik::fm::EntryScope entry; // a link is not the folder it points to
     orvik::fm::CompoundOperation once;
     FSRef ref;
     FSCatalogInfo info;

@@ -182,6 +182,10 @@ TEST_F(FileSystemTest, RemoveDirectoryOnlyTakesEmptyFolders) {
     EXPECT_FALSE(RemoveDirectory(W("full").c_str()));
     EXPECT_TRUE(Exists(P("full/one")));
     EXPECT_FALSE(RemoveDirectory(W("missing").c_str()));
+    // A link is not a folder, even when it points to an empty one.
+    ASSERT_EQ(symlink(P("empty").c_str(), P("link").c_str()), 0);
+    EXPECT_FALSE(RemoveDirectory(W("link").c_str()));
+    EXPECT_TRUE(IsDir(P("empty")));
     EXPECT_TRUE(RemoveDirectory(W("empty").c_str()));
     EXPECT_FALSE(Exists(P("empty")));
 }
