@@ -358,6 +358,9 @@ bool CDirectoryManipulator::RemoveFilesFromDirectory(const COrvikDirectoryPath& 
 bool CDirectoryManipulator::RemoveAllFilesAndSubDirectories(const COrvikDirectoryPath& directory) {
     TreeOf tree(directory);
     orvik::paths::SharedPaths shared;
+    // Only the file manager's own calls run in here: what one call learned of a
+    // path answers the next about the same path (a gone subdirectory's three checks).
+    orvik::fm::CompoundOperation once;
     if (tree.scope.FolderIsLink())
         return true; // nothing lies in a link; what it points to is not ours
     struct Level {

@@ -281,11 +281,12 @@ struct TreeScope::State {
     }
 
     OSErr Resolve(std::string_view path, std::string_view rest, FSRef* ref, Boolean* isDirectory);
-    bool Remembered(std::string_view path, FSRef* ref, Boolean* isDirectory);
-    void Remember(std::string_view path, const FSRef& found);
+    static constexpr size_t kNothing = SIZE_MAX - 1;
+    bool Remembered(std::string_view path, FSRef* ref, Boolean* isDirectory, OSErr* status);
+    void Remember(std::string_view path, size_t level);
     size_t Known(size_t at, std::string_view name) const;
     OSErr Walk(std::string_view tail, size_t at, bool mustBeFolder, std::string_view path,
-               FSRef* ref);
+               FSRef* ref, size_t* level);
 };
 
 namespace {
@@ -306,7 +307,8 @@ size_t TreeScope::State::Known(size_t at, std::string_view name) const {
 // found by looking is pushed on the chain in place of what it held below that
 // level. "." stays, ".." goes back one level and never above the folder.
 OSErr TreeScope::State::Walk(std::string_view tail, size_t at, bool mustBeFolder,
-                             std::string_view path, FSRef* ref) {
+                             std::string_view path, FSRef* ref, size_t* level) {
+    *level = SIZE_MAX; // a leaf, until the walk ends at a level of the chain
     for (Components parts(tail); !parts.Done();) {
         const std::string_view part = parts.Next();
         const bool last = parts.Done();
@@ -358,6 +360,7 @@ OSErr TreeScope::State::Walk(std::string_view tail, size_t at, bool mustBeFolder
         at = chain.size() - 1;
     }
     *ref = chain[at].folder;
+    *level = at;
     return noErr;
 }
 
@@ -377,9 +380,11 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
     // What the chain knows is taken in one comparison; only the rest is walked.
     const size_t known = Matched(rest);
     FSRef found;
-    if (OSErr status = Walk(rest.substr(chain[known].end), known, mustBeFolder, path, &found))
+    size_t level = SIZE_MAX;
+    if (OSErr status =
+            Walk(rest.substr(chain[known].end), known, mustBeFolder, path, &found, &level))
         return status;
-    Remember(path, found);
+    Remember(path, level);
     *ref = found;
     if (isDirectory)
         *isDirectory = found.node->isDir();
@@ -391,10 +396,8 @@ bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDire
     TreeScope::State* tree = t_tree;
     if (!tree)
         return false;
-    if (tree->Remembered(path, ref, isDirectory)) {
-        *status = noErr;
+    if (tree->Remembered(path, ref, isDirectory, status))
         return true;
-    }
     // Most texts begin with the folder's as it is spelt; what follows it may be
     // spelt any way, the walk reads it name by name. Other spellings of the
     // folder are spelt afresh first.
@@ -411,38 +414,50 @@ bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDire
         }
     }
     *status = tree->Resolve(path, rest, ref, isDirectory);
+    if (*status == fnfErr)
+        tree->Remember(path, TreeScope::State::kNothing);
     return true;
 }
 
-// The folder the call before resolved by the same text, in one compound
-// operation: nothing can have changed that this call could see and it not.
-bool TreeScope::State::Remembered(std::string_view path, FSRef* ref, Boolean* isDirectory) {
-    if (!StampOfCallBefore(memoStamp) || memoLevel >= chain.size() || path != memoText)
+// What the call before found for the same text, in one compound operation:
+// the folder of a chain level, or nothing. No change this call could see can
+// have come between.
+bool TreeScope::State::Remembered(std::string_view path, FSRef* ref, Boolean* isDirectory,
+                                  OSErr* status) {
+    if (!StampOfCallBefore(memoStamp) || path != memoText)
         return false;
-    *ref = chain[memoLevel].folder;
-    if (isDirectory)
-        *isDirectory = true;
+    if (memoLevel == kNothing) {
+        *status = fnfErr;
+    } else if (memoLevel < chain.size()) {
+        *ref = chain[memoLevel].folder;
+        if (isDirectory)
+            *isDirectory = true;
+        *status = noErr;
+    } else {
+        return false;
+    }
     memoStamp = CallStamp();
     return true;
 }
 
-void TreeScope::State::Remember(std::string_view path, const FSRef& found) {
-    memoStamp = 0;
-    if (!found.node->isDir() || chain.back().folder.node != found.node || !CallStamp())
-        return;
-    memoText.assign(path);
-    memoLevel = chain.size() - 1;
-    memoStamp = CallStamp();
+// `level`: the chain level found, kNothing when nothing was, SIZE_MAX for a leaf.
+void TreeScope::State::Remember(std::string_view path, size_t level) {
+    memoStamp = level < chain.size() || level == kNothing ? CallStamp() : 0;
+    memoLevel = level;
+    if (memoStamp)
+        memoText.assign(path);
 }
 
 TreeScope::TreeScope(const UniChar* path, size_t length) {
     if (!path || length == 0)
         return;
+    // The scopes are this thread's own: a nested one costs no call into the
+    // file manager, so what the call before learned still answers the next.
     const std::u16string_view units(reinterpret_cast<const char16_t*>(path), length);
-    std::lock_guard<std::recursive_mutex> lock(Lock());
     if (t_tree && units.size() > t_tree->units.size() && units[t_tree->units.size()] == u'/' &&
         units.substr(0, t_tree->units.size()) == t_tree->units)
         return; // below an open scope's folder, as its caller spelt it
+    std::lock_guard<std::recursive_mutex> lock(Lock());
     std::string bytes;
     if (!UnicodeToBytes(path, length, bytes) || bytes.find('\0') != bytes.npos)
         return;
