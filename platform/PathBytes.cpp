@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace orvik::pathbytes {
 
@@ -27,15 +30,17 @@ bool EncodePathBytes(const char16_t* units, size_t count, std::string& out) {
     out.resize(count);
     char* ascii = out.data();
     size_t i = 0;
-    // Four units a step while all are ASCII: deep paths are long.
-    constexpr uint64_t kNotAscii = 0xFF80FF80FF80FF80ull;
-    for (uint64_t four; i + 4 <= count; i += 4) {
-        memcpy(&four, units + i, sizeof four);
-        if (four & kNotAscii)
+    // Eight units a step while all are ASCII: deep paths are long.
+#if defined(__SSE2__)
+    const __m128i notAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= count; i += 8) {
+        const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(eight, notAscii), zero)) != 0xFFFF)
             break;
-        for (size_t k = 0; k < 4; ++k)
-            ascii[i + k] = char(units[i + k]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(ascii + i), _mm_packus_epi16(eight, eight));
     }
+#endif
     while (i < count && units[i] < 0x80) {
         ascii[i] = char(units[i]);
         ++i;

@@ -23,6 +23,9 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // The two 16-bit unit types every function accepts.
 template <class T>
@@ -30,12 +33,29 @@ concept UcaUnit = std::same_as<T, char16_t> || std::same_as<T, unsigned short>;
 
 // ---- length -----------------------------------------------------------------
 
-// Number of units before the first zero: ucalen(u"abc") == 3.
-template <UcaUnit T> inline size_t ucalen(const T* s) {
+// Number of units before the first zero: ucalen(u"abc") == 3. Eight units a
+// step once aligned (paths thousands of units long are measured often); an
+// aligned 16-byte read never crosses into another page, so reading past the
+// zero within it is safe, though the address sanitizer cannot know that.
+template <UcaUnit T> __attribute__((no_sanitize_address)) inline size_t ucalen(const T* s) {
     const T* p = s;
+#if defined(__SSE2__)
+    while ((reinterpret_cast<uintptr_t>(p) & 15) != 0) {
+        if (*p == 0)
+            return static_cast<size_t>(p - s);
+        ++p;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    for (;; p += 8) {
+        const __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+        if (const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)))
+            return static_cast<size_t>(p - s) + static_cast<size_t>(__builtin_ctz(zeros)) / 2;
+    }
+#else
     while (*p != 0)
         ++p;
     return static_cast<size_t>(p - s);
+#endif
 }
 
 // ---- copy, reverse, digits ----------------------------------------------------
