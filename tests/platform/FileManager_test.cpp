@@ -734,8 +734,7 @@ TEST_F(FileManagerTest, ATreeScopeNeverAnswersFromAFolderThatChanged) {
         if (inode("t/a/b/x") != onDisk("t/a/b/x"))
             return "first walk";
         // A folder on the way exchanged for another of the same shape.
-        renameat2(AT_FDCWD, Path("t/a").c_str(), AT_FDCWD, Path("spare").c_str(),
-                  RENAME_EXCHANGE);
+        renameat2(AT_FDCWD, Path("t/a").c_str(), AT_FDCWD, Path("spare").c_str(), RENAME_EXCHANGE);
         if (inode("t/a/b/x") != onDisk("t/a/b/x"))
             return "exchanged folder";
         // ... for a link to a folder of the same shape outside.
