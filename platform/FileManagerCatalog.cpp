@@ -285,17 +285,8 @@ int OpenObjectForAttributes(int dirFd, const char* name, const struct statx& exp
         errno = EINVAL;
         return -1;
     }
-    int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_ino != expected.stx_ino ||
-        (st.st_mode & S_IFMT) != (expected.stx_mode & S_IFMT)) {
-        close(fd);
-        errno = ENOENT; // replaced meanwhile
-        return -1;
-    }
-    return fd;
+    return OpenObjectOf(dirFd, name, O_RDONLY,
+                        makedev(expected.stx_dev_major, expected.stx_dev_minor), expected.stx_ino);
 }
 
 void FillCatalogInfo(const struct statx& st, int dirFd, const char* name,
