@@ -434,10 +434,11 @@ std::atomic<uint64_t> g_lockEntries{0};
 thread_local uint64_t t_lastEntry = 0; // the number of this thread's last entry
 
 struct Facts {
-    int depth = 0; // open CompoundOperation scopes on this thread
-    OrvikFSNode* node = nullptr;
+    int depth = 0;               // open CompoundOperation scopes on this thread
+    bool held = false;           // what a call learned is kept
+    OrvikFSNode* node = nullptr; // null: the text named nothing
     uint64_t entry = 0;
-    struct statx st;
+    struct statx st;  // stx_mask 0 when the answer came without a statx
     std::string text; // the path text that named node itself, when one did
 };
 thread_local Facts t_facts;
@@ -445,11 +446,12 @@ thread_local Facts t_facts;
 void DropFacts() {
     Release(t_facts.node);
     t_facts.node = nullptr;
+    t_facts.held = false;
     t_facts.text.clear();
 }
 
 bool FreshFacts() {
-    return t_facts.node && t_facts.entry + 1 == t_lastEntry;
+    return t_facts.held && t_facts.entry + 1 == t_lastEntry;
 }
 
 // Facts stay fresh for the next call into the file manager, and the next only.
@@ -457,14 +459,6 @@ void Restamp() {
     t_facts.entry = t_lastEntry;
 }
 } // namespace
-
-uint64_t CallStamp() {
-    return t_facts.depth > 0 ? t_lastEntry : 0;
-}
-
-bool StampOfCallBefore(uint64_t stamp) {
-    return stamp != 0 && t_facts.depth > 0 && stamp + 1 == t_lastEntry;
-}
 
 std::recursive_mutex& Lock() {
     static std::recursive_mutex mutex;
@@ -480,8 +474,20 @@ void KeepFacts(OrvikFSNode* node, const struct statx& st, std::string_view text)
     if (t_facts.depth == 0 || (st.stx_mask & STATX_BASIC_STATS) != STATX_BASIC_STATS)
         return;
     DropFacts();
+    t_facts.held = true;
     t_facts.node = Retain(node);
     t_facts.st = st;
+    t_facts.text.assign(text);
+    Restamp();
+}
+
+void KeepAnswer(OrvikFSNode* node, std::string_view text) {
+    if (t_facts.depth == 0)
+        return;
+    DropFacts();
+    t_facts.held = true;
+    t_facts.node = Retain(node);
+    t_facts.st.stx_mask = 0;
     t_facts.text.assign(text);
     Restamp();
 }
@@ -496,14 +502,15 @@ bool TakeFacts(const OrvikFSNode* node, unsigned mask, struct statx* st) {
     return true;
 }
 
-OrvikFSNode* NodeFromFacts(std::string_view text, bool followLeaf) {
+bool AnswerFromFacts(std::string_view text, bool followLeaf, OrvikFSNode** node) {
     if (!FreshFacts() || t_facts.text.empty() || t_facts.text != text ||
-        (S_ISLNK(t_facts.st.stx_mode) && followLeaf)) {
+        (t_facts.node && S_ISLNK(t_facts.node->mode) && followLeaf)) {
         DropFacts();
-        return nullptr;
+        return false;
     }
     Restamp();
-    return t_facts.node;
+    *node = t_facts.node;
+    return true;
 }
 
 CompoundOperation::CompoundOperation() {
@@ -827,7 +834,10 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
     if (InEntryScope())
         followLeaf = false;
     // Named by the same text in the call before, within one compound operation.
-    if (OrvikFSNode* known = NodeFromFacts(path, followLeaf)) {
+    OrvikFSNode* known = nullptr;
+    if (AnswerFromFacts(path, followLeaf, &known)) {
+        if (!known)
+            return fnfErr;
         if (isDirectory)
             *isDirectory = known->isDir();
         SetRef(ref, Retain(known));

@@ -112,24 +112,21 @@ void UnpinSlot(int slot);
 // The iterator is done: its descriptor stays as a cached folder descriptor.
 void DetachIterator(int slot);
 
-// Inside a CompoundOperation, what the last statx of this thread showed of an
+// Inside a CompoundOperation, what the last call of this thread learned of an
 // object stays known for the next call into the file manager, and for that
 // call only (each use of it carries it one call further): KeepFacts records
 // the statx that made `node` (and the path text that named node itself, if a
-// text did); TakeFacts gives it to a catalog read of that record,
-// NodeFromFacts to a resolution of the same text. Both run under Lock() and
-// return false / null when there is nothing fresh. FactsMask is the statx mask
-// to ask for so that the facts can answer any catalog read: the full basic set
-// inside a compound operation, else `mask`.
+// text did); KeepAnswer what a text named without a statx (a folder, or
+// nothing: null). TakeFacts gives a statx to a catalog read of that record,
+// AnswerFromFacts the answer to a resolution of the same text. Both run under
+// Lock() and return false when there is nothing fresh. FactsMask is the statx
+// mask to ask for so that the facts can answer any catalog read: the full
+// basic set inside a compound operation, else `mask`.
 unsigned FactsMask(unsigned mask);
-// The number of this thread's current call inside a compound operation (0
-// outside one), and whether a number is that of the call just before this
-// one, with no call of any thread between.
-uint64_t CallStamp();
-bool StampOfCallBefore(uint64_t stamp);
 void KeepFacts(OrvikFSNode* node, const struct statx& st, std::string_view text = {});
+void KeepAnswer(OrvikFSNode* node, std::string_view text);
 bool TakeFacts(const OrvikFSNode* node, unsigned mask, struct statx* st);
-OrvikFSNode* NodeFromFacts(std::string_view text, bool followLeaf);
+bool AnswerFromFacts(std::string_view text, bool followLeaf, OrvikFSNode** node);
 
 // statx of (dir, name) without following a link; errno on failure.
 int StatxAt(int dirFd, const char* name, unsigned mask, struct statx* st);

@@ -68,7 +68,7 @@ constexpr uint32_t kFolderGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN
 struct Level {
     std::string name; // its name in the level before; empty for the folder itself
     FSRef folder;
-    int watch;  // -1: not watched, so never reused
+    int watch;  // -1: not watched, and then the scope trusts no chain
     size_t end; // where its name ends in the chain's text
 };
 
@@ -145,13 +145,9 @@ struct TreeScope::State {
     DirFd pin;              // the folder's descriptor, pinned while the scope is open
     UniqueFd changes;       // inotify; -1 when the chain cannot be trusted
     std::vector<Level> chain;
-    std::string chainText;            // "a/b/c": the names of chain[1..], joined
-    size_t firstUnwatched = SIZE_MAX; // the chain is reused only above this level
-    std::string memoText;             // the text of the last folder resolved, its
-    size_t memoLevel = 0;             // level, and the call that resolved it:
-    uint64_t memoStamp = 0;           // answers the next call of a compound operation
-    size_t absentLevel = SIZE_MAX;    // the last name found missing, in that level,
-    std::string absentName;           // while no change of that name was reported
+    std::string chainText;         // "a/b/c": the names of chain[1..], joined
+    size_t absentLevel = SIZE_MAX; // the last name found missing, in that level,
+    std::string absentName;        // while no change of that name was reported
     std::unordered_map<int, size_t> levelOfWatch;
     char buffer[4096] __attribute__((aligned(alignof(struct inotify_event))));
 
@@ -195,7 +191,7 @@ struct TreeScope::State {
         if (level.watch >= 0)
             levelOfWatch[level.watch] = chain.size();
         else
-            firstUnwatched = std::min(firstUnwatched, chain.size());
+            changes = UniqueFd(); // a folder that cannot be watched: trust no chain
         chain.push_back(std::move(level));
     }
 
@@ -212,7 +208,7 @@ struct TreeScope::State {
         }
         if (low > 0 && chain[low].end == agreed && agreed < rest.size() && rest[agreed] != '/')
             --low; // "a/bc" does not continue "a/b"
-        return firstUnwatched == SIZE_MAX ? low : std::min(low, firstUnwatched - 1);
+        return low;
     }
 
     // Keeps the first `size` levels (never fewer than the folder itself).
@@ -225,8 +221,6 @@ struct TreeScope::State {
             chain.pop_back();
         }
         chainText.resize(chain.back().end);
-        if (firstUnwatched >= chain.size())
-            firstUnwatched = SIZE_MAX;
         if (absentLevel >= chain.size())
             absentLevel = SIZE_MAX;
     }
@@ -281,12 +275,9 @@ struct TreeScope::State {
     }
 
     OSErr Resolve(std::string_view path, std::string_view rest, FSRef* ref, Boolean* isDirectory);
-    static constexpr size_t kNothing = SIZE_MAX - 1;
-    bool Remembered(std::string_view path, FSRef* ref, Boolean* isDirectory, OSErr* status);
-    void Remember(std::string_view path, size_t level);
     size_t Known(size_t at, std::string_view name) const;
     OSErr Walk(std::string_view tail, size_t at, bool mustBeFolder, std::string_view path,
-               FSRef* ref, size_t* level);
+               FSRef* ref);
 };
 
 namespace {
@@ -300,18 +291,19 @@ bool orvik::fm::InEntryScope() {
 // The chain level holding `name` inside level `at`, if the chain knows it.
 size_t TreeScope::State::Known(size_t at, std::string_view name) const {
     const size_t next = at + 1;
-    return next < chain.size() && chain[next].watch >= 0 && chain[next].name == name ? next : 0;
+    return next < chain.size() && chain[next].name == name ? next : 0;
 }
 
 // Walks the parts from the folder down, reusing what the chain knows; a folder
 // found by looking is pushed on the chain in place of what it held below that
 // level. "." stays, ".." goes back one level and never above the folder.
 OSErr TreeScope::State::Walk(std::string_view tail, size_t at, bool mustBeFolder,
-                             std::string_view path, FSRef* ref, size_t* level) {
-    *level = SIZE_MAX; // a leaf, until the walk ends at a level of the chain
+                             std::string_view path, FSRef* ref) {
+    bool lookedLast = false;
     for (Components parts(tail); !parts.Done();) {
         const std::string_view part = parts.Next();
         const bool last = parts.Done();
+        lookedLast = false;
         if (IsDotOrDotDot(part)) {
             if (part == "..") {
                 if (at == 0)
@@ -334,7 +326,7 @@ OSErr TreeScope::State::Walk(std::string_view tail, size_t at, bool mustBeFolder
         struct statx st;
         const unsigned mask = last ? FactsMask(STATX_TYPE | STATX_INO) : STATX_TYPE | STATX_INO;
         if (int error = StatxAt(dir.fd(), name.c_str(), mask, &st)) {
-            if (error == ENOENT && chain[at].watch >= 0) {
+            if (error == ENOENT && changes.get() >= 0) {
                 absentLevel = at;
                 absentName = name;
             }
@@ -358,9 +350,12 @@ OSErr TreeScope::State::Walk(std::string_view tail, size_t at, bool mustBeFolder
         Truncate(at + 1);
         Push(name, node, child.fd());
         at = chain.size() - 1;
+        lookedLast = last;
     }
+    // Known without a look: the next call of a compound operation may take it as it is.
     *ref = chain[at].folder;
-    *level = at;
+    if (!lookedLast)
+        KeepAnswer(ref->node, path);
     return noErr;
 }
 
@@ -380,11 +375,8 @@ OSErr TreeScope::State::Resolve(std::string_view path, std::string_view rest, FS
     // What the chain knows is taken in one comparison; only the rest is walked.
     const size_t known = Matched(rest);
     FSRef found;
-    size_t level = SIZE_MAX;
-    if (OSErr status =
-            Walk(rest.substr(chain[known].end), known, mustBeFolder, path, &found, &level))
+    if (OSErr status = Walk(rest.substr(chain[known].end), known, mustBeFolder, path, &found))
         return status;
-    Remember(path, level);
     *ref = found;
     if (isDirectory)
         *isDirectory = found.node->isDir();
@@ -396,8 +388,6 @@ bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDire
     TreeScope::State* tree = t_tree;
     if (!tree)
         return false;
-    if (tree->Remembered(path, ref, isDirectory, status))
-        return true;
     // Most texts begin with the folder's as it is spelt; what follows it may be
     // spelt any way, the walk reads it name by name. Other spellings of the
     // folder are spelt afresh first.
@@ -415,37 +405,8 @@ bool orvik::fm::ResolveInTree(std::string_view path, FSRef* ref, Boolean* isDire
     }
     *status = tree->Resolve(path, rest, ref, isDirectory);
     if (*status == fnfErr)
-        tree->Remember(path, TreeScope::State::kNothing);
+        KeepAnswer(nullptr, path); // nothing, for the next call of a compound operation
     return true;
-}
-
-// What the call before found for the same text, in one compound operation:
-// the folder of a chain level, or nothing. No change this call could see can
-// have come between.
-bool TreeScope::State::Remembered(std::string_view path, FSRef* ref, Boolean* isDirectory,
-                                  OSErr* status) {
-    if (!StampOfCallBefore(memoStamp) || path != memoText)
-        return false;
-    if (memoLevel == kNothing) {
-        *status = fnfErr;
-    } else if (memoLevel < chain.size()) {
-        *ref = chain[memoLevel].folder;
-        if (isDirectory)
-            *isDirectory = true;
-        *status = noErr;
-    } else {
-        return false;
-    }
-    memoStamp = CallStamp();
-    return true;
-}
-
-// `level`: the chain level found, kNothing when nothing was, SIZE_MAX for a leaf.
-void TreeScope::State::Remember(std::string_view path, size_t level) {
-    memoStamp = level < chain.size() || level == kNothing ? CallStamp() : 0;
-    memoLevel = level;
-    if (memoStamp)
-        memoText.assign(path);
 }
 
 TreeScope::TreeScope(const UniChar* path, size_t length) {
@@ -480,6 +441,8 @@ TreeScope::TreeScope(const UniChar* path, size_t length) {
         state->chain[0].watch = state->Watch(state->pin.fd());
         if (state->chain[0].watch >= 0)
             state->levelOfWatch[state->chain[0].watch] = 0;
+        else
+            state->changes = UniqueFd(); // unwatched, the chain is never reused
     }
     state->outer = t_tree;
     t_tree = state;
