@@ -66,7 +66,6 @@ constexpr uint32_t kWatchedChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_
 constexpr uint32_t kFolderGone = IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT;
 
 struct Level {
-    std::string name; // its name in the level before; empty for the folder itself
     FSRef folder;
     int watch;  // -1: not watched, and then the scope trusts no chain
     size_t end; // where its name ends in the chain's text
@@ -185,7 +184,7 @@ struct TreeScope::State {
         if (chain.size() > 1)
             chainText.push_back('/');
         chainText.append(name);
-        Level level{std::string(name), FSRef(), -1, chainText.size()};
+        Level level{FSRef(), -1, chainText.size()};
         SetRef(&level.folder, adopted);
         level.watch = Watch(fd);
         if (level.watch >= 0)
@@ -193,6 +192,12 @@ struct TreeScope::State {
         else
             changes = UniqueFd(); // a folder that cannot be watched: trust no chain
         chain.push_back(std::move(level));
+    }
+
+    // The name of chain level `i` (at least 1) in the level before it.
+    std::string_view NameOf(size_t i) const {
+        const size_t start = i == 1 ? 0 : chain[i - 1].end + 1;
+        return std::string_view(chainText).substr(start, chain[i].end - start);
     }
 
     // The deepest level whose text `rest` begins with, up to a separator.
@@ -270,7 +275,7 @@ struct TreeScope::State {
         }
         if (event.len > 0 && level == absentLevel && absentName == event.name)
             absentLevel = SIZE_MAX;
-        if (event.len > 0 && level + 1 < chain.size() && chain[level + 1].name == event.name)
+        if (event.len > 0 && level + 1 < chain.size() && NameOf(level + 1) == event.name)
             Truncate(level + 1);
     }
 
@@ -291,7 +296,7 @@ bool orvik::fm::InEntryScope() {
 // The chain level holding `name` inside level `at`, if the chain knows it.
 size_t TreeScope::State::Known(size_t at, std::string_view name) const {
     const size_t next = at + 1;
-    return next < chain.size() && chain[next].name == name ? next : 0;
+    return next < chain.size() && NameOf(next) == name ? next : 0;
 }
 
 // Walks the parts from the folder down, reusing what the chain knows; a folder
@@ -437,7 +442,7 @@ TreeScope::TreeScope(const UniChar* path, size_t length) {
         state->folder = FSRef(); // gone meanwhile
     if (state->IsFolder()) {
         state->changes = UniqueFd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-        state->chain.push_back(Level{std::string(), state->folder, -1, 0});
+        state->chain.push_back(Level{state->folder, -1, 0});
         state->chain[0].watch = state->Watch(state->pin.fd());
         if (state->chain[0].watch >= 0)
             state->levelOfWatch[state->chain[0].watch] = 0;
