@@ -10,7 +10,7 @@
 #include <new>
 #include <string_view>
 
-#include "paths/SharedPaths.h"
+#include "paths/TreeOperation.h"
 #include "paths/UrlHelpers.h"
 #include "platform/FileManager.h"
 #include "platform/UniqueFd.h"
@@ -119,21 +119,6 @@ CAtlStringA FindShortcutUrl(const CAtlStringA& content) {
     int position = 0;
     return rest.Tokenize(kSectionSeparators, position);
 }
-
-} // namespace
-
-namespace {
-
-// While a tree operation runs, every path below its directory is resolved
-// beneath the directory's descriptor, never through a link.
-struct TreeOf {
-    explicit TreeOf(const COrvikDirectoryPath& directory)
-        : path(directory.GetDirectoryPathString()),
-          scope(reinterpret_cast<const UniChar*>(path.GetString()),
-                static_cast<size_t>(path.GetLength())) {}
-    CAtlString path;
-    orvik::fm::TreeScope scope;
-};
 
 } // namespace
 
@@ -343,7 +328,7 @@ BOOL CDirectoryManipulator::RemoveDirectory(const COrvikDirectoryPath& directory
 
 bool CDirectoryManipulator::RemoveFilesFromDirectory(const COrvikDirectoryPath& directory,
                                                      const CAtlString& pattern) {
-    TreeOf tree(directory);
+    orvik::paths::TreeOf tree(directory.GetDirectoryPathString());
     CFilePathArray files;
     directory.FindFilesInDirectory(pattern, files);
     for (unsigned long i = 0; i < files.m_nSize; ++i)
@@ -356,12 +341,12 @@ bool CDirectoryManipulator::RemoveFilesFromDirectory(const COrvikDirectoryPath& 
 // files. The levels still to finish live on a stack of their own, so depth
 // costs heap, not the call stack.
 bool CDirectoryManipulator::RemoveAllFilesAndSubDirectories(const COrvikDirectoryPath& directory) {
-    TreeOf tree(directory);
+    orvik::paths::TreeOf tree(directory.GetDirectoryPathString());
     orvik::paths::SharedPaths shared;
     // Only the file manager's own calls run in here: what one call learned of a
     // path answers the next about the same path (a gone subdirectory's three checks).
     orvik::fm::CompoundOperation once;
-    if (tree.scope.FolderIsLink())
+    if (tree.FolderIsLink())
         return true; // nothing lies in a link; what it points to is not ours
     struct Level {
         explicit Level(const COrvikDirectoryPath& path) : directory(path) {
@@ -391,9 +376,9 @@ bool CDirectoryManipulator::RemoveAllFilesAndSubDirectories(const COrvikDirector
 }
 
 BOOL CDirectoryManipulator::RemoveDirectoryAndContents(const COrvikDirectoryPath& directory) {
-    TreeOf tree(directory);
+    orvik::paths::TreeOf tree(directory.GetDirectoryPathString());
     // A link named for removal goes as a link; what it points to stays.
-    if (tree.scope.FolderIsLink())
+    if (tree.FolderIsLink())
         return ::DeleteFileDoNotFollowSymlinks(directory.GetDirectoryPathString().GetString());
     RemoveAllFilesAndSubDirectories(directory);
     return RemoveDirectory(directory);

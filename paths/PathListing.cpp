@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "paths/PathClasses.h"
-#include "paths/SharedPaths.h"
+#include "paths/TreeOperation.h"
 #include "platform/CoreFoundation.h"
 #include "platform/FileManager.h"
 #include "resources/MessageBox.h"
@@ -61,14 +61,6 @@ bool SubdirectoryNames(const COrvikDirectoryPath& directory, std::vector<CAtlStr
                                       names.push_back(NameFromBytes(name));
                               });
 }
-
-// The scope a recursive listing resolves its paths in.
-struct ListingScope {
-    explicit ListingScope(const CAtlString& path)
-        : tree(reinterpret_cast<const UniChar*>(path.GetString()),
-               static_cast<size_t>(path.GetLength())) {}
-    orvik::fm::TreeScope tree;
-};
 
 } // namespace
 
@@ -193,7 +185,7 @@ void COrvikDirectoryPath::SortPaths(CDirectoryPathArray& list) const {
 // sorted once, at the end.
 void COrvikDirectoryPath::ListSubDirectories(const CAtlString& pattern, CDirectoryPathArray& list,
                                              bool recursive) const {
-    std::optional<ListingScope> scope;
+    std::optional<orvik::paths::TreeOf> scope;
     if (recursive)
         scope.emplace(m_path);
     struct Level {
