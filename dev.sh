@@ -13,6 +13,7 @@ PACKAGES=(
   cmake ninja-build g++ clang pkg-config ccache
   libicu-dev libplist-dev libgtest-dev libgmock-dev libbenchmark-dev
   gettext procps util-linux psmisc socat sudo
+  xvfb xdotool libx11-dev zenity kdialog dbus polkitd pkexec
 )
 
 as_root() {
