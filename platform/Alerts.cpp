@@ -2,21 +2,27 @@
 //
 // Backends, in order of preference:
 //  1. a replacement installed with SetBackend (tests);
-//  2. zenity or kdialog when DISPLAY or WAYLAND_DISPLAY is set and the tool
-//     exists; a root process never shows a dialog as root but as the user who
-//     asked for it (PKEXEC_UID, else SUDO_UID), and without such a user the
-//     graphical route is skipped;
+//  2. zenity, then kdialog, when there is a display (this process's, or for a
+//     privileged copy the one its caller handed over) and the tool can show
+//     the alert as asked: its buttons in their places, Return on the default
+//     button, Escape and the window's close on the cancel button. A root
+//     process shows the dialog as the user who asked for the elevation
+//     (PKEXEC_UID, else SUDO_UID), never as root. A tool that showed nothing
+//     (no usable display, a crash, a status that is no answer) is no answer;
 //  3. a prompt on the controlling terminal (/dev/tty);
-//  4. otherwise the alert cannot be shown: kOrvikAlertNotShownErr, item 0.
+//  4. a notice with one button, printed on standard output;
+//  5. otherwise the alert cannot be shown: kOrvikAlertNotShownErr, item 0.
 #include "platform/Alerts.h"
+
+#include "platform/CallerSession.h"
+#include "platform/Process.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 #include <unistd.h>
@@ -31,7 +37,6 @@ namespace orvik::alerts {
 namespace {
 
 constexpr std::uint32_t kDialogMagic = 0x414C5254u;
-constexpr int kToolDidNotRun = -1;
 
 Backend& ReplacementBackend() {
     static Backend backend;
@@ -174,90 +179,6 @@ int ItemOfAnswer(const AlertRequest& request, const std::string& rawAnswer) {
 
 // ---- graphical dialog --------------------------------------------------------
 
-struct DialogUser {
-    bool switchUser = false;
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::string name, home;
-};
-
-// Whom the dialog is shown as: this process's user, or for root the user who
-// asked for the elevation. False when root has no such user.
-bool ChooseDialogUser(DialogUser* user) {
-    if (geteuid() != 0)
-        return true;
-    for (const char* variable : {"PKEXEC_UID", "SUDO_UID"}) {
-        const char* value = getenv(variable);
-        if (value == nullptr || *value == '\0')
-            continue;
-        char* end = nullptr;
-        errno = 0;
-        const unsigned long uid = strtoul(value, &end, 10);
-        if (errno != 0 || *end != '\0' || uid == 0)
-            continue;
-        const passwd* entry = getpwuid(static_cast<uid_t>(uid));
-        if (entry == nullptr)
-            continue;
-        user->switchUser = true;
-        user->uid = entry->pw_uid;
-        user->gid = entry->pw_gid;
-        user->name = entry->pw_name;
-        user->home = entry->pw_dir;
-        return true;
-    }
-    return false;
-}
-
-// Runs a dialog tool, captures its standard output, returns its exit status
-// or kToolDidNotRun.
-int RunDialogTool(const std::vector<std::string>& args, const DialogUser& user,
-                  std::string* output) {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
-        return kToolDidNotRun;
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(out[0]);
-        close(out[1]);
-        return kToolDidNotRun;
-    }
-    if (pid == 0) {
-        dup2(out[1], 1);
-        if (user.switchUser) {
-            if (initgroups(user.name.c_str(), user.gid) != 0 || setgid(user.gid) != 0 ||
-                setuid(user.uid) != 0)
-                _exit(127);
-            setenv("HOME", user.home.c_str(), 1);
-            setenv("USER", user.name.c_str(), 1);
-            setenv("LOGNAME", user.name.c_str(), 1);
-        }
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) != 0) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            break;
-        output->append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return kToolDidNotRun;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) == 127)
-        return kToolDidNotRun;
-    return WEXITSTATUS(status);
-}
-
 std::vector<int> PresentItems(const AlertRequest& request) {
     std::vector<int> items;
     for (int item = 1; item <= 3; ++item)
@@ -266,11 +187,150 @@ std::vector<int> PresentItems(const AlertRequest& request) {
     return items;
 }
 
-// zenity: a question dialog for two or three buttons (OK, Cancel and an
-// extra button that prints its label), a message dialog for one. Escape and
-// closing the window answer like the second button.
-int RunZenity(const std::string& tool, const AlertRequest& request, const DialogUser& user,
-              DialogItemIndex* itemHit) {
+// The button Escape and closing the window choose: the cancel button, but
+// never the first of several (the uninstall confirmation names "Yes" as its
+// cancel button); then the default, when that is not the first either. 0
+// when Escape chooses nothing.
+int EscapeItem(const AlertRequest& request) {
+    const std::vector<int> items = PresentItems(request);
+    if (items.size() == 1)
+        return items[0];
+    if (!HasButton(request, request.cancelItem))
+        return 0;
+    if (request.cancelItem != items[0])
+        return request.cancelItem;
+    return HasButton(request, request.defaultItem) && request.defaultItem != items[0]
+               ? request.defaultItem
+               : 0;
+}
+
+// How one run of a dialog tool ended.
+struct ToolRun {
+    bool ran = false; // exited by itself, not by a signal
+    int status = -1;
+    std::string out, err;
+};
+
+// Whom a dialog is shown as, and with which environment. A root process
+// shows it as the user who asked for the elevation (PKEXEC_UID, else
+// SUDO_UID), never as root.
+struct DialogUser {
+    bool usable = false;
+    process::Options start; // identity and environment, ready to fork
+};
+
+std::vector<std::string> EnvironmentOfUser(const std::string& name, const std::string& home) {
+    std::vector<std::string> environment = {"HOME=" + home, "USER=" + name, "LOGNAME=" + name,
+                                            "PATH=/usr/local/bin:/usr/bin:/bin"};
+    for (const char* variable : {"LANG", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LC_CTYPE"}) {
+        const char* value = getenv(variable);
+        if (value != nullptr && *value != '\0')
+            environment.push_back(std::string(variable) + "=" + value);
+    }
+    const std::vector<std::string> session = session::GraphicalSession();
+    environment.insert(environment.end(), session.begin(), session.end());
+    return environment;
+}
+
+uid_t RequestingUser() {
+    for (const char* variable : {"PKEXEC_UID", "SUDO_UID"}) {
+        const char* value = getenv(variable);
+        if (value == nullptr || *value == '\0')
+            continue;
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long uid = strtoul(value, &end, 10);
+        if (errno == 0 && *end == '\0' && uid != 0 && uid < static_cast<unsigned long>(-1u))
+            return static_cast<uid_t>(uid);
+    }
+    return 0;
+}
+
+DialogUser ChooseDialogUser() {
+    DialogUser user;
+    if (geteuid() != 0) {
+        user.usable = true;
+        return user;
+    }
+    const uid_t uid = RequestingUser();
+    std::string name, home;
+    if (uid == 0 || !process::IdentityOfUser(uid, &user.start.identity, &name, &home))
+        return user;
+    user.usable = true;
+    user.start.switchUser = true;
+    user.start.replaceEnvironment = true;
+    user.start.environment = EnvironmentOfUser(name, home);
+    return user;
+}
+
+ToolRun RunDialogTool(std::vector<std::string> args, const DialogUser& user) {
+    ToolRun run;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        return run;
+    UniqueFd outRead(out[0]), outWrite(out[1]);
+    if (pipe2(err, O_CLOEXEC) != 0)
+        return run;
+    UniqueFd errRead(err[0]), errWrite(err[1]);
+    process::Options options = user.start;
+    options.argv = std::move(args);
+    options.in = process::Stream{process::Stream::Null};
+    options.out = process::Stream::Of(outWrite.get());
+    options.err = process::Stream::Of(errWrite.get());
+    pid_t pid = -1;
+    if (process::Start(options, &pid) != 0)
+        return run;
+    outWrite = UniqueFd();
+    errWrite = UniqueFd();
+    process::ReadUntilClosed(outRead, &run.out, errRead, &run.err);
+    run.status = process::ExitStatus(process::Wait(pid));
+    run.ran = run.status >= 0;
+    return run;
+}
+
+// Escapes a text for zenity, which reads markup and then undoes backslash
+// escapes.
+std::string ZenityText(const std::string& text) {
+    std::string escaped;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '\\':
+            escaped += "\\\\";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+const char* IconOf(AlertType type) {
+    switch (type) {
+    case kAlertStopAlert:
+        return "dialog-error";
+    case kAlertCautionAlert:
+        return "dialog-warning";
+    case kAlertNoteAlert:
+        return "dialog-information";
+    default:
+        return "";
+    }
+}
+
+// zenity lays buttons out as [extra] [cancel] [OK]: items 3, 2, 1 in their
+// positions. Return chooses OK, or the cancel button with --default-cancel;
+// Escape and closing the window always choose the cancel button; an extra
+// button can be neither. Empty when the alert does not fit.
+std::vector<std::string> ZenityArguments(const std::string& tool, const AlertRequest& request) {
     const std::vector<int> items = PresentItems(request);
     std::vector<std::string> args{tool};
     if (items.size() == 1) {
@@ -278,62 +338,75 @@ int RunZenity(const std::string& tool, const AlertRequest& request, const Dialog
                        : request.type == kAlertCautionAlert ? "--warning"
                                                             : "--info");
     } else {
+        const int defaultItem = request.defaultItem;
+        if ((defaultItem != items[0] && defaultItem != items[1]) || EscapeItem(request) != items[1])
+            return {};
         args.push_back("--question");
-    }
-    args.push_back("--title=" + request.title);
-    args.push_back("--text=" + request.message);
-    args.push_back("--no-markup");
-    args.push_back("--ok-label=" + request.buttons[items[0] - 1]);
-    if (items.size() >= 2) {
-        args.push_back("--cancel-label=" + request.buttons[items[1] - 1]);
-        if (request.defaultItem == items[1])
+        if (defaultItem == items[1])
             args.push_back("--default-cancel");
+        args.push_back("--cancel-label=" + request.buttons[items[1] - 1]);
+        if (items.size() == 3)
+            args.push_back("--extra-button=" + request.buttons[items[2] - 1]);
     }
-    if (items.size() == 3)
-        args.push_back("--extra-button=" + request.buttons[items[2] - 1]);
-    std::string output;
-    const int status = RunDialogTool(args, user, &output);
-    if (status == kToolDidNotRun)
-        return status;
-    if (status == 0 || items.size() == 1)
-        *itemHit = static_cast<DialogItemIndex>(items[0]);
-    else if (items.size() == 3 && Trim(output) == request.buttons[items[2] - 1])
-        *itemHit = static_cast<DialogItemIndex>(items[2]);
-    else if (status == 1)
-        *itemHit = static_cast<DialogItemIndex>(items[1]);
-    else
-        return kToolDidNotRun;
-    return 0;
+    std::string text = ZenityText(request.message);
+    if (!request.title.empty())
+        text = "<b>" + ZenityText(request.title) + "</b>" + (text.empty() ? "" : "\n\n" + text);
+    args.insert(args.end(), {"--title=" + request.title, "--text=" + text,
+                             std::string("--icon-name=") + IconOf(request.type),
+                             "--ok-label=" + request.buttons[items[0] - 1]});
+    return args;
 }
 
-// kdialog: yes/no/cancel by exit status 0, 1, 2.
-int RunKdialog(const std::string& tool, const AlertRequest& request, const DialogUser& user,
-               DialogItemIndex* itemHit) {
+// The item a zenity run answered, or 0 when it showed no dialog.
+int ZenityAnswer(const AlertRequest& request, const ToolRun& run) {
     const std::vector<int> items = PresentItems(request);
-    std::vector<std::string> args{tool, "--title", request.title};
+    if (!run.ran || (run.status != 0 && run.status != 1) ||
+        run.err.find("cannot open display") != std::string::npos)
+        return 0;
+    if (run.status == 0 || items.size() == 1)
+        return items[0];
+    if (items.size() == 3 && Trim(run.out) == request.buttons[items[2] - 1])
+        return items[2];
+    return items[1];
+}
+
+// kdialog lays buttons out as [yes] [no] [cancel]: items 1, 2, 3. Return
+// chooses yes; Escape and closing the window end it with status 2, the
+// cancel button's. Empty when the alert does not fit.
+std::vector<std::string> KdialogArguments(const std::string& tool, const AlertRequest& request) {
+    const std::vector<int> items = PresentItems(request);
+    const bool warning = request.type == kAlertStopAlert || request.type == kAlertCautionAlert;
     const std::string text =
         request.title.empty() ? request.message : request.title + "\n\n" + request.message;
+    std::vector<std::string> args{tool, "--title", request.title};
     if (items.size() == 1) {
-        args.insert(args.end(), {request.type == kAlertStopAlert ? "--error" : "--msgbox", text,
-                                 "--ok-label", request.buttons[items[0] - 1]});
-    } else {
-        args.insert(args.end(), {items.size() == 3                    ? "--yesnocancel"
-                                 : request.type == kAlertCautionAlert ? "--warningyesno"
-                                                                      : "--yesno",
-                                 text, "--yes-label", request.buttons[items[0] - 1], "--no-label",
-                                 request.buttons[items[1] - 1]});
-        if (items.size() == 3)
-            args.insert(args.end(), {"--cancel-label", request.buttons[items[2] - 1]});
+        args.insert(args.end(), {request.type == kAlertStopAlert      ? "--error"
+                                 : request.type == kAlertCautionAlert ? "--sorry"
+                                                                      : "--msgbox",
+                                 text, "--ok-label", request.buttons[items[0] - 1]});
+        return args;
     }
-    std::string output;
-    const int status = RunDialogTool(args, user, &output);
-    if (status == kToolDidNotRun)
-        return status;
-    const size_t index = items.size() == 1 ? 0 : static_cast<size_t>(status);
-    if (index >= items.size())
-        return kToolDidNotRun;
-    *itemHit = static_cast<DialogItemIndex>(items[index]);
-    return 0;
+    const int escape = EscapeItem(request);
+    if (request.defaultItem != items[0] || escape == 0 || (items.size() == 3 && escape != items[2]))
+        return {};
+    const char* kind = items.size() == 3 ? (warning ? "--warningyesnocancel" : "--yesnocancel")
+                                         : (warning ? "--warningyesno" : "--yesno");
+    args.insert(args.end(), {kind, text, "--yes-label", request.buttons[items[0] - 1], "--no-label",
+                             request.buttons[items[1] - 1]});
+    if (items.size() == 3)
+        args.insert(args.end(), {"--cancel-label", request.buttons[items[2] - 1]});
+    return args;
+}
+
+int KdialogAnswer(const AlertRequest& request, const ToolRun& run) {
+    const std::vector<int> items = PresentItems(request);
+    if (!run.ran || run.status < 0 || run.status > 2)
+        return 0;
+    if (items.size() == 1)
+        return items[0];
+    if (run.status == 2)
+        return items.size() == 3 ? items[2] : EscapeItem(request);
+    return items[static_cast<size_t>(run.status)];
 }
 
 DialogTools g_tools;
@@ -342,30 +415,62 @@ bool IsExecutable(const std::string& path) {
     return !path.empty() && access(path.c_str(), X_OK) == 0;
 }
 
-bool InGraphicalSession() {
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = getenv(variable);
-        if (value != nullptr && *value != '\0')
-            return true;
+// Shows the request with the first tool that can show it faithfully; 0 when
+// none did.
+int ShowGraphically(const AlertRequest& request) {
+    if (session::GraphicalSession().empty())
+        return 0;
+    const DialogUser user = ChooseDialogUser();
+    if (!user.usable)
+        return 0;
+    struct Tool {
+        const std::string& path;
+        std::vector<std::string> (*arguments)(const std::string&, const AlertRequest&);
+        int (*answer)(const AlertRequest&, const ToolRun&);
+    };
+    for (const Tool& tool : {Tool{g_tools.zenity, ZenityArguments, ZenityAnswer},
+                             Tool{g_tools.kdialog, KdialogArguments, KdialogAnswer}}) {
+        if (!IsExecutable(tool.path))
+            continue;
+        std::vector<std::string> args = tool.arguments(tool.path, request);
+        if (args.empty())
+            continue;
+        const int item = tool.answer(request, RunDialogTool(std::move(args), user));
+        if (item != 0)
+            return item;
     }
-    return false;
+    return 0;
+}
+
+// Without a display or a terminal to ask on, a notice with one button is
+// printed on standard output (for a privileged copy, the caller's terminal)
+// and counts as read. The null device is nobody's output.
+int PrintNotice(const AlertRequest& request) {
+    const std::vector<int> items = PresentItems(request);
+    struct stat output {};
+    if (items.size() != 1 || fstat(1, &output) != 0 || (S_ISCHR(output.st_mode) && !isatty(1)))
+        return 0;
+    std::string text = "\n";
+    if (!request.title.empty())
+        text += request.title + "\n";
+    if (!request.message.empty())
+        text += request.message + "\n";
+    return WriteAll(1, text) ? items[0] : 0;
 }
 
 OSStatus ShowWithBuiltInBackends(const AlertRequest& request, DialogItemIndex* itemHit) {
-    DialogUser user;
-    if (InGraphicalSession() && ChooseDialogUser(&user)) {
-        if (IsExecutable(g_tools.zenity) && RunZenity(g_tools.zenity, request, user, itemHit) == 0)
-            return noErr;
-        if (IsExecutable(g_tools.kdialog) &&
-            RunKdialog(g_tools.kdialog, request, user, itemHit) == 0)
-            return noErr;
+    if (const int item = ShowGraphically(request); item != 0) {
+        *itemHit = static_cast<DialogItemIndex>(item);
+        return noErr;
     }
-    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (tty < 0)
-        return kOrvikAlertNotShownErr;
-    const OSStatus status = RunTerminalPrompt(request, tty, itemHit);
-    close(tty);
-    return status;
+    const UniqueFd tty(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (tty.get() >= 0)
+        return RunTerminalPrompt(request, tty.get(), itemHit);
+    if (const int item = PrintNotice(request); item != 0) {
+        *itemHit = static_cast<DialogItemIndex>(item);
+        return noErr;
+    }
+    return kOrvikAlertNotShownErr;
 }
 
 // Shows the request; the item is 0 unless a button was chosen.
@@ -418,16 +523,9 @@ OSStatus RunTerminalPrompt(const AlertRequest& request, int fd, DialogItemIndex*
 }
 
 OSStatus RunGraphicalDialog(const AlertRequest& request, DialogItemIndex* itemHit) {
-    *itemHit = 0;
-    DialogUser user;
-    if (!ChooseDialogUser(&user))
-        return kOrvikAlertNotShownErr;
-    if (IsExecutable(g_tools.zenity) && RunZenity(g_tools.zenity, request, user, itemHit) == 0)
-        return noErr;
-    if (IsExecutable(g_tools.kdialog) && RunKdialog(g_tools.kdialog, request, user, itemHit) == 0)
-        return noErr;
-    *itemHit = 0;
-    return kOrvikAlertNotShownErr;
+    const int item = ShowGraphically(request);
+    *itemHit = static_cast<DialogItemIndex>(item);
+    return item != 0 ? OSStatus{noErr} : OSStatus{kOrvikAlertNotShownErr};
 }
 
 } // namespace orvik::alerts
