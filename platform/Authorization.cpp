@@ -18,6 +18,10 @@
 // process runs instead, by the absolute path the kernel reports for it.
 #include "platform/Authorization.h"
 
+#include "platform/CallerSession.h"
+#include "platform/Process.h"
+#include "platform/UniqueFd.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -67,30 +71,14 @@ Method ChooseMethod(const Environment& env) {
     return Method::None;
 }
 
-std::vector<char*> MakeArgv(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    return argv;
-}
-
 // Runs argv (argv[0] an absolute path) with this process's terminal and
-// streams and returns its exit status, or -1 when it could not run.
-int RunAndWait(const std::vector<std::string>& args) {
-    std::vector<char*> argv = MakeArgv(args);
-    const pid_t pid = fork();
-    if (pid < 0)
+// the given streams and returns its exit status, or -1 when it could not run.
+int RunAndWait(std::vector<std::string> args, process::Options options = {}) {
+    options.argv = std::move(args);
+    pid_t pid = -1;
+    if (process::Start(options, &pid) != 0)
         return -1;
-    if (pid == 0) {
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return process::ExitStatus(process::Wait(pid));
 }
 
 // Requests the administrator right for a process that is not root.
@@ -115,99 +103,67 @@ OSStatus ObtainAdminRight(const Environment& env, AuthorizationFlags flags) {
     return errAuthorizationInteractionNotAllowed;
 }
 
-void RedirectStandardStreamsToNull() {
-    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (null < 0)
-        return;
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    if (null > 2)
-        close(null);
-}
+// What the tool gets as its standard streams: the caller's graphical
+// session handed over on its input, the caller's terminal as its output
+// (not as its controlling terminal), so that what it tells the user reaches
+// them. sudo would put its own pseudo-terminal in between, which goes away
+// when sudo returns, so through sudo the output is a pipe to a relay of
+// this process that writes to the terminal.
+struct ToolStreams {
+    UniqueFd input;  // -1: /dev/null
+    UniqueFd output; // -1: /dev/null
 
-void ReportErrnoAndExit(int fd) {
-    const int error = errno;
-    [[maybe_unused]] const ssize_t n = write(fd, &error, sizeof error);
-    _exit(127);
-}
+    void ApplyTo(process::Options* options) const {
+        options->in = input.get() >= 0 ? process::Stream::Of(input.get())
+                                       : process::Stream{process::Stream::Null};
+        options->out = output.get() >= 0 ? process::Stream::Of(output.get())
+                                         : process::Stream{process::Stream::Null};
+        options->err = options->out;
+    }
+};
 
-// Reads the exec report of a child: 0 when the pipe closed without one.
-int ReadExecReport(int fd) {
-    int error = 0;
-    ssize_t n;
-    do
-        n = read(fd, &error, sizeof error);
-    while (n < 0 && errno == EINTR);
-    return n == static_cast<ssize_t>(sizeof error) ? (error != 0 ? error : EIO) : 0;
-}
-
-// Forks a child in a new session with its standard streams on /dev/null and a
-// pipe on which it reports a failed exec: returns 0 in the child, with
-// *report the pipe's write end; the child's pid in the parent, with *report
-// the read end; -1 when the pipe or the fork failed.
-pid_t ForkIntoNewSession(int* report) {
+UniqueFd RelayToTerminal(UniqueFd terminal) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid < 0) {
-        close(ends[0]);
-        close(ends[1]);
-        return -1;
-    }
-    if (pid == 0) {
-        close(ends[0]);
-        *report = ends[1];
-        if (setsid() < 0)
-            ReportErrnoAndExit(ends[1]);
-        RedirectStandardStreamsToNull();
-        return 0;
-    }
-    close(ends[1]);
-    *report = ends[0];
-    return pid;
+        return UniqueFd();
+    UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
+    if (process::StartRelay(readEnd.get(), terminal.get()) < 0)
+        return UniqueFd();
+    return writeEnd;
 }
 
-void WaitForChild(pid_t pid, int* status) {
-    while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
-    }
+ToolStreams PrepareToolStreams(Method method) {
+    ToolStreams streams;
+    if (method != Method::Root)
+        streams.input = session::HandOff();
+    UniqueFd terminal(open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    if (terminal.get() >= 0)
+        streams.output =
+            method == Method::Sudo ? RelayToTerminal(std::move(terminal)) : std::move(terminal);
+    return streams;
 }
 
-// Root: start the tool in a new session as a grandchild, so that it is
-// nobody's child here and never holds this process's terminal.
-OSStatus StartDirectly(const std::vector<std::string>& toolArgs) {
-    std::vector<char*> argv = MakeArgv(toolArgs);
-    int report = -1;
-    const pid_t pid = ForkIntoNewSession(&report);
-    if (pid < 0)
-        return errAuthorizationInternal;
-    if (pid == 0) {
-        const pid_t tool = fork();
-        if (tool < 0)
-            ReportErrnoAndExit(report);
-        if (tool == 0) {
-            execv(argv[0], argv.data());
-            ReportErrnoAndExit(report);
-        }
-        _exit(0);
-    }
-    const int error = ReadExecReport(report);
-    close(report);
-    int status = 0;
-    WaitForChild(pid, &status);
-    return error == 0 ? errAuthorizationSuccess : errAuthorizationToolExecuteFailure;
+// Root: the tool starts in a new session as a grandchild, so that it is
+// nobody's child here and never holds this process's terminal as its own.
+OSStatus StartDirectly(const std::vector<std::string>& toolArgs, const ToolStreams& streams) {
+    process::Options options;
+    options.argv = toolArgs;
+    options.newSession = true;
+    options.detached = true;
+    streams.ApplyTo(&options);
+    pid_t pid = -1;
+    return process::Start(options, &pid) == 0 ? errAuthorizationSuccess
+                                              : errAuthorizationToolExecuteFailure;
 }
 
 // The command name and state of a process from /proc/<pid>/stat.
 bool ReadProcessState(pid_t pid, std::string* comm, char* state) {
     const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
         return false;
     char buffer[512];
-    const ssize_t n = read(fd, buffer, sizeof buffer - 1);
-    close(fd);
+    const ssize_t n = read(fd.get(), buffer, sizeof buffer - 1);
     if (n <= 0)
         return false;
     const std::string text(buffer, static_cast<size_t>(n));
@@ -254,27 +210,27 @@ OSStatus AwaitPkexecOutcome(pid_t pid, const std::string& pkexecPath) {
     return errAuthorizationInternal;
 }
 
-OSStatus StartThroughPkexec(const Environment& env, const std::vector<std::string>& toolArgs) {
-    std::vector<std::string> args{env.pkexecPath};
-    args.insert(args.end(), toolArgs.begin(), toolArgs.end());
-    std::vector<char*> argv = MakeArgv(args);
-    int report = -1;
-    const pid_t pid = ForkIntoNewSession(&report);
-    if (pid < 0)
+// pkexec marks every descriptor above 2 close-on-exec before it becomes the
+// tool, so a pipe it inherits reaches end of file exactly when the tool
+// starts or pkexec gives up.
+OSStatus StartThroughPkexec(const Environment& env, const std::vector<std::string>& toolArgs,
+                            const ToolStreams& streams) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
         return errAuthorizationInternal;
-    if (pid == 0) {
-        // pkexec itself closes this when it starts the tool.
-        if (fcntl(report, F_SETFD, 0) != 0)
-            ReportErrnoAndExit(report);
-        execv(argv[0], argv.data());
-        ReportErrnoAndExit(report);
-    }
-    const int error = ReadExecReport(report);
-    close(report);
-    if (error != 0) {
-        int status = 0;
-        WaitForChild(pid, &status);
+    UniqueFd startedRead(ends[0]), startedWrite(ends[1]);
+    process::Options options;
+    options.argv = {env.pkexecPath};
+    options.argv.insert(options.argv.end(), toolArgs.begin(), toolArgs.end());
+    options.newSession = true;
+    options.inheritedFd = startedWrite.get();
+    streams.ApplyTo(&options);
+    pid_t pid = -1;
+    if (process::Start(options, &pid) != 0)
         return errAuthorizationToolExecuteFailure;
+    startedWrite = UniqueFd();
+    char byte;
+    while (read(startedRead.get(), &byte, 1) < 0 && errno == EINTR) {
     }
     return AwaitPkexecOutcome(pid, env.pkexecPath);
 }
@@ -287,13 +243,16 @@ std::string ShellQuote(const std::string& text) {
 }
 
 // sudo runs a shell that hands the tool to setsid -f: the tool gets a new
-// session and null streams, and sudo returns as soon as it is started.
-OSStatus StartThroughSudo(const Environment& env, const std::vector<std::string>& toolArgs) {
-    const std::string script = "[ -x \"$0\" ] || exit 126; exec " + ShellQuote(env.setsidPath) +
-                               " -f \"$0\" \"$@\" </dev/null >/dev/null 2>&1";
+// session, and sudo returns as soon as it is started.
+OSStatus StartThroughSudo(const Environment& env, const std::vector<std::string>& toolArgs,
+                          const ToolStreams& streams) {
+    const std::string script =
+        "[ -x \"$0\" ] || exit 126; exec " + ShellQuote(env.setsidPath) + " -f \"$0\" \"$@\"";
     std::vector<std::string> args{env.sudoPath, "--", env.shellPath, "-c", script};
     args.insert(args.end(), toolArgs.begin(), toolArgs.end());
-    const int status = RunAndWait(args);
+    process::Options options;
+    streams.ApplyTo(&options);
+    const int status = RunAndWait(std::move(args), options);
     if (status == 0)
         return errAuthorizationSuccess;
     return status == 1 ? errAuthorizationDenied : errAuthorizationToolExecuteFailure;
@@ -347,10 +306,7 @@ Environment CurrentEnvironment() {
     const char* wayland = getenv("WAYLAND_DISPLAY");
     env.graphicalSession =
         (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
-    const int tty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    env.hasTerminal = tty >= 0;
-    if (tty >= 0)
-        close(tty);
+    env.hasTerminal = UniqueFd(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC)).get() >= 0;
     env.programName = ReadOwnProgramName();
     env.programFile = ResolveOwnProgramFile();
     return env;
@@ -446,7 +402,7 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
 
     const Method method = ChooseMethod(env);
     if (method == Method::Root)
-        return StartDirectly(toolArgs);
+        return StartDirectly(toolArgs, PrepareToolStreams(method));
     if (!record->adminGranted) {
         const OSStatus status = ObtainAdminRight(env, kAuthorizationFlagExtendRights |
                                                           kAuthorizationFlagInteractionAllowed);
@@ -456,9 +412,9 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
     }
     switch (method) {
     case Method::Pkexec:
-        return StartThroughPkexec(env, toolArgs);
+        return StartThroughPkexec(env, toolArgs, PrepareToolStreams(method));
     case Method::Sudo:
-        return StartThroughSudo(env, toolArgs);
+        return StartThroughSudo(env, toolArgs, PrepareToolStreams(method));
     default:
         return errAuthorizationInteractionNotAllowed;
     }

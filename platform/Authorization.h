@@ -13,9 +13,11 @@
 // prompt. Otherwise the user is asked interactively: through pkexec in a
 // graphical session, through sudo on a terminal. The tool is started with
 // exactly the argument vector {tool, arguments...}, in its own session
-// without a controlling terminal, its standard streams on /dev/null; the
-// call returns once the tool has started or the elevation has failed, never
-// waiting for the tool to finish. Refusal and failure are non-zero statuses.
+// without a controlling terminal. Its standard input holds the caller's
+// graphical session (see CallerSession.h), its output and error streams are
+// the caller's terminal when there is one, else /dev/null. The call returns
+// once the tool has started or the elevation has failed, never waiting for
+// the tool to finish. Refusal and failure are non-zero statuses.
 //
 // When `path` is how this process itself was started (its argv[0]: an
 // absolute path, a relative one, or a bare name a shell found on PATH), the

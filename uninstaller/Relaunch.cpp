@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/Authorization.h"
+#include "platform/CallerSession.h"
 #include "uninstaller/Uninstall.h"
 
 bool RunSelfAsRoot(const CAtlStringA& path) {
@@ -33,6 +34,10 @@ bool RunSelfAsRoot(const CAtlStringA& path) {
 }
 
 bool StartPrivilegedPhaseClean() {
+    // The caller's display comes on standard input, and the output may be a
+    // pipe to the caller's terminal that closes with it: neither may end the
+    // removal half-way.
+    orvik::session::BeginPrivilegedCopy();
     umask(022);
     return chdir("/") == 0 && setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1) == 0;
 }

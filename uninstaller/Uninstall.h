@@ -95,7 +95,8 @@ bool RunSelfAsRoot(const CAtlStringA& path);
 // The privileged phase's own footing, whoever started it and from where: the working
 // folder "/" (the kernel extension's relative path names the system's), umask 022 and
 // PATH=/usr/sbin:/usr/bin:/sbin:/bin (the shell commands are never taken from the caller's
-// folders). False when one of them could not be set.
+// folders). It also takes the caller's display handed over on standard input, so that its
+// alerts reach the user who asked. False when one of them could not be set.
 bool StartPrivilegedPhaseClean();
 
 // ---- Test seams -------------------------------------------------------------------------------

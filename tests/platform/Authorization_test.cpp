@@ -44,6 +44,9 @@ protected:
                                 "echo \"session=$4 tty=$5 stdin=$(readlink /proc/$$/fd/0)\" >> " +
                                 root_ +
                                 "/out.tmp\n"
+                                "cat >> " +
+                                root_ +
+                                "/out.tmp\n"
                                 "mv " +
                                 root_ + "/out.tmp " + root_ + "/out\n");
         WriteScript("marker-tool", "touch " + root_ + "/started\n");
@@ -71,6 +74,7 @@ protected:
     }
     void TearDown() override {
         SetEnvironmentOverride(nullptr);
+        unsetenv("DISPLAY");
         TempFolderTest::TearDown();
     }
     void WriteScript(const std::string& name, const std::string& body) {
@@ -80,6 +84,9 @@ protected:
     }
     void SetMode(const std::string& mode) { std::ofstream(root_ + "/mode") << mode << "\n"; }
     void Use(bool root, bool graphical, bool terminal) {
+        for (const char* variable : {"XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
+            unsetenv(variable);
+        setenv("DISPLAY", ":5", 1);
         env_.runningAsRoot = root;
         env_.graphicalSession = graphical;
         env_.hasTerminal = terminal;
@@ -121,17 +128,20 @@ protected:
             usleep(1000);
         return ReadFile(root_ + "/out");
     }
-    void ExpectDetachedToolWithExactArguments(const std::string& output) {
+    // A tool started by another user gets the caller's display on its input.
+    void ExpectDetachedToolWithExactArguments(const std::string& output, bool handedOver) {
         std::istringstream lines(output);
-        std::string arg0, arg1, detail, extra;
+        std::string arg0, arg1, detail, input;
         std::getline(lines, arg0);
         std::getline(lines, arg1);
         std::getline(lines, detail);
+        std::getline(lines, input, '\0');
         EXPECT_EQ(arg0, root_ + "/tool") << output;
         EXPECT_EQ(arg1, "-reallyuninstall") << output;
-        EXPECT_FALSE(std::getline(lines, extra)) << "more arguments than expected: " << output;
         EXPECT_NE(detail.find("tty=0 "), std::string::npos) << "has a terminal: " << detail;
-        EXPECT_NE(detail.find("stdin=/dev/null"), std::string::npos) << detail;
+        EXPECT_NE(detail.find(handedOver ? "stdin=pipe:" : "stdin=/dev/null"), std::string::npos)
+            << detail;
+        EXPECT_EQ(input, handedOver ? "orvik-session 1\nDISPLAY=:5\nend\n" : "") << output;
         EXPECT_EQ(detail.find("session=" + std::to_string(getsid(0)) + " "), std::string::npos)
             << "runs in the caller's session: " << detail;
     }
@@ -142,7 +152,7 @@ protected:
 TEST_F(AuthorizationTest, RootIsGrantedWithoutPromptAndTheToolRunsDetached) {
     Use(true, false, false);
     ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
-    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
+    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput(), false);
     EXPECT_FALSE(Exists(root_ + "/pkexec-args"));
     EXPECT_FALSE(Exists(root_ + "/sudo-calls"));
 }
@@ -150,7 +160,7 @@ TEST_F(AuthorizationTest, RootIsGrantedWithoutPromptAndTheToolRunsDetached) {
 TEST_F(AuthorizationTest, GraphicalSessionStartsTheToolThroughPkexec) {
     Use(false, true, true);
     ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
-    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
+    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput(), true);
     EXPECT_EQ(ReadFile(root_ + "/pkexec-args"), root_ + "/tool\n-reallyuninstall\n");
     EXPECT_FALSE(Exists(root_ + "/sudo-calls"));
 }
@@ -171,7 +181,7 @@ TEST_F(AuthorizationTest, PkexecRefusalsAreFailuresAndStartNothing) {
 TEST_F(AuthorizationTest, TerminalAsksWithSudoThenStartsTheToolDetached) {
     Use(false, false, true);
     ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
-    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
+    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput(), true);
     const std::string calls = ReadFile(root_ + "/sudo-calls");
     EXPECT_EQ(calls.rfind("-v\n", 0), 0u) << calls;
     EXPECT_NE(calls.find("\n-- /bin/sh -c "), std::string::npos) << calls;
@@ -201,7 +211,7 @@ TEST_F(AuthorizationTest, ItsOwnNameStartsTheRunningFileByEveryMethod) {
         env_.programName = row.name;
         Use(row.root, row.graphical, row.terminal);
         ASSERT_EQ(RunAsRoot(row.name), errAuthorizationSuccess);
-        ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput());
+        ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput(), !row.root);
         std::remove((root_ + "/out").c_str());
     }
     // A running file that no longer has a name is not started by its old one.
