@@ -357,13 +357,12 @@ void FillCatalogInfo(const struct statx& st, int dirFd, const char* name,
         info->rsrcLogicalSize = info->rsrcPhysicalSize = 0;
     // Asked for explicitly: these two need the object opened for reading.
     if (whichInfo & (kFSCatInfoValence | kFSCatInfoRsrcSizes)) {
-        int fd = OpenObjectForAttributes(dirFd, name, st);
-        if (fd >= 0) {
+        const UniqueFd fd(OpenObjectForAttributes(dirFd, name, st));
+        if (fd.get() >= 0) {
             if ((whichInfo & kFSCatInfoValence) && folder)
-                info->valence = CountEntries(fd);
+                info->valence = CountEntries(fd.get());
             if (whichInfo & kFSCatInfoRsrcSizes)
-                info->rsrcLogicalSize = info->rsrcPhysicalSize = NamedForkBytes(fd);
-            close(fd);
+                info->rsrcLogicalSize = info->rsrcPhysicalSize = NamedForkBytes(fd.get());
         }
     }
 }
@@ -409,13 +408,10 @@ FSVolumeRefNum VolumeOf(dev_t dev, int dirFd, const char* name) {
     if (volumes.size() >= kMaxVolumes)
         return 0;
     long fsType = 0;
-    int p = openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (p >= 0) {
-        struct statfs fs;
-        if (fstatfs(p, &fs) == 0)
-            fsType = fs.f_type;
-        close(p);
-    }
+    const UniqueFd object(openat(dirFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct statfs fs;
+    if (object.get() >= 0 && fstatfs(object.get(), &fs) == 0)
+        fsType = fs.f_type;
     volumes.push_back({dev, fsType});
     return FSVolumeRefNum(kFirstVolume - int(volumes.size() - 1));
 }

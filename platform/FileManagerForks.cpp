@@ -27,7 +27,7 @@ const char16_t kResourceForkName[] = u"RESOURCE_FORK";
 
 struct Fork {
     FSRef ref;
-    int fd = -1;
+    UniqueFd fd;
     bool named = false;
     std::string attribute;
     std::vector<char> data;
@@ -84,7 +84,7 @@ OSErr ForkSize(Fork* f, int64_t* size) {
         return noErr;
     }
     struct stat st;
-    if (fstat(f->fd, &st) != 0)
+    if (fstat(f->fd.get(), &st) != 0)
         return LastStatus();
     *size = st.st_size;
     return noErr;
@@ -117,7 +117,7 @@ OSErr Position(Fork* f, UInt16 positionMode, SInt64 offset, int64_t* position) {
 // The regular file a reference names, opened without following a link and
 // only while its name holds that very file: a fork opened for writing, or an
 // attribute written through it, never lands on an object swapped in.
-OSErr OpenRegular(OrvikFSNode* node, int flags, int* fd) {
+OSErr OpenRegular(OrvikFSNode* node, int flags, UniqueFd* fd) {
     std::lock_guard<std::recursive_mutex> lock(Lock());
     DirFd dir;
     const char* name;
@@ -131,8 +131,8 @@ OSErr OpenRegular(OrvikFSNode* node, int flags, int* fd) {
         return fnfErr;
     if (!S_ISREG(st.stx_mode))
         return notAFileErr;
-    *fd = OpenObjectOf(dir.fd(), name, flags, node->dev, node->ino);
-    return *fd < 0 ? LastStatus() : OSErr(noErr);
+    *fd = UniqueFd(OpenObjectOf(dir.fd(), name, flags, node->dev, node->ino));
+    return fd->get() < 0 ? LastStatus() : OSErr(noErr);
 }
 
 // On tmpfs a reservation is a zero-filled page per block, which the copy
@@ -150,7 +150,7 @@ bool FreeSpaceFor(int fd, uint64_t bytes) {
 OSErr WriteBack(Fork* f) {
     if (!f->named || !f->dirty)
         return noErr;
-    if (fsetxattr(f->fd, f->attribute.c_str(), f->data.data(), f->data.size(), 0) != 0)
+    if (fsetxattr(f->fd.get(), f->attribute.c_str(), f->data.data(), f->data.size(), 0) != 0)
         return LastStatus();
     f->dirty = false;
     return noErr;
@@ -205,7 +205,8 @@ OSErr FSIterateForks(const FSRef* ref, CatPositionRec* forkIterator, HFSUniStr25
             *forkPhysicalSize = st.stx_blocks * 512;
         return noErr;
     }
-    int fd = OpenObjectForAttributes(dir.fd(), name, st);
+    const UniqueFd object(OpenObjectForAttributes(dir.fd(), name, st));
+    const int fd = object.get();
     if (fd < 0)
         return errFSNoMoreItems; // no attributes can be read
     std::vector<char> list;
@@ -236,7 +237,6 @@ OSErr FSIterateForks(const FSRef* ref, CatPositionRec* forkIterator, HFSUniStr25
         status = noErr;
         break;
     }
-    close(fd);
     return status;
 }
 
@@ -249,12 +249,11 @@ OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*
     std::string attribute;
     if (!AttributeName(forkName, forkNameLength, attribute))
         return errFSBadForkName;
-    int fd;
+    UniqueFd fd;
     if (OSErr status = OpenRegular(node, O_RDONLY, &fd))
         return status;
-    int rc = fsetxattr(fd, attribute.c_str(), "", 0, XATTR_CREATE);
-    int error = errno;
-    close(fd);
+    const int rc = fsetxattr(fd.get(), attribute.c_str(), "", 0, XATTR_CREATE);
+    const int error = errno;
     if (rc != 0)
         return error == EEXIST ? OSErr(errFSForkExists) : StatusFromErrno(error);
     return noErr;
@@ -267,12 +266,11 @@ OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar*
     std::string attribute;
     if (!AttributeName(forkName, forkNameLength, attribute))
         return errFSBadForkName;
-    int fd;
+    UniqueFd fd;
     if (OSErr status = OpenRegular(node, O_RDONLY, &fd))
         return status;
-    int rc = fremovexattr(fd, attribute.c_str());
-    int error = errno;
-    close(fd);
+    const int rc = fremovexattr(fd.get(), attribute.c_str());
+    const int error = errno;
     return rc == 0 ? OSErr(noErr) : StatusFromErrno(error);
 }
 
@@ -301,24 +299,17 @@ OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* f
     fork->canRead = flags != O_WRONLY;
     fork->canWrite = flags != O_RDONLY;
     if (fork->named) {
-        ssize_t size = fgetxattr(fork->fd, fork->attribute.c_str(), nullptr, 0);
+        const int fd = fork->fd.get();
+        ssize_t size = fgetxattr(fd, fork->attribute.c_str(), nullptr, 0);
         if (size >= 0) {
             fork->data.resize(size_t(size));
-            size =
-                fgetxattr(fork->fd, fork->attribute.c_str(), fork->data.data(), fork->data.size());
+            size = fgetxattr(fd, fork->attribute.c_str(), fork->data.data(), fork->data.size());
         }
-        if (size < 0) {
-            status = LastStatus();
-            close(fork->fd);
-            return status;
-        }
+        if (size < 0)
+            return LastStatus();
         fork->data.resize(size_t(size));
     }
-    int fd = fork->fd;
-    status = AddFork(std::move(fork), forkRefNum);
-    if (status != noErr)
-        close(fd);
-    return status;
+    return AddFork(std::move(fork), forkRefNum);
 }
 
 namespace {
@@ -382,7 +373,7 @@ OSErr FSReadFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOffs
         auto* to = static_cast<char*>(buffer);
         done = TransferAll(
             [&](ByteCount moved) {
-                return pread(f->fd, to + moved, requestCount - moved,
+                return pread(f->fd.get(), to + moved, requestCount - moved,
                              off_t(position + int64_t(moved)));
             },
             requestCount, &error);
@@ -420,7 +411,7 @@ OSErr FSWriteFork(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionOff
         int error = 0;
         done = TransferAll(
             [&](ByteCount moved) {
-                return pwrite(f->fd, from + moved, requestCount - moved,
+                return pwrite(f->fd.get(), from + moved, requestCount - moved,
                               off_t(position + int64_t(moved)));
             },
             requestCount, &error);
@@ -485,7 +476,7 @@ OSErr FSSetForkSize(FSIORefNum forkRefNum, UInt16 positionMode, SInt64 positionO
             return dskFulErr;
         f->data.resize(size_t(size));
         f->dirty = true;
-    } else if (ftruncate(f->fd, off_t(size)) != 0) {
+    } else if (ftruncate(f->fd.get(), off_t(size)) != 0) {
         return LastStatus();
     }
     if (f->mark > size)
@@ -512,13 +503,14 @@ OSErr FSAllocateFork(FSIORefNum forkRefNum, FSAllocationFlags /*flags*/, UInt16 
     if (f->named) {
         if (uint64_t(start) + requestCount > kMaxNamedForkSize)
             return dskFulErr;
-    } else if (InMemory(f->fd)) {
-        if (!FreeSpaceFor(f->fd, requestCount))
+    } else if (InMemory(f->fd.get())) {
+        if (!FreeSpaceFor(f->fd.get(), requestCount))
             return dskFulErr;
-    } else if (fallocate(f->fd, FALLOC_FL_KEEP_SIZE, off_t(start), off_t(requestCount)) != 0) {
+    } else if (fallocate(f->fd.get(), FALLOC_FL_KEEP_SIZE, off_t(start), off_t(requestCount)) !=
+               0) {
         if (errno != EOPNOTSUPP)
             return LastStatus();
-        if (!FreeSpaceFor(f->fd, requestCount)) // no reservation here: the space must be free
+        if (!FreeSpaceFor(f->fd.get(), requestCount)) // no reservation here: the space must be free
             return dskFulErr;
     }
     if (actualCount)
@@ -532,16 +524,14 @@ OSErr FSFlushFork(FSIORefNum forkRefNum) {
         return rfNumErr;
     if (f->named)
         return WriteBack(f);
-    return fdatasync(f->fd) == 0 ? OSErr(noErr) : LastStatus();
+    return fdatasync(f->fd.get()) == 0 ? OSErr(noErr) : LastStatus();
 }
 
 OSErr FSCloseFork(FSIORefNum forkRefNum) {
     std::unique_ptr<Fork> f = TakeFork(forkRefNum);
     if (!f)
         return rfNumErr;
-    OSErr status = WriteBack(f.get());
-    close(f->fd);
-    return status;
+    return WriteBack(f.get());
 }
 
 OSErr FSCopyForkChunk(FSIORefNum sourceRefNum, FSIORefNum destRefNum, ByteCount requestCount,
@@ -564,7 +554,8 @@ OSErr FSCopyForkChunk(FSIORefNum sourceRefNum, FSIORefNum destRefNum, ByteCount 
         ByteCount done = 0;
         bool fallback = unavailable.load(std::memory_order_relaxed);
         while (!fallback && done < requestCount) {
-            ssize_t n = copy_file_range(s->fd, &in, d->fd, &out, requestCount - done, 0);
+            ssize_t n =
+                copy_file_range(s->fd.get(), &in, d->fd.get(), &out, requestCount - done, 0);
             if (n > 0) {
                 done += ByteCount(n);
                 continue;

@@ -80,16 +80,21 @@ public:
     ~DirFd();
     int fd() const { return fd_; }
     int slot() const { return slot_; }
-    void set(int fd, int slot, bool owned) {
+    // Borrows a pooled descriptor (slot pinned by the caller) or AT_FDCWD.
+    void Borrow(int fd, int slot) {
         fd_ = fd;
         slot_ = slot;
-        owned_ = owned;
+    }
+    // Owns a descriptor the pool had no room for.
+    void Own(UniqueFd fd) {
+        owned_ = std::move(fd);
+        fd_ = owned_.get();
     }
 
 private:
+    UniqueFd owned_;
     int fd_ = -1;
     int slot_ = -1;
-    bool owned_ = false;
 };
 // A descriptor of the folder itself: fnfErr when it is no longer the folder
 // the record names (device and inode differ) or a link stands in its way.

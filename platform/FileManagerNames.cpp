@@ -107,5 +107,4 @@ NameCheck NameToBytes(const UniChar* units, UniCharCount count, std::string& out
     return NameCheck::ok;
 }
 
-
 } // namespace orvik::fm

@@ -123,7 +123,7 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 struct Slot {
     OrvikFSNode* node = nullptr;
-    int fd = -1;
+    UniqueFd fd;
     uint64_t used = 0;
     int pins = 0;
     bool pathOnly = false; // O_PATH: usable as a folder, not for reading
@@ -157,12 +157,13 @@ void EvictSlot(int i) {
     Slot& s = g_slots[i];
     if (s.owner)
         s.owner->Evicted();
-    close(s.fd);
     Release(s.node);
     s = Slot{};
 }
 
-int InsertSlot(OrvikFSNode* node, int fd, bool pathOnly, IteratorSlotOwner* owner) {
+// Takes fd into a free or the least recently used unpinned slot; -1, with
+// fd left to the caller, when every slot is pinned.
+int InsertSlot(OrvikFSNode* node, UniqueFd& fd, bool pathOnly, IteratorSlotOwner* owner) {
     int chosen = -1;
     for (int i = 0; i < kSlots && chosen < 0; ++i)
         if (!g_slots[i].node)
@@ -175,7 +176,7 @@ int InsertSlot(OrvikFSNode* node, int fd, bool pathOnly, IteratorSlotOwner* owne
             return -1;
         EvictSlot(chosen);
     }
-    g_slots[chosen] = Slot{Retain(node), fd, ++g_clock, 1, pathOnly, true, owner};
+    g_slots[chosen] = Slot{Retain(node), std::move(fd), ++g_clock, 1, pathOnly, true, owner};
     return chosen;
 }
 
@@ -186,7 +187,7 @@ void ShedSlots() {
             EvictSlot(i);
 }
 
-int OpenFolderAt(int dirFd, const char* name, bool* pathOnly) {
+UniqueFd OpenFolderAt(int dirFd, const char* name, bool* pathOnly) {
     int fd = openat(dirFd, name, kFolderFlags);
     if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
         ShedSlots();
@@ -197,12 +198,12 @@ int OpenFolderAt(int dirFd, const char* name, bool* pathOnly) {
         fd = openat(dirFd, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         *pathOnly = true;
     }
-    return fd;
+    return UniqueFd(fd);
 }
 
 // openat2 with RESOLVE_NO_SYMLINKS, where the kernel has it: a whole chain
 // of names in one call, refusing any link on the way.
-int OpenChain(int dirFd, const std::string& relative, bool* pathOnly) {
+UniqueFd OpenChain(int dirFd, const std::string& relative, bool* pathOnly) {
     static std::atomic<bool> unavailable{false};
     if (!unavailable.load(std::memory_order_relaxed)) {
         struct open_how how {};
@@ -215,118 +216,115 @@ int OpenChain(int dirFd, const std::string& relative, bool* pathOnly) {
         }
         if (fd >= 0) {
             *pathOnly = false;
-            return fd;
+            return UniqueFd(fd);
         }
         if (errno != ENOSYS && errno != EPERM && errno != E2BIG && errno != EACCES)
-            return -1;
+            return UniqueFd();
         if (errno != EACCES)
             unavailable.store(true, std::memory_order_relaxed);
     }
     // One name at a time, each refusing a link.
-    int cur = dirFd;
+    UniqueFd cur;
     size_t start = 0;
     while (start <= relative.size()) {
         size_t end = relative.find('/', start);
         if (end == relative.npos)
             end = relative.size();
-        std::string name = relative.substr(start, end - start);
-        int next = OpenFolderAt(cur, name.c_str(), pathOnly);
-        int saved = errno;
-        if (cur != dirFd)
-            close(cur);
-        if (next < 0) {
-            errno = saved;
-            return -1;
-        }
-        cur = next;
+        const std::string name = relative.substr(start, end - start);
+        UniqueFd next = OpenFolderAt(cur.get() >= 0 ? cur.get() : dirFd, name.c_str(), pathOnly);
+        if (next.get() < 0)
+            return next;
+        cur = std::move(next);
         start = end + 1;
     }
     return cur;
 }
 
-int OpenRootFolder(bool* pathOnly) {
+UniqueFd OpenRootFolder(bool* pathOnly) {
     *pathOnly = false;
-    return open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return UniqueFd(open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-// A new descriptor of the folder, or -1 with *status set.
-int OpenFolderFresh(OrvikFSNode* node, bool* pathOnly, OSErr* status) {
-    if (node->isRoot()) {
-        int fd = OpenRootFolder(pathOnly);
-        if (fd < 0)
-            *status = LastStatus();
-        return fd;
-    }
-    // A pooled child leads back up through "..", which is never a link.
+// A pooled child leads back up through "..", which is never a link.
+UniqueFd OpenThroughPooledChild(const OrvikFSNode* node, bool* pathOnly) {
     for (int i = 0; i < kSlots; ++i) {
         if (!g_slots[i].node || g_slots[i].node->parent != node)
             continue;
-        int fd = OpenFolderAt(g_slots[i].fd, "..", pathOnly);
-        if (fd >= 0 && SameObject(fd, node))
+        UniqueFd fd = OpenFolderAt(g_slots[i].fd.get(), "..", pathOnly);
+        if (fd.get() >= 0 && SameObject(fd.get(), node))
             return fd;
-        if (fd >= 0)
-            close(fd);
     }
-    // Otherwise down from the nearest pooled ancestor, or from "/".
+    return UniqueFd();
+}
+
+// Where a walk down to node starts: the nearest pooled ancestor (pinned
+// while the walk uses it), or "/"; the records below it, nearest last.
+struct Descent {
     std::vector<const OrvikFSNode*> chain;
-    int base = -1, baseSlot = -1;
+    int slot = -1;
+    UniqueFd ownRoot;
+    int base = -1;
+    ~Descent() {
+        if (slot >= 0)
+            g_slots[slot].pins--;
+    }
+};
+
+void StartDescent(const OrvikFSNode* node, Descent* descent) {
     for (const OrvikFSNode* a = node;;) {
-        chain.push_back(a);
+        descent->chain.push_back(a);
         a = a->parent;
         if (a->isRoot())
             break;
-        baseSlot = FindSlot(a);
-        if (baseSlot >= 0)
+        descent->slot = FindSlot(a);
+        if (descent->slot >= 0)
             break;
+    }
+    if (descent->slot < 0)
+        descent->slot = FindSlot(RootNode());
+    if (descent->slot >= 0) {
+        descent->base = g_slots[descent->slot].fd.get();
+        g_slots[descent->slot].pins++;
+        return;
     }
     bool ignored;
-    if (baseSlot >= 0) {
-        base = g_slots[baseSlot].fd;
-        g_slots[baseSlot].pins++;
-    } else {
-        baseSlot = FindSlot(RootNode());
-        if (baseSlot >= 0) {
-            base = g_slots[baseSlot].fd;
-            g_slots[baseSlot].pins++;
-        } else {
-            base = OpenRootFolder(&ignored);
-        }
+    descent->ownRoot = OpenRootFolder(&ignored);
+    descent->base = descent->ownRoot.get();
+}
+
+// A new descriptor of the folder, or -1 with *status set.
+UniqueFd OpenFolderFresh(OrvikFSNode* node, bool* pathOnly, OSErr* status) {
+    if (node->isRoot()) {
+        UniqueFd fd = OpenRootFolder(pathOnly);
+        if (fd.get() < 0)
+            *status = LastStatus();
+        return fd;
     }
-    if (base < 0) {
+    if (UniqueFd fd = OpenThroughPooledChild(node, pathOnly); fd.get() >= 0)
+        return fd;
+    Descent descent;
+    StartDescent(node, &descent);
+    if (descent.base < 0) {
         *status = LastStatus();
-        return -1;
+        return UniqueFd();
     }
-    int cur = base;
-    for (size_t i = chain.size(); i > 0;) {
+    UniqueFd cur;
+    for (size_t i = descent.chain.size(); i > 0;) {
         std::string relative;
-        while (i > 0 && relative.size() + chain[i - 1]->nameLength + 1 < 3800) {
+        while (i > 0 && relative.size() + descent.chain[i - 1]->nameLength + 1 < 3800) {
             if (!relative.empty())
                 relative.push_back('/');
-            relative.append(chain[--i]->nameView());
+            relative.append(descent.chain[--i]->nameView());
         }
-        int next = OpenChain(cur, relative, pathOnly);
-        int saved = errno;
-        if (cur != base)
-            close(cur);
-        cur = next;
-        if (cur < 0) {
-            errno = saved;
-            break;
+        cur = OpenChain(cur.get() >= 0 ? cur.get() : descent.base, relative, pathOnly);
+        if (cur.get() < 0) {
+            *status = LastStatus();
+            return cur;
         }
     }
-    int saved = errno;
-    if (baseSlot >= 0)
-        g_slots[baseSlot].pins--;
-    else
-        close(base);
-    if (cur < 0) {
-        *status = StatusFromErrno(saved);
-        return -1;
-    }
-    if (!SameObject(cur, node)) {
-        close(cur);
+    if (!SameObject(cur.get(), node)) {
         *status = fnfErr;
-        return -1;
+        return UniqueFd();
     }
     return cur;
 }
@@ -432,8 +430,6 @@ CompoundOperation::~CompoundOperation() {
 }
 
 DirFd::~DirFd() {
-    if (owned_ && fd_ >= 0)
-        close(fd_);
     if (slot_ >= 0)
         UnpinSlot(slot_);
 }
@@ -454,16 +450,20 @@ OSErr OpenFolder(OrvikFSNode* folder, DirFd& out) {
     int slot = FindSlot(folder);
     if (slot >= 0) {
         PinSlot(slot);
-        out.set(g_slots[slot].fd, slot, false);
+        out.Borrow(g_slots[slot].fd.get(), slot);
         return noErr;
     }
     bool pathOnly = false;
     OSErr status = noErr;
-    int fd = OpenFolderFresh(folder, &pathOnly, &status);
-    if (fd < 0)
+    UniqueFd fd = OpenFolderFresh(folder, &pathOnly, &status);
+    if (fd.get() < 0)
         return status;
+    const int descriptor = fd.get();
     slot = InsertSlot(folder, fd, pathOnly, nullptr);
-    out.set(fd, slot, slot < 0);
+    if (slot >= 0)
+        out.Borrow(descriptor, slot);
+    else
+        out.Own(std::move(fd));
     return noErr;
 }
 
@@ -471,7 +471,7 @@ OSErr OpenParent(OrvikFSNode* node, DirFd& out, const char** name) {
     if (!node)
         return paramErr;
     if (node->isRoot()) {
-        out.set(AT_FDCWD, -1, false);
+        out.Borrow(AT_FDCWD, -1);
         *name = "/";
         return noErr;
     }
@@ -507,28 +507,27 @@ OSErr AttachIterator(OrvikFSNode* folder, IteratorSlotOwner* owner, int* fd, int
     // A cached descriptor nobody iterates with becomes the iterator's own.
     int i = dir.slot();
     if (i >= 0 && !g_slots[i].owner && !g_slots[i].pathOnly && g_slots[i].pins == 1 &&
-        (g_slots[i].unread || lseek(g_slots[i].fd, 0, SEEK_SET) == 0)) {
+        (g_slots[i].unread || lseek(g_slots[i].fd.get(), 0, SEEK_SET) == 0)) {
         g_slots[i].unread = false;
         g_slots[i].owner = owner;
         PinSlot(i); // the iterator's pin; dir gives back its own
-        *fd = g_slots[i].fd;
+        *fd = g_slots[i].fd.get();
         *slot = i;
         return noErr;
     }
-    int own = openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (own < 0 && (errno == EMFILE || errno == ENFILE)) {
+    UniqueFd own(openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (own.get() < 0 && (errno == EMFILE || errno == ENFILE)) {
         ShedSlots();
-        own = openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        own = UniqueFd(openat(dir.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
-    if (own < 0)
+    if (own.get() < 0)
         return LastStatus();
+    const int descriptor = own.get();
     i = InsertSlot(folder, own, false, owner);
-    if (i < 0) {
-        close(own);
+    if (i < 0)
         return tmfoErr;
-    }
     g_slots[i].unread = false;
-    *fd = own;
+    *fd = descriptor;
     *slot = i;
     return noErr;
 }
@@ -537,6 +536,5 @@ void DetachIterator(int slot) {
     g_slots[slot].owner = nullptr;
     g_slots[slot].unread = false;
 }
-
 
 } // namespace orvik::fm

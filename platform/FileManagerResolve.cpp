@@ -102,7 +102,7 @@ namespace {
 struct LastFolder {
     std::string text;
     OrvikFSNode* node = nullptr;
-    int fd = -1;
+    UniqueFd fd;
 };
 LastFolder& TheLastFolder() {
     static LastFolder last;
@@ -142,16 +142,14 @@ void RememberFolder(std::string_view text, OrvikFSNode* folder, int folderFd) {
     LastFolder& last = TheLastFolder();
     if (last.node == folder && last.text == text)
         return;
-    int fd = fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
-    if (last.fd >= 0)
-        close(last.fd);
+    UniqueFd fd(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
     Release(last.node);
     last = LastFolder{};
-    if (fd < 0)
+    if (fd.get() < 0)
         return;
     last.node = Retain(folder);
     last.text.assign(text);
-    last.fd = fd;
+    last.fd = std::move(fd);
 }
 
 // The remembered folder when `text` still names it (*st: what it is now),
@@ -199,7 +197,7 @@ bool StartAtRememberedFolder(std::string_view parentText, Walker& walk) {
     OrvikFSNode* folder = RememberedFolder(parentText, &st);
     if (!folder)
         return false;
-    walk.StartAtBorrowed(Retain(folder), TheLastFolder().fd);
+    walk.StartAtBorrowed(Retain(folder), TheLastFolder().fd.get());
     return true;
 }
 
