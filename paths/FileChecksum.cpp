@@ -15,6 +15,7 @@
 
 #include "paths/Crc32.h"
 #include "paths/PathClasses.h"
+#include "platform/UniqueFd.h"
 #include "strings/Utf8String.h"
 
 size_t g_checksumHelperMinimum = size_t{64} << 20;
@@ -138,14 +139,12 @@ bool ChecksumMappedBytes(const char* map, size_t size, uint32_t* crc) {
 
 uint32_t COrvikFilePath::GetFileChecksum() const {
     CAtlStringA utf8 = MakeUTF8StringFromUnicodeString(m_path);
-    int fd = open(utf8.GetString(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // a FIFO must not block
-    if (fd == -1)
-        return 0;
+    // A FIFO must not block.
+    const orvik::UniqueFd file(open(utf8.GetString(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = file.get();
     struct stat st;
-    if (fstat(fd, &st) != 0) {
-        close(fd);
+    if (fd == -1 || fstat(fd, &st) != 0)
         return 0;
-    }
     // The size is a 32-bit count; an empty file can't be mapped and gives 0.
     size_t size = static_cast<uint32_t>(st.st_size);
     void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
@@ -157,7 +156,6 @@ uint32_t COrvikFilePath::GetFileChecksum() const {
         else if (!ChecksumMappedBytes(static_cast<const char*>(map), size, &crc))
             crc = 0; // the file shrank below the mapping
     }
-    close(fd);
     if (map != MAP_FAILED)
         munmap(map, size);
     return crc;

@@ -99,7 +99,7 @@ bool WriteNewFile(const COrvikFilePath& file, const char* data, size_t length) {
             break;
         done += static_cast<size_t>(n);
     }
-    return done == length && close(fd.release()) == 0;
+    return done == length && fd.Close();
 }
 
 // The URL of an Internet shortcut's content, or empty.

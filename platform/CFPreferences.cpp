@@ -6,8 +6,10 @@
 // on disk at that moment, so concurrent writers of other keys lose nothing.
 #include "platform/CFPreferences.h"
 #include "platform/CFStringBytes.h"
+#include "platform/UniqueFd.h"
 
 #include "platform/LocaleEnvironment.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <cmath>
@@ -265,27 +267,23 @@ enum class ReadResult { Ok, Missing, Unreadable };
 // Reads a property-list file; `binary` tells its format.
 ReadResult ReadPlistFile(const std::string& path, PlistPtr* root, bool* binary) {
     // Non-blocking, so that a FIFO in the file's place cannot stall the reader.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const orvik::UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const int fd = file.get();
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ReadResult::Missing : ReadResult::Unreadable;
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         return ReadResult::Unreadable;
-    }
     std::string data;
     char buffer[65536];
     ssize_t n;
     while ((n = read(fd, buffer, sizeof buffer)) != 0) {
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 || data.size() + static_cast<size_t>(n) > UINT32_MAX) {
-            close(fd);
+        if (n < 0 || data.size() + static_cast<size_t>(n) > UINT32_MAX)
             return ReadResult::Unreadable;
-        }
         data.append(buffer, static_cast<size_t>(n));
     }
-    close(fd);
     if (data.empty())
         return ReadResult::Unreadable;
     const uint32_t size = static_cast<uint32_t>(data.size());
@@ -341,7 +339,8 @@ bool WriteFileAtomically(const std::string& path, const char* bytes, size_t size
     struct stat old;
     const bool existed = stat(path.c_str(), &old) == 0;
     std::string temp = folder + "/." + path.substr(slash + 1) + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
+    orvik::UniqueFd file(mkostemp(temp.data(), O_CLOEXEC));
+    const int fd = file.get();
     if (fd < 0)
         return false;
     bool ok = WriteAll(fd, bytes, size);
@@ -354,16 +353,14 @@ bool WriteFileAtomically(const std::string& path, const char* bytes, size_t size
         ok = ok && fchmod(fd, 0644) == 0;
     }
     ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
+    ok = file.Close() && ok;
     if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
         unlink(temp.c_str());
         return false;
     }
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    const orvik::UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0)
+        fsync(dir.get());
     return true;
 }
 

@@ -43,13 +43,12 @@ bool PlaceStream(const Stream& stream, int target) {
             return fcntl(target, F_SETFD, 0) == 0;
         return dup2(stream.fd, target) == target;
     }
-    const int null = open("/dev/null", O_RDWR);
-    if (null < 0)
-        return false;
-    const bool placed = null == target || dup2(null, target) == target;
-    if (null != target)
-        close(null);
-    return placed;
+    UniqueFd null(open("/dev/null", O_RDWR));
+    if (null.get() == target) {
+        null.release();
+        return true;
+    }
+    return null.get() >= 0 && dup2(null.get(), target) == target;
 }
 
 bool BecomeUser(const Identity& identity) {

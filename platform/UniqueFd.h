@@ -27,6 +27,12 @@ public:
             close(fd_);
     }
     int get() const { return fd_; }
+    // Closes now and says whether the kernel took it back cleanly: a
+    // written file's last error may only show here.
+    bool Close() {
+        const int fd = release();
+        return fd < 0 || close(fd) == 0;
+    }
     int release() {
         const int fd = fd_;
         fd_ = -1;
