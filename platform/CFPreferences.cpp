@@ -6,7 +6,6 @@
 // on disk at that moment, so concurrent writers of other keys lose nothing.
 #include "platform/CFPreferences.h"
 #include "platform/CFStringBytes.h"
-#include "platform/UniqueFd.h"
 
 #include "platform/LocaleEnvironment.h"
 #include "platform/UniqueFd.h"
