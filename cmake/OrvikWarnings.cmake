@@ -19,7 +19,9 @@ endfunction()
 #   orvik_add_folder_library(name alias [EXCLUDE regex] [EXTRA file...])
 function(orvik_add_folder_library name alias)
   cmake_parse_arguments(ARG "" "EXCLUDE" "EXTRA" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  # A folder may keep its sources in rooms of their own, one level down.
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp
+       ${CMAKE_CURRENT_SOURCE_DIR}/*/*.cpp)
   if(ARG_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "${ARG_EXCLUDE}")
   endif()

@@ -6,6 +6,7 @@
 
 #include <unicode/ucol.h>
 #include <unicode/unorm2.h>
+#include <unicode/ustring.h>
 
 #include <cstring>
 #include <mutex>
@@ -36,12 +37,15 @@ UCollator* openCollator(UCCollateOptions options) {
         if (U_FAILURE(e))
             err = e;
     };
-    bool noCase = options & kUCCollateCaseInsensitiveMask;
+    // Without diacritics only the base letters count, and the case level brings case back
+    // unless it is to be ignored too. Otherwise the full tertiary strength: it tells width,
+    // kana and compatibility forms apart as well as case, so case alone is ignored by folding
+    // the texts first (foldsCase), never by dropping to the secondary strength.
     if (options & kUCCollateDiacritInsensitiveMask) {
         set(UCOL_STRENGTH, UCOL_PRIMARY);
-        set(UCOL_CASE_LEVEL, noCase ? UCOL_OFF : UCOL_ON);
+        set(UCOL_CASE_LEVEL, (options & kUCCollateCaseInsensitiveMask) ? UCOL_OFF : UCOL_ON);
     } else {
-        set(UCOL_STRENGTH, noCase ? UCOL_SECONDARY : UCOL_TERTIARY);
+        set(UCOL_STRENGTH, UCOL_TERTIARY);
     }
     set(UCOL_NORMALIZATION_MODE, (options & kUCCollateComposeInsensitiveMask) ? UCOL_ON : UCOL_OFF);
     set(UCOL_ALTERNATE_HANDLING,
@@ -116,6 +120,42 @@ const UniChar* foldWidth(const UniChar* p, UniCharCount& n, std::u16string& stor
     return reinterpret_cast<const UniChar*>(store.data());
 }
 
+bool foldsCase(UCCollateOptions options) {
+    return (options & kUCCollateCaseInsensitiveMask) &&
+           !(options & kUCCollateDiacritInsensitiveMask);
+}
+
+// Case-folds the text (full folding, as the platform strings fold: "ß" becomes "ss"); the text
+// itself when folding changes nothing, which for ASCII without capitals costs one scan.
+const UniChar* foldCase(const UniChar* p, UniCharCount& n, std::u16string& store) {
+    UniCharCount i = 0;
+    while (i < n && p[i] < 0x80 && !(p[i] >= u'A' && p[i] <= u'Z'))
+        ++i;
+    if (i == n)
+        return p;
+    UniCharCount ascii = i;
+    while (ascii < n && p[ascii] < 0x80)
+        ++ascii;
+    store.assign(reinterpret_cast<const char16_t*>(p), i);
+    if (ascii == n) {
+        for (; i < n; ++i)
+            store.push_back(p[i] >= u'A' && p[i] <= u'Z' ? char16_t(p[i] + 32) : char16_t(p[i]));
+    } else {
+        // A unit folds to at most three.
+        store.resize(i + 3 * (n - i));
+        UErrorCode err = U_ZERO_ERROR;
+        int32_t len = u_strFoldCase(reinterpret_cast<UChar*>(store.data() + i),
+                                    static_cast<int32_t>(store.size() - i),
+                                    reinterpret_cast<const UChar*>(p + i),
+                                    static_cast<int32_t>(n - i), U_FOLD_CASE_DEFAULT, &err);
+        if (U_FAILURE(err))
+            return p;
+        store.resize(i + static_cast<size_t>(len));
+    }
+    n = store.size();
+    return reinterpret_cast<const UniChar*>(store.data());
+}
+
 OSStatus compareWith(UCollator* coll, UCCollateOptions options, const UniChar* t1, UniCharCount n1,
                      const UniChar* t2, UniCharCount n2, Boolean* equivalent, SInt32* order) {
     if ((t1 == nullptr && n1 > 0) || (t2 == nullptr && n2 > 0) || n1 > INT32_MAX || n2 > INT32_MAX)
@@ -125,10 +165,14 @@ OSStatus compareWith(UCollator* coll, UCCollateOptions options, const UniChar* t
         t1 = kEmpty;
     if (t2 == nullptr)
         t2 = kEmpty;
-    std::u16string s1, s2;
+    std::u16string w1, w2, c1, c2;
     if (options & kUCCollateWidthInsensitiveMask) {
-        t1 = foldWidth(t1, n1, s1);
-        t2 = foldWidth(t2, n2, s2);
+        t1 = foldWidth(t1, n1, w1);
+        t2 = foldWidth(t2, n2, w2);
+    }
+    if (foldsCase(options)) {
+        t1 = foldCase(t1, n1, c1);
+        t2 = foldCase(t2, n2, c2);
     }
     UCollationResult r =
         ucol_strcoll(coll, reinterpret_cast<const UChar*>(t1), static_cast<int32_t>(n1),

@@ -1,6 +1,6 @@
 // Unicode collation (text utilities): compares 16-bit texts the way people sort them,
 // not by code unit. The collator is ICU's root collation; the options adjust it:
-//   kUCCollateCaseInsensitiveMask         "a" equals "A" (accents still count)
+//   kUCCollateCaseInsensitiveMask         "a" equals "A" (accents and width still count)
 //   kUCCollateDiacritInsensitiveMask      "e" equals "é" (and case is ignored too)
 //   kUCCollateComposeInsensitiveMask      "e" + U+0301 equals "é" (canonical equivalence)
 //   kUCCollateWidthInsensitiveMask        fullwidth/halfwidth forms equal their normal forms

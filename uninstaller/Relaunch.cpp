@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "platform/Authorization.h"
-#include "platform/CallerSession.h"
+#include "platform/session/CallerSession.h"
 #include "uninstaller/Uninstall.h"
 
 bool RunSelfAsRoot(const CAtlStringA& path) {

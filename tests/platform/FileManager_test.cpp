@@ -9,7 +9,7 @@
 #include <set>
 #include <vector>
 
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 #include "tests/platform/FileManagerTestSupport.h"
 
 using fmtest::TempFolderTest;

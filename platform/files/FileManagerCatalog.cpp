@@ -9,7 +9,7 @@
 // meanwhile never passes one object's owner or mode to another. It follows the
 // order the immutable flag imposes: an immutable object refuses chmod, chown
 // and utimes, so the flag is cleared first and set last.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
 #include <fcntl.h>

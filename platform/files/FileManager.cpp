@@ -3,7 +3,7 @@
 //
 // Operations reach an object as (descriptor of its folder, its name), so the
 // kernel never follows a link on their behalf.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 #include "platform/PathBytes.h"
 
 #include <dirent.h>

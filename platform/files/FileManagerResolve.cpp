@@ -1,7 +1,7 @@
 // Path resolution: a path text walked one name at a time from "/" or from
 // the remembered folder of the previous call, never through a link the
 // caller did not ask to follow.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 #include "platform/PathBytes.h"
 
 #include <dirent.h>

@@ -1,7 +1,7 @@
 // Creating, deleting, moving, renaming and exchanging objects, each as one
 // fd-relative system call on (folder descriptor, name), so no link is ever
 // followed: unlinkat removes a link itself, renameat2 moves a link itself.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <fcntl.h>
 #include <unistd.h>

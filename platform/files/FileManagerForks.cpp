@@ -3,7 +3,7 @@
 // entries (the reference number is the slot + 1) holding the descriptor and
 // the fork's mark. A named fork is read whole when opened and written back
 // when flushed or closed, since attributes have no partial writes.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <fcntl.h>
 #include <linux/magic.h>

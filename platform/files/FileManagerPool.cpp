@@ -7,7 +7,7 @@
 // a miss reopens the folder from the nearest pooled ancestor (or from a pooled
 // child through ".."), refusing every link on the way, and checks the device
 // and inode.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 #include "platform/PathBytes.h"
 
 #include <dirent.h>

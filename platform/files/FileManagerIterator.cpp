@@ -5,7 +5,7 @@
 // descriptor was given back reopens its folder (checked by device and inode)
 // and continues after the last entry it returned, or from the start in the
 // deleting mode, where the entries returned are gone.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
 #include <unistd.h>

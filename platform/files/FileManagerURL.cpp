@@ -1,7 +1,7 @@
 // File URLs and references. A URL's path crosses to bytes with the file
 // manager's own escape (lone U+DC80..U+DCFF back to single bytes), so a name
 // that is not UTF-8, listed from a folder, can be named again by URL.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <climits>
 

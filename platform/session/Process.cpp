@@ -1,6 +1,6 @@
 // Program start for the alert and authorization services: one fork/exec
 // sequence, with every allocation before the fork.
-#include "platform/Process.h"
+#include "platform/session/Process.h"
 
 #include <algorithm>
 #include <cerrno>

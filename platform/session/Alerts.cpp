@@ -14,8 +14,8 @@
 //  5. otherwise the alert cannot be shown: kOrvikAlertNotShownErr, item 0.
 #include "platform/Alerts.h"
 
-#include "platform/CallerSession.h"
-#include "platform/Process.h"
+#include "platform/session/CallerSession.h"
+#include "platform/session/Process.h"
 #include "platform/UniqueFd.h"
 
 #include <cerrno>

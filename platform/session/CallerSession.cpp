@@ -1,5 +1,5 @@
 // The hand-over of the caller's display: a short text in a pipe, read once.
-#include "platform/CallerSession.h"
+#include "platform/session/CallerSession.h"
 
 #include <cerrno>
 #include <csignal>

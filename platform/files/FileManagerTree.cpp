@@ -17,7 +17,7 @@
 // reuse. A change of any name in a chain folder (created, deleted, moved in
 // or out, exchanged) or of the folder itself cuts the chain there. Without
 // inotify the scope walks from its folder every time.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <fcntl.h>
 #include <sys/inotify.h>

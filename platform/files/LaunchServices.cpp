@@ -2,7 +2,7 @@
 // the object's type, mode and name (see LaunchServices.h).
 #include "platform/LaunchServices.h"
 
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include "platform/CoreFoundation.h"
 

@@ -1,6 +1,6 @@
 // File manager statuses and names: the one table from errno to statuses,
 // and the conversion between 16-bit names and the bytes the kernel stores.
-#include "platform/FileManagerInternal.h"
+#include "platform/files/FileManagerInternal.h"
 #include "platform/PathBytes.h"
 
 #include <dirent.h>

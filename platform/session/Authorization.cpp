@@ -18,8 +18,8 @@
 // process runs instead, by the absolute path the kernel reports for it.
 #include "platform/Authorization.h"
 
-#include "platform/CallerSession.h"
-#include "platform/Process.h"
+#include "platform/session/CallerSession.h"
+#include "platform/session/Process.h"
 #include "platform/UniqueFd.h"
 
 #include <cerrno>
