@@ -45,8 +45,11 @@ TEST(TextUtils, OptionsTable) {
         {kNoCase16, u"abc", u"ABC", 0},
         {kNoCaseString, u"abc", u"ABC", 0},
         {kNoCase16, u"abc", u"ABD", -1},
-        {kSensitive, u"bin", u"Resources", -1}, // a collator, not code-unit order
-        {kNoCase16, u"\u00E9", u"E", 1},        // accents still count without case
+        {kNoCaseString, u"\uFF21\uFF22\uFF23", u"abc", 1}, // case alone: width still counts
+        {kNoCase16, u"\uFF21\uFF22\uFF23", u"abc", 0},
+        {kNoCaseString, u"stra\u00DFe", u"STRASSE", 0}, // full case folding
+        {kSensitive, u"bin", u"Resources", -1},         // a collator, not code-unit order
+        {kNoCase16, u"\u00E9", u"E", 1},                // accents still count without case
         {kUCCollateDiacritInsensitiveMask | kUCCollateCaseInsensitiveMask, u"\u00E9", u"E", 0},
         {kSensitive, u"e\u0301", u"\u00E9", 0},           // composition-insensitive
         {kSensitive, u"\uFF21\uFF22", u"AB", 0},          // fullwidth equals normal width
