@@ -18,9 +18,9 @@
 // process runs instead, by the absolute path the kernel reports for it.
 #include "platform/Authorization.h"
 
+#include "platform/UniqueFd.h"
 #include "platform/session/CallerSession.h"
 #include "platform/session/Process.h"
-#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <climits>
