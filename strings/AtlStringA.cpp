@@ -103,7 +103,12 @@ CAtlStringA& CAtlStringA::operator=(const CAtlStringA& a) {
 }
 
 CAtlStringA& CAtlStringA::operator=(const char* s) {
-    AssignCopy(SafeStrlen(s), s ? s : &afxChANil);
+    int n = SafeStrlen(s);
+    if (n == 0) {
+        Empty();
+        return *this;
+    }
+    AssignCopy(n, s);
     return *this;
 }
 

@@ -66,8 +66,18 @@ TEST(AtlStringA, AssignmentsAndConversions) {
     EXPECT_EQ(Bytes(s), "k");
     s = "text";
     EXPECT_EQ(Bytes(s), "text");
-    s = static_cast<const char*>(nullptr);
+    s = static_cast<const char*>(nullptr); // empties the string: nil, the buffer released
+    EXPECT_TRUE(IsNil(s));
+    s = "text";
+    s = "";
+    EXPECT_TRUE(IsNil(s));
+    s = "text";
+    s.LockBuffer();
+    s = ""; // a locked buffer stays, with its lock
     EXPECT_EQ(s.GetLength(), 0);
+    EXPECT_EQ(s.GetAllocLength(), 4);
+    EXPECT_EQ(Refs(s), -1);
+    s.UnlockBuffer();
     CFStringRef cf = CFStringCreateWithCharacters(nullptr, u"\u00C4b", 2);
     s = cf;
     EXPECT_EQ(Bytes(s), "\x80"
