@@ -3,8 +3,8 @@
 //
 // Operations reach an object as (descriptor of its folder, its name), so the
 // kernel never follows a link on their behalf.
-#include "platform/files/FileManagerInternal.h"
 #include "platform/PathBytes.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
 #include <fcntl.h>

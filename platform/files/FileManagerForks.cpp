@@ -23,7 +23,6 @@ namespace {
 
 constexpr size_t kMaxForks = 32767;
 constexpr size_t kMaxNamedForkSize = 65536; // XATTR_SIZE_MAX
-const char16_t kResourceForkName[] = u"RESOURCE_FORK";
 
 struct Fork {
     FSRef ref;
@@ -69,15 +68,6 @@ std::unique_ptr<Fork> TakeFork(FSIORefNum refNum) {
     return std::move(g_forks[size_t(refNum) - 1]);
 }
 
-// "user." + the name's bytes; false for a name no attribute can have.
-bool AttributeName(const UniChar* name, UniCharCount length, std::string& out) {
-    std::string bytes;
-    if (!name || !UnicodeToBytes(name, length, bytes) || bytes.find('\0') != bytes.npos)
-        return false;
-    out = "user." + bytes;
-    return out.size() <= 255;
-}
-
 OSErr ForkSize(Fork* f, int64_t* size) {
     if (f->named) {
         *size = int64_t(f->data.size());
@@ -114,27 +104,6 @@ OSErr Position(Fork* f, UInt16 positionMode, SInt64 offset, int64_t* position) {
     return noErr;
 }
 
-// The regular file a reference names, opened without following a link and
-// only while its name holds that very file: a fork opened for writing, or an
-// attribute written through it, never lands on an object swapped in.
-OSErr OpenRegular(OrvikFSNode* node, int flags, UniqueFd* fd) {
-    std::lock_guard<std::recursive_mutex> lock(Lock());
-    DirFd dir;
-    const char* name;
-    if (OSErr status = OpenParent(node, dir, &name))
-        return status;
-    // Looked at before it is opened: opening a FIFO blocks, a device may act.
-    struct statx st;
-    if (int error = StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO, &st))
-        return StatusFromErrno(error);
-    if (st.stx_ino != node->ino || makedev(st.stx_dev_major, st.stx_dev_minor) != node->dev)
-        return fnfErr;
-    if (!S_ISREG(st.stx_mode))
-        return notAFileErr;
-    *fd = UniqueFd(OpenObjectOf(dir.fd(), name, flags, node->dev, node->ino));
-    return fd->get() < 0 ? LastStatus() : OSErr(noErr);
-}
-
 // On tmpfs a reservation is a zero-filled page per block, which the copy
 // then overwrites: the check for free space does the same job for less.
 bool InMemory(int fd) {
@@ -157,122 +126,40 @@ OSErr WriteBack(Fork* f) {
 }
 
 } // namespace
-} // namespace orvik::fm
 
-using namespace orvik::fm;
-
-OSErr FSGetDataForkName(HFSUniStr255* dataForkName) {
-    if (!dataForkName)
-        return paramErr;
-    dataForkName->length = 0;
-    return noErr;
+// "user." + the name's bytes; false for a name no attribute can have.
+bool AttributeName(const UniChar* name, UniCharCount length, std::string& out) {
+    std::string bytes;
+    if (!name || !UnicodeToBytes(name, length, bytes) || bytes.find('\0') != bytes.npos)
+        return false;
+    out = "user." + bytes;
+    return out.size() <= 255;
 }
 
-OSErr FSGetResourceForkName(HFSUniStr255* resourceForkName) {
-    if (!resourceForkName)
-        return paramErr;
-    size_t n = sizeof kResourceForkName / sizeof kResourceForkName[0] - 1;
-    memcpy(resourceForkName->unicode, kResourceForkName, n * sizeof(UniChar));
-    resourceForkName->length = UInt16(n);
-    return noErr;
-}
-
-OSErr FSIterateForks(const FSRef* ref, CatPositionRec* forkIterator, HFSUniStr255* forkName,
-                     SInt64* forkSize, UInt64* forkPhysicalSize) {
-    OrvikFSNode* node = NodeOf(ref);
-    if (!node || !forkIterator)
-        return paramErr;
-    int index = forkIterator->initialize == 0 ? 0 : forkIterator->priv[0];
+// The regular file a reference names, opened without following a link and
+// only while its name holds that very file: a fork opened for writing, or an
+// attribute written through it, never lands on an object swapped in.
+OSErr OpenRegular(OrvikFSNode* node, int flags, UniqueFd* fd) {
     std::lock_guard<std::recursive_mutex> lock(Lock());
     DirFd dir;
     const char* name;
     if (OSErr status = OpenParent(node, dir, &name))
         return status;
+    // Looked at before it is opened: opening a FIFO blocks, a device may act.
     struct statx st;
-    if (int error =
-            StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_BLOCKS, &st))
+    if (int error = StatxAt(dir.fd(), name, STATX_TYPE | STATX_INO, &st))
         return StatusFromErrno(error);
+    if (st.stx_ino != node->ino || makedev(st.stx_dev_major, st.stx_dev_minor) != node->dev)
+        return fnfErr;
     if (!S_ISREG(st.stx_mode))
-        return errFSNoMoreItems;
-    forkIterator->initialize = 1;
-    forkIterator->priv[0] = SInt16(index + 1);
-    if (index == 0) {
-        if (forkName)
-            forkName->length = 0;
-        if (forkSize)
-            *forkSize = SInt64(st.stx_size);
-        if (forkPhysicalSize)
-            *forkPhysicalSize = st.stx_blocks * 512;
-        return noErr;
-    }
-    const UniqueFd object(OpenObjectForAttributes(dir.fd(), name, st));
-    const int fd = object.get();
-    if (fd < 0)
-        return errFSNoMoreItems; // no attributes can be read
-    std::vector<char> list;
-    ssize_t listSize = flistxattr(fd, nullptr, 0);
-    if (listSize > 0) {
-        list.resize(size_t(listSize));
-        listSize = flistxattr(fd, list.data(), list.size());
-    }
-    OSErr status = errFSNoMoreItems;
-    int seen = 0;
-    for (ssize_t i = 0; listSize > 0 && i < listSize;) {
-        const char* attr = list.data() + i;
-        size_t len = strnlen(attr, size_t(listSize - i));
-        i += ssize_t(len) + 1;
-        if (strncmp(attr, "user.", 5) != 0 || ++seen != index)
-            continue;
-        ssize_t size = fgetxattr(fd, attr, nullptr, 0);
-        if (size < 0) {
-            status = LastStatus();
-            break;
-        }
-        if (forkName)
-            BytesToName(std::string_view(attr + 5, len - 5), forkName);
-        if (forkSize)
-            *forkSize = size;
-        if (forkPhysicalSize)
-            *forkPhysicalSize = UInt64(size);
-        status = noErr;
-        break;
-    }
-    return status;
+        return notAFileErr;
+    *fd = UniqueFd(OpenObjectOf(dir.fd(), name, flags, node->dev, node->ino));
+    return fd->get() < 0 ? LastStatus() : OSErr(noErr);
 }
 
-OSErr FSCreateFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
-    OrvikFSNode* node = NodeOf(ref);
-    if (!node)
-        return paramErr;
-    if (forkNameLength == 0)
-        return errFSForkExists; // the data fork always exists
-    std::string attribute;
-    if (!AttributeName(forkName, forkNameLength, attribute))
-        return errFSBadForkName;
-    UniqueFd fd;
-    if (OSErr status = OpenRegular(node, O_RDONLY, &fd))
-        return status;
-    const int rc = fsetxattr(fd.get(), attribute.c_str(), "", 0, XATTR_CREATE);
-    const int error = errno;
-    if (rc != 0)
-        return error == EEXIST ? OSErr(errFSForkExists) : StatusFromErrno(error);
-    return noErr;
-}
+} // namespace orvik::fm
 
-OSErr FSDeleteFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName) {
-    OrvikFSNode* node = NodeOf(ref);
-    if (!node || forkNameLength == 0)
-        return paramErr;
-    std::string attribute;
-    if (!AttributeName(forkName, forkNameLength, attribute))
-        return errFSBadForkName;
-    UniqueFd fd;
-    if (OSErr status = OpenRegular(node, O_RDONLY, &fd))
-        return status;
-    const int rc = fremovexattr(fd.get(), attribute.c_str());
-    const int error = errno;
-    return rc == 0 ? OSErr(noErr) : StatusFromErrno(error);
-}
+using namespace orvik::fm;
 
 OSErr FSOpenFork(const FSRef* ref, UniCharCount forkNameLength, const UniChar* forkName,
                  SInt8 permissions, FSIORefNum* forkRefNum) {
@@ -534,6 +421,50 @@ OSErr FSCloseFork(FSIORefNum forkRefNum) {
     return WriteBack(f.get());
 }
 
+namespace orvik::fm {
+namespace {
+
+// The kernel copies between two data forks; false, with nothing copied,
+// when it cannot for these two (the caller then copies through memory).
+bool CopyInKernel(Fork* s, Fork* d, ByteCount requestCount, ByteCount* actualCount, OSErr* status) {
+    static std::atomic<bool> unavailable{false};
+    if (unavailable.load(std::memory_order_relaxed))
+        return false;
+    loff_t in = s->mark, out = d->mark;
+    ByteCount done = 0;
+    *status = noErr;
+    while (done < requestCount) {
+        const ssize_t n =
+            copy_file_range(s->fd.get(), &in, d->fd.get(), &out, requestCount - done, 0);
+        if (n > 0) {
+            done += ByteCount(n);
+            continue;
+        }
+        if (n == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        if (done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                          errno == EOPNOTSUPP || errno == EBADF || errno == EPERM)) {
+            if (errno == ENOSYS)
+                unavailable.store(true, std::memory_order_relaxed);
+            return false;
+        }
+        *status = LastStatus();
+        break;
+    }
+    s->mark += int64_t(done);
+    d->mark += int64_t(done);
+    if (actualCount)
+        *actualCount = done;
+    if (*status == noErr && done < requestCount)
+        *status = eofErr;
+    return true;
+}
+
+} // namespace
+} // namespace orvik::fm
+
 OSErr FSCopyForkChunk(FSIORefNum sourceRefNum, FSIORefNum destRefNum, ByteCount requestCount,
                       void* scratch, ByteCount* actualCount) {
     if (actualCount)
@@ -548,44 +479,9 @@ OSErr FSCopyForkChunk(FSIORefNum sourceRefNum, FSIORefNum destRefNum, ByteCount 
         return wrPermErr;
     if (requestCount == 0)
         return noErr;
-    if (!s->named && !d->named) {
-        static std::atomic<bool> unavailable{false};
-        loff_t in = s->mark, out = d->mark;
-        ByteCount done = 0;
-        bool fallback = unavailable.load(std::memory_order_relaxed);
-        while (!fallback && done < requestCount) {
-            ssize_t n =
-                copy_file_range(s->fd.get(), &in, d->fd.get(), &out, requestCount - done, 0);
-            if (n > 0) {
-                done += ByteCount(n);
-                continue;
-            }
-            if (n == 0)
-                break;
-            if (errno == EINTR)
-                continue;
-            if (done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
-                              errno == EOPNOTSUPP || errno == EBADF || errno == EPERM)) {
-                if (errno == ENOSYS)
-                    unavailable.store(true, std::memory_order_relaxed);
-                fallback = true;
-                break;
-            }
-            OSErr status = LastStatus();
-            s->mark += int64_t(done);
-            d->mark += int64_t(done);
-            if (actualCount)
-                *actualCount = done;
-            return status;
-        }
-        if (!fallback) {
-            s->mark += int64_t(done);
-            d->mark += int64_t(done);
-            if (actualCount)
-                *actualCount = done;
-            return done < requestCount ? eofErr : noErr;
-        }
-    }
+    OSErr copied = noErr;
+    if (!s->named && !d->named && CopyInKernel(s, d, requestCount, actualCount, &copied))
+        return copied;
     if (!scratch)
         return paramErr;
     ByteCount got = 0, put = 0;

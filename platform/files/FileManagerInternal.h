@@ -101,6 +101,11 @@ private:
 OSErr OpenFolder(OrvikFSNode* folder, DirFd& out);
 // The folder holding node, and node's name in it. For "/": AT_FDCWD and "/".
 OSErr OpenParent(OrvikFSNode* node, DirFd& out, const char** name);
+// Forks: "user." + the fork name's bytes (false for a name no attribute can
+// have), and the regular file a reference names, opened only while its name
+// holds that very file.
+bool AttributeName(const UniChar* name, UniCharCount length, std::string& out);
+OSErr OpenRegular(OrvikFSNode* node, int flags, UniqueFd* fd);
 // Forgets descriptors of a deleted folder.
 void ForgetFolder(const OrvikFSNode* folder);
 

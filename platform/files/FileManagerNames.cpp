@@ -1,7 +1,7 @@
 // File manager statuses and names: the one table from errno to statuses,
 // and the conversion between 16-bit names and the bytes the kernel stores.
-#include "platform/files/FileManagerInternal.h"
 #include "platform/PathBytes.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
 #include <fcntl.h>

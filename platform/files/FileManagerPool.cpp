@@ -7,8 +7,8 @@
 // a miss reopens the folder from the nearest pooled ancestor (or from a pooled
 // child through ".."), refusing every link on the way, and checks the device
 // and inode.
-#include "platform/files/FileManagerInternal.h"
 #include "platform/PathBytes.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
 #include <fcntl.h>

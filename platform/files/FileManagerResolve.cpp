@@ -1,8 +1,8 @@
 // Path resolution: a path text walked one name at a time from "/" or from
 // the remembered folder of the previous call, never through a link the
 // caller did not ask to follow.
-#include "platform/files/FileManagerInternal.h"
 #include "platform/PathBytes.h"
+#include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
 #include <fcntl.h>
