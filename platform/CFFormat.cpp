@@ -3,8 +3,10 @@
 // The format is read unit by unit; literal text is copied, each directive is parsed into
 // a Spec and its argument fetched by type. Text directives (%s %S %@ %c %C) are rendered
 // here; numbers go to snprintf one directive at a time (plain %d %u %x without flags are
-// converted here directly). Output is written straight into the block of the result
-// string.
+// converted here directly). The directives' grammar is in CFFormatDirectives.h, the
+// output buffer in CFFormatOutput.h.
+#include "platform/CFFormatDirectives.h"
+#include "platform/CFFormatOutput.h"
 #include "platform/CFInternal.h"
 
 #include <unicode/utf16.h>
@@ -16,370 +18,11 @@
 #include <vector>
 
 using namespace cfimpl;
+using namespace cfimpl::format;
 
 namespace {
 
-// ---------------------------------------------------------------------------------------
-// Output buffer
-// ---------------------------------------------------------------------------------------
-
-// The text is written straight into the block of the string that will hold it: a block from
-// the thread's pool to start with (enough for most texts), moved to a larger one only when the
-// text outgrows it.
-class Out {
-public:
-    Out() : s_(newString(kPooledUnits)), buf_(s_->chars), cap_(static_cast<size_t>(kPooledUnits)) {}
-    Out(const Out&) = delete;
-    Out& operator=(const Out&) = delete;
-    ~Out() {
-        if (s_ != nullptr)
-            CFRelease(s_);
-    }
-    void put(UniChar c) {
-        if (len_ == cap_)
-            grow(1);
-        buf_[len_++] = c;
-    }
-    void put(const UniChar* p, size_t n) {
-        if (n == 0)
-            return; // p may be null for an empty piece ("%.0s")
-        if (len_ + n > cap_)
-            grow(n);
-        copyUnits(buf_ + len_, p, n);
-        len_ += n;
-    }
-    void putAscii(const char* p, size_t n) {
-        if (len_ + n > cap_)
-            grow(n);
-        for (size_t i = 0; i < n; ++i)
-            buf_[len_ + i] = static_cast<unsigned char>(p[i]);
-        len_ += n;
-    }
-    void fill(UniChar c, size_t n) {
-        if (len_ + n > cap_)
-            grow(n);
-        for (size_t i = 0; i < n; ++i)
-            buf_[len_ + i] = c;
-        len_ += n;
-    }
-    // Room for n more units at the end; commit() what was written.
-    UniChar* reserveTail(size_t n) {
-        if (len_ + n > cap_)
-            grow(n);
-        return buf_ + len_;
-    }
-    void commit(size_t n) { len_ += n; }
-    const UniChar* data() const { return buf_; }
-    size_t size() const { return len_; }
-    // The text as an immutable string (its block trimmed to fit); the output is spent.
-    __CFString* take() {
-        CFIndex n = static_cast<CFIndex>(len_);
-        __CFString* s = s_->pooled ? s_ : resizeString(s_, n, n);
-        s->length = n;
-        s->capacity = n;
-        s->chars[n] = 0;
-        s_ = nullptr;
-        return s;
-    }
-
-private:
-    void grow(size_t more) {
-        size_t cap = std::max(cap_ * 2, len_ + more + 64);
-        s_ = resizeString(s_, static_cast<CFIndex>(len_), static_cast<CFIndex>(cap));
-        buf_ = s_->chars;
-        cap_ = cap;
-    }
-    __CFString* s_;
-    UniChar* buf_;
-    size_t len_ = 0;
-    size_t cap_;
-};
-
-// ---------------------------------------------------------------------------------------
-// Directives
-// ---------------------------------------------------------------------------------------
-
-enum class Len { None, hh, h, l, ll, L, j, z, t };
-
-enum class ArgType { None, Int, Long, LongLong, IntMax, Size, PtrDiff, Double, LongDouble, Ptr };
-
-struct Spec {
-    bool minus = false, plus = false, space = false, hash = false, zero = false, quote = false;
-    int width = -1;     // -1: none
-    int precision = -1; // -1: none
-    int widthArg = 0;   // 0: fixed; -1: next argument; n > 0: argument n (1-based)
-    int precArg = 0;
-    int position = 0; // n$ of the value, 0 when sequential
-    Len len = Len::None;
-    char conv = 0;
-};
-
-inline ArgType valueType(const Spec& s) {
-    switch (s.conv) {
-    case 'd':
-    case 'i':
-    case 'u':
-    case 'x':
-    case 'X':
-    case 'o':
-        switch (s.len) {
-        case Len::l:
-            return ArgType::Long;
-        case Len::ll:
-            return ArgType::LongLong;
-        case Len::j:
-            return ArgType::IntMax;
-        case Len::z:
-            return ArgType::Size;
-        case Len::t:
-            return ArgType::PtrDiff;
-        default:
-            return ArgType::Int;
-        }
-    case 'D':
-    case 'U':
-    case 'O':
-        return ArgType::Long;
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'F':
-    case 'g':
-    case 'G':
-    case 'a':
-    case 'A':
-        return s.len == Len::L ? ArgType::LongDouble : ArgType::Double;
-    case 'c':
-    case 'C':
-        return ArgType::Int;
-    case 's':
-    case 'S':
-    case '@':
-    case 'p':
-    case 'n':
-        return ArgType::Ptr;
-    default:
-        return ArgType::None;
-    }
-}
-
-union ArgValue {
-    long long i;
-    double d;
-    long double ld;
-    const void* p;
-};
-
-// Reads the next argument into v (written in place: a returned copy of the union would be
-// read back wider than it was written, which stalls).
-__attribute__((always_inline)) inline void fetchInto(ArgType t, va_list& ap, ArgValue& v) {
-    switch (t) {
-    case ArgType::Int:
-        v.i = va_arg(ap, int);
-        break;
-    case ArgType::Long:
-        v.i = va_arg(ap, long);
-        break;
-    case ArgType::LongLong:
-        v.i = va_arg(ap, long long);
-        break;
-    case ArgType::IntMax:
-        v.i = static_cast<long long>(va_arg(ap, intmax_t));
-        break;
-    case ArgType::Size:
-        v.i = static_cast<long long>(va_arg(ap, size_t));
-        break;
-    case ArgType::PtrDiff:
-        v.i = static_cast<long long>(va_arg(ap, ptrdiff_t));
-        break;
-    case ArgType::Double:
-        v.d = va_arg(ap, double);
-        break;
-    case ArgType::LongDouble:
-        v.ld = va_arg(ap, long double);
-        break;
-    case ArgType::Ptr:
-        v.p = va_arg(ap, const void*);
-        break;
-    case ArgType::None:
-        break;
-    }
-}
-
-ArgValue fetch(ArgType t, va_list& ap) {
-    ArgValue v{};
-    fetchInto(t, ap, v);
-    return v;
-}
-
-// Parses the directive after '%' at f[i]; on success i indexes the conversion unit.
-bool parseSpec(const UniChar* f, size_t n, size_t& i, Spec& s) {
-    auto number = [&](int& out) {
-        long v = 0;
-        bool any = false;
-        while (i < n && f[i] >= '0' && f[i] <= '9') {
-            v = std::min<long>(v * 10 + (f[i++] - '0'), 1 << 20);
-            any = true;
-        }
-        out = static_cast<int>(v);
-        return any;
-    };
-    // n$ position
-    size_t save = i;
-    int pos = 0;
-    if (number(pos) && i < n && f[i] == '$' && pos > 0) {
-        s.position = pos;
-        ++i;
-    } else {
-        i = save;
-    }
-    for (; i < n; ++i) {
-        UniChar c = f[i];
-        if (c == '-')
-            s.minus = true;
-        else if (c == '+')
-            s.plus = true;
-        else if (c == ' ')
-            s.space = true;
-        else if (c == '#')
-            s.hash = true;
-        else if (c == '0')
-            s.zero = true;
-        else if (c == '\'')
-            s.quote = true;
-        else
-            break;
-    }
-    auto starArg = [&](int& argRef) {
-        ++i; // the '*'
-        size_t mark = i;
-        int p = 0;
-        if (number(p) && i < n && f[i] == '$' && p > 0) {
-            argRef = p;
-            ++i;
-        } else {
-            i = mark;
-            argRef = -1;
-        }
-    };
-    if (i < n && f[i] == '*')
-        starArg(s.widthArg);
-    else if (!number(s.width))
-        s.width = -1;
-    if (i < n && f[i] == '.') {
-        ++i;
-        if (i < n && f[i] == '*')
-            starArg(s.precArg);
-        else if (!number(s.precision))
-            s.precision = 0;
-    }
-    if (i < n) {
-        switch (f[i]) {
-        case 'h':
-            s.len = (i + 1 < n && f[i + 1] == 'h') ? (++i, Len::hh) : Len::h;
-            ++i;
-            break;
-        case 'l':
-            s.len = (i + 1 < n && f[i + 1] == 'l') ? (++i, Len::ll) : Len::l;
-            ++i;
-            break;
-        case 'q':
-            s.len = Len::ll, ++i;
-            break;
-        case 'L':
-            s.len = Len::L, ++i;
-            break;
-        case 'j':
-            s.len = Len::j, ++i;
-            break;
-        case 'z':
-            s.len = Len::z, ++i;
-            break;
-        case 't':
-            s.len = Len::t, ++i;
-            break;
-        default:
-            break;
-        }
-    }
-    if (i >= n || f[i] >= 0x80)
-        return false;
-    s.conv = static_cast<char>(f[i]);
-    return s.conv == '%' || valueType(s) != ArgType::None;
-}
-
-// ---------------------------------------------------------------------------------------
-// Arguments: read in order from the va_list, or, for formats with n$ positions, all
-// fetched up front by the types the directives give them.
-// ---------------------------------------------------------------------------------------
-
-class Args {
-public:
-    explicit Args(va_list ap) { va_copy(ap_, ap); }
-    ~Args() { va_end(ap_); }
-    Args(const Args&) = delete;
-    Args& operator=(const Args&) = delete;
-
-    // Fetches every positional argument once; false when the types conflict or one is
-    // missing from the format.
-    bool preload(const UniChar* f, size_t n) {
-        std::vector<ArgType> types;
-        auto note = [&](int pos, ArgType t) {
-            if (pos <= 0)
-                return false;
-            if (types.size() < static_cast<size_t>(pos))
-                types.resize(static_cast<size_t>(pos), ArgType::None);
-            ArgType& slot = types[static_cast<size_t>(pos - 1)];
-            if (slot != ArgType::None && slot != t)
-                return false;
-            slot = t;
-            return true;
-        };
-        for (size_t i = 0; i < n; ++i) {
-            if (f[i] != '%')
-                continue;
-            ++i;
-            Spec s;
-            if (!parseSpec(f, n, i, s))
-                return false;
-            if (s.conv == '%')
-                continue;
-            if (s.position == 0 || s.widthArg < 0 || s.precArg < 0)
-                return false; // positional and sequential arguments do not mix
-            if ((s.widthArg > 0 && !note(s.widthArg, ArgType::Int)) ||
-                (s.precArg > 0 && !note(s.precArg, ArgType::Int)) ||
-                !note(s.position, valueType(s)))
-                return false;
-        }
-        for (ArgType t : types) {
-            if (t == ArgType::None)
-                return false;
-            values_.push_back(fetch(t, ap_));
-        }
-        positional_ = true;
-        return true;
-    }
-    bool positional() const { return positional_; }
-    bool next(ArgType t, ArgValue& v) {
-        fetchInto(t, ap_, v);
-        return true;
-    }
-    bool at(int pos, ArgValue& v) const {
-        if (pos <= 0 || static_cast<size_t>(pos) > values_.size())
-            return false;
-        v = values_[static_cast<size_t>(pos - 1)];
-        return true;
-    }
-
-private:
-    va_list ap_;
-    std::vector<ArgValue> values_;
-    bool positional_ = false;
-};
-
-// ---------------------------------------------------------------------------------------
-// Rendering
-// ---------------------------------------------------------------------------------------
+// ---- rendering ------------------------------------------------------------------------
 
 UniChar macRoman(unsigned char b) {
     static UniChar table[128];
@@ -512,16 +155,7 @@ bool plain(const Spec& s) {
     return !s.minus && !s.plus && !s.space && !s.hash && !s.zero && s.width < 0 && s.precision < 0;
 }
 
-// Numbers through snprintf, one directive rebuilt in ASCII.
-void putNumber(Out& out, const Spec& s, const ArgValue& arg) {
-    char conv = s.conv;
-    Len len = s.len;
-    if (conv == 'D' || conv == 'U' || conv == 'O') {
-        conv = static_cast<char>(conv + ('a' - 'A'));
-        len = Len::l;
-    }
-    bool isSigned = conv == 'd' || conv == 'i';
-    bool isFloat = false;
+bool isFloatConversion(char conv) {
     switch (conv) {
     case 'e':
     case 'E':
@@ -531,41 +165,32 @@ void putNumber(Out& out, const Spec& s, const ArgValue& arg) {
     case 'G':
     case 'a':
     case 'A':
-        isFloat = true;
-        break;
+        return true;
     default:
-        break;
+        return false;
     }
-    long long ival = arg.i;
-    if (!isFloat && conv != 'p') {
-        // Narrow the value to the width its length modifier names, as printf would.
-        long long x = arg.i;
-        switch (len) {
-        case Len::hh:
-            x = isSigned ? static_cast<long long>(static_cast<signed char>(x))
-                         : static_cast<long long>(static_cast<unsigned char>(x));
-            break;
-        case Len::h:
-            x = isSigned ? static_cast<long long>(static_cast<short>(x))
-                         : static_cast<long long>(static_cast<unsigned short>(x));
-            break;
-        case Len::None:
-            x = isSigned ? static_cast<long long>(static_cast<int>(x))
-                         : static_cast<long long>(static_cast<unsigned int>(x));
-            break;
-        default:
-            break;
-        }
-        if (plain(s) && conv != 'o') {
-            bool neg = isSigned && x < 0;
-            unsigned long long mag = neg ? 0ull - static_cast<unsigned long long>(x)
-                                         : static_cast<unsigned long long>(x);
-            putPlainInteger(out, mag, neg, (conv == 'x' || conv == 'X') ? 16 : 10, conv == 'X');
-            return;
-        }
-        ival = x;
+}
+
+// Narrows the value to the width its length modifier names, as printf would.
+long long narrowed(long long x, Len len, bool isSigned) {
+    switch (len) {
+    case Len::hh:
+        return isSigned ? static_cast<long long>(static_cast<signed char>(x))
+                        : static_cast<long long>(static_cast<unsigned char>(x));
+    case Len::h:
+        return isSigned ? static_cast<long long>(static_cast<short>(x))
+                        : static_cast<long long>(static_cast<unsigned short>(x));
+    case Len::None:
+        return isSigned ? static_cast<long long>(static_cast<int>(x))
+                        : static_cast<long long>(static_cast<unsigned int>(x));
+    default:
+        return x;
     }
-    char fmt[40];
+}
+
+// The directive rebuilt in ASCII for snprintf, its width and precision as
+// arguments; fmt has room for 40 bytes.
+void buildNumberFormat(const Spec& s, char conv, Len len, bool isFloat, char* fmt) {
     char* f = fmt;
     *f++ = '%';
     if (s.minus)
@@ -590,8 +215,31 @@ void putNumber(Out& out, const Spec& s, const ArgValue& arg) {
     }
     *f++ = conv;
     *f = 0;
-    char small[128];
-    int n;
+}
+
+// Numbers through snprintf, one directive rebuilt in ASCII.
+void putNumber(Out& out, const Spec& s, const ArgValue& arg) {
+    char conv = s.conv;
+    Len len = s.len;
+    if (conv == 'D' || conv == 'U' || conv == 'O') {
+        conv = static_cast<char>(conv + ('a' - 'A'));
+        len = Len::l;
+    }
+    const bool isSigned = conv == 'd' || conv == 'i';
+    const bool isFloat = isFloatConversion(conv);
+    long long ival = arg.i;
+    if (!isFloat && conv != 'p') {
+        ival = narrowed(arg.i, len, isSigned);
+        if (plain(s) && conv != 'o') {
+            const bool neg = isSigned && ival < 0;
+            const unsigned long long mag = neg ? 0ull - static_cast<unsigned long long>(ival)
+                                               : static_cast<unsigned long long>(ival);
+            putPlainInteger(out, mag, neg, (conv == 'x' || conv == 'X') ? 16 : 10, conv == 'X');
+            return;
+        }
+    }
+    char fmt[40];
+    buildNumberFormat(s, conv, len, isFloat, fmt);
     auto print = [&](char* buf, size_t size) {
         if (conv == 'p')
             return std::snprintf(buf, size, fmt, s.width, s.precision, arg.p);
@@ -601,7 +249,8 @@ void putNumber(Out& out, const Spec& s, const ArgValue& arg) {
             return std::snprintf(buf, size, fmt, s.width, s.precision, arg.d);
         return std::snprintf(buf, size, fmt, s.width, s.precision, ival);
     };
-    n = print(small, sizeof small);
+    char small[128];
+    const int n = print(small, sizeof small);
     if (n < 0)
         return;
     if (static_cast<size_t>(n) < sizeof small) {
