@@ -284,14 +284,6 @@ int CAtlString::Collate(const char16_t* s, bool caseSensitive) const {
     return int(order);
 }
 
-bool operator==(const CAtlString& a, const char* b) {
-    return a.Collate(CAtlString(b).GetString(), true) == 0;
-}
-
-std::weak_ordering operator<=>(const CAtlString& a, const char* b) {
-    return atlstring_detail::Order(a.Collate(CAtlString(b).GetString(), true));
-}
-
 // ---- editing -----------------------------------------------------------------------------------
 
 int CAtlString::Insert(int i, const char* s) {

@@ -551,8 +551,7 @@ inline bool operator==(const CAtlString& a, const CAtlString& b) {
 inline std::weak_ordering operator<=>(const CAtlString& a, const CAtlString& b) {
     return atlstring_detail::Order(a.Compare(b));
 }
-// CAtlString with a zero-terminated string: the platform collation (Collate(p, true)); 8-bit
-// text is widened first.
+// CAtlString with a zero-terminated 16-bit string: the platform collation (Collate(p, true)).
 inline bool operator==(const CAtlString& a, const char16_t* b) {
     return a.Collate(b, true) == 0;
 }
@@ -565,8 +564,10 @@ inline bool operator==(const CAtlString& a, const unsigned short* b) {
 inline std::weak_ordering operator<=>(const CAtlString& a, const unsigned short* b) {
     return atlstring_detail::Order(a.Collate(b, true));
 }
-bool operator==(const CAtlString& a, const char* b);
-std::weak_ordering operator<=>(const CAtlString& a, const char* b);
+// None with 8-bit text: deleted, so that the text is not quietly widened into a CAtlString and
+// compared by code units.
+bool operator==(const CAtlString& a, const char* b) = delete;
+std::weak_ordering operator<=>(const CAtlString& a, const char* b) = delete;
 
 // CAtlStringA with anything: CFStringCompare of both sides (Collate(x, true)).
 inline bool operator==(const CAtlStringA& a, const CAtlStringA& b) {
@@ -581,12 +582,19 @@ inline bool operator==(const CAtlStringA& a, const char* b) {
 inline std::weak_ordering operator<=>(const CAtlStringA& a, const char* b) {
     return atlstring_detail::Order(a.Collate(b, true));
 }
+// This pair has no ">" in either order.
+bool operator>(const CAtlStringA& a, const char* b) = delete;
+bool operator>(const char* a, const CAtlStringA& b) = delete;
 inline bool operator==(const CAtlStringA& a, const char16_t* b) {
     return a.Collate(b, true) == 0;
 }
 inline std::weak_ordering operator<=>(const CAtlStringA& a, const char16_t* b) {
     return atlstring_detail::Order(a.Collate(b, true));
 }
+// The 8-bit class has no unsigned short twins: deleted, so that both sides are not quietly made
+// CAtlStrings and compared by code units.
+bool operator==(const CAtlStringA& a, const unsigned short* b) = delete;
+std::weak_ordering operator<=>(const CAtlStringA& a, const unsigned short* b) = delete;
 
 // ---- element helpers for the array containers
 // ----------------------------------------------------

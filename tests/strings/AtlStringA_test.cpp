@@ -228,13 +228,32 @@ TEST(AtlStringA, ComparisonsThroughPlatformStrings) {
     EXPECT_TRUE(b >= a);
     EXPECT_TRUE(a == "a");
     EXPECT_TRUE("a" == a);
+    EXPECT_TRUE(a != "b");
+    EXPECT_TRUE("b" != a);
+    EXPECT_TRUE(a < "b");
     EXPECT_TRUE("a" < b);
     EXPECT_TRUE(b <= "b");
+    EXPECT_TRUE("a" <= a);
+    EXPECT_TRUE(b >= "a");
+    EXPECT_TRUE("b" >= a);
+    EXPECT_FALSE(b < "a");
     EXPECT_TRUE(a == u"a");
     EXPECT_TRUE(u"b" > a);
     EXPECT_TRUE(a < u"b");
     EXPECT_TRUE(u"a" >= a);
 }
+
+// Every operator with CAtlStringA and 16-bit strings; with 8-bit strings all but ">"; none with
+// unsigned short strings.
+static_assert(HasAllRelational<const CAtlStringA&, const CAtlStringA&>);
+static_assert(HasAllRelational<const CAtlStringA&, const char16_t*>);
+static_assert(HasEq<const CAtlStringA&, const char*> && HasEq<const char*, const CAtlStringA&>);
+static_assert(HasNe<const CAtlStringA&, const char*> && HasNe<const char*, const CAtlStringA&>);
+static_assert(HasLt<const CAtlStringA&, const char*> && HasLt<const char*, const CAtlStringA&>);
+static_assert(HasLe<const CAtlStringA&, const char*> && HasLe<const char*, const CAtlStringA&>);
+static_assert(HasGe<const CAtlStringA&, const char*> && HasGe<const char*, const CAtlStringA&>);
+static_assert(!HasGt<const CAtlStringA&, const char*> && !HasGt<const char*, const CAtlStringA&>);
+static_assert(HasNoRelational<const CAtlStringA&, const unsigned short*>);
 
 TEST(AtlStringA, ReplaceTokenizeAndEdit) {
     CAtlStringA s("a-b-c");

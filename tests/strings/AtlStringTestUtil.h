@@ -6,6 +6,42 @@
 
 #include <string>
 
+// Whether the relational operators exist for the operand types (a deleted or ambiguous one
+// does not).
+template <class A, class B>
+concept HasEq = requires(A a, B b) {
+    a == b;
+};
+template <class A, class B>
+concept HasNe = requires(A a, B b) {
+    a != b;
+};
+template <class A, class B>
+concept HasLt = requires(A a, B b) {
+    a < b;
+};
+template <class A, class B>
+concept HasGt = requires(A a, B b) {
+    a > b;
+};
+template <class A, class B>
+concept HasLe = requires(A a, B b) {
+    a <= b;
+};
+template <class A, class B>
+concept HasGe = requires(A a, B b) {
+    a >= b;
+};
+// All six, or none of them, in both orders.
+template <class A, class B>
+concept HasAllRelational =
+    HasEq<A, B> && HasNe<A, B> && HasLt<A, B> && HasGt<A, B> && HasLe<A, B> && HasGe<A, B> &&
+    HasEq<B, A> && HasNe<B, A> && HasLt<B, A> && HasGt<B, A> && HasLe<B, A> && HasGe<B, A>;
+template <class A, class B>
+concept HasNoRelational =
+    !HasEq<A, B> && !HasNe<A, B> && !HasLt<A, B> && !HasGt<A, B> && !HasLe<A, B> && !HasGe<A, B> &&
+    !HasEq<B, A> && !HasNe<B, A> && !HasLt<B, A> && !HasGt<B, A> && !HasLe<B, A> && !HasGe<B, A>;
+
 inline std::u16string Units(const CAtlString& s) {
     return std::u16string(s.GetString(), s.GetLength());
 }
