@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <pthread.h>
 #include <type_traits>
 
 CAtlStringInitData<char16_t> _afxInitData = {{-1, 0, 0}, 0};
@@ -72,18 +73,38 @@ constexpr size_t kBlockClassBytes[] = {64, 256};
 constexpr int kBlockClasses = 2;
 constexpr int kBlockPoolDepth = 8;
 
+// Strings may outlive every object a thread set up, so the pool is plain thread storage that is
+// never destroyed: statics released at exit and thread-locals destroyed in any order still find
+// it. A pool opens on its thread's first allocation of a pooled size and registers a key whose
+// destructor empties and closes it when the thread ends; POSIX runs key destructors after the
+// thread-local objects, and a closed pool hands blocks straight back to the allocator. The
+// thread that ends the program runs no key destructor: its few pooled blocks go with the
+// process.
+enum class PoolState : int { Unopened, Open, Closed };
+
 struct BlockPool {
     void* blocks[kBlockClasses][kBlockPoolDepth];
-    int count[kBlockClasses] = {};
-    bool closed = false; // the thread is ending: blocks go straight back to the allocator
-    ~BlockPool() {
-        closed = true;
-        for (int c = 0; c < kBlockClasses; ++c)
-            while (count[c] > 0)
-                ::operator delete(blocks[c][--count[c]]);
-    }
+    int count[kBlockClasses];
+    PoolState state;
 };
-thread_local BlockPool tBlocks;
+constinit thread_local BlockPool tBlocks{};
+
+void ClosePool(void* p) {
+    BlockPool& pool = *static_cast<BlockPool*>(p);
+    pool.state = PoolState::Closed;
+    for (int c = 0; c < kBlockClasses; ++c)
+        while (pool.count[c] > 0)
+            ::operator delete(pool.blocks[c][--pool.count[c]]);
+}
+
+// Out of line: it runs once per thread.
+__attribute__((noinline)) void OpenPool(BlockPool& pool) {
+    static pthread_key_t key;
+    static const bool haveKey = pthread_key_create(&key, ClosePool) == 0;
+    bool open = haveKey && pthread_setspecific(key, &pool) == 0;
+    // Without a key the pool could not be emptied when the thread ends: it stays unused.
+    pool.state = open ? PoolState::Open : PoolState::Closed;
+}
 
 // The pooled size class holding `bytes`, or -1 for blocks the allocator serves directly.
 inline int BlockClass(size_t bytes) {
@@ -102,6 +123,8 @@ __attribute__((always_inline)) inline void* AllocateBlock(size_t bytes) {
     BlockPool& pool = tBlocks;
     if (pool.count[c] > 0)
         return pool.blocks[c][--pool.count[c]];
+    if (pool.state == PoolState::Unopened)
+        OpenPool(pool);
     return ::operator new(kBlockClassBytes[c]);
 }
 
@@ -109,7 +132,7 @@ __attribute__((always_inline)) inline void FreeBlock(void* block, size_t bytes) 
     int c = BlockClass(bytes);
     if (c >= 0) {
         BlockPool& pool = tBlocks;
-        if (!pool.closed && pool.count[c] < kBlockPoolDepth) {
+        if (pool.state == PoolState::Open && pool.count[c] < kBlockPoolDepth) {
             pool.blocks[c][pool.count[c]++] = block;
             return;
         }

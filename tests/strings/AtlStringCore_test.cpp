@@ -563,3 +563,32 @@ TEST(AtlStringCore, BuffersOfEveryLengthKeepTheirOwnStorage) {
             ASSERT_EQ(Units(more[k]), fill16(int(k * 5), 99)) << k;
     }
 }
+
+// Strings that outlive what their thread set up for its buffers: statics owning blocks of every
+// size when the program exits (after this thread has freed blocks of its own), and a thread's
+// thread-local string that gets its block after the thread's first buffer, so that it is
+// destroyed after anything that buffer set up. The program, a child of its own, ends normally
+// and silently: no crash, no report from the address or leak checker.
+TEST(AtlStringCoreDeathTest, StringsAliveAtThreadAndProgramExit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto program = [] {
+        static CAtlString small(u"a static string");
+        static CAtlString medium(u'm', 100);
+        static CAtlString large(u'l', 1000);
+        static CAtlStringA narrow('n', 40);
+        auto makeAndFree = [] {
+            std::vector<CAtlString> pieces;
+            for (int i = 0; i < 40; ++i)
+                pieces.emplace_back(u'p', 1 + i * 3);
+        };
+        std::thread([&] {
+            makeAndFree();
+            thread_local CAtlString late;
+            late = CAtlString(u'x', 50);
+            makeAndFree();
+        }).join();
+        makeAndFree();
+        std::exit(0);
+    };
+    EXPECT_EXIT(program(), testing::ExitedWithCode(0), "^$");
+}
