@@ -16,6 +16,7 @@
 
 #include "paths/PathClasses.h"
 #include "paths/TreeOperation.h"
+#include "platform/CFRef.h"
 #include "platform/CoreFoundation.h"
 #include "platform/FileManager.h"
 #include "resources/MessageBox.h"
@@ -160,14 +161,9 @@ int compareDirfunc(const void* a, const void* b) {
         return CFStringCreateWithCharactersNoCopy(
             kCFAllocatorDefault, reinterpret_cast<const UniChar*>(name), length, kCFAllocatorNull);
     };
-    CFStringRef left = lastName(a);
-    CFStringRef right = lastName(b);
-    const int order = left && right ? int(CFStringCompare(left, right, 0)) : 0;
-    if (left)
-        CFRelease(left);
-    if (right)
-        CFRelease(right);
-    return order;
+    const orvik::CFRef<CFStringRef> left(lastName(a));
+    const orvik::CFRef<CFStringRef> right(lastName(b));
+    return left && right ? int(CFStringCompare(left.get(), right.get(), 0)) : 0;
 }
 
 void COrvikDirectoryPath::SortPaths(CDirectoryPathArray& list) const {

@@ -14,8 +14,9 @@
 // graphical session, through sudo on a terminal. The tool is started with
 // exactly the argument vector {tool, arguments...}, in its own session
 // without a controlling terminal. Its standard input holds the caller's
-// graphical session (see CallerSession.h), its output and error streams are
-// the caller's terminal when there is one, else /dev/null. The call returns
+// graphical session (see session/CallerSession.h), its output is the caller's
+// terminal when there is one, else /dev/null, and its error stream is
+// /dev/null. The call returns
 // once the tool has started or the elevation has failed, never waiting for
 // the tool to finish. Refusal and failure are non-zero statuses.
 //

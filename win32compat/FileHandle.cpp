@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "platform/CFRef.h"
 #include "platform/CoreFoundation.h"
 #include "strings/UcaString.h"
 
@@ -56,14 +57,12 @@ const char16_t* U16(const unsigned short* s) {
 namespace win32file {
 
 CFURLRef CreateFileURL(const char16_t* path) {
-    CFStringRef text = CFStringCreateWithCharacters(
-        kCFAllocatorDefault, reinterpret_cast<const UniChar*>(path), ucalen(path));
-    if (text == nullptr)
+    const orvik::CFRef<CFStringRef> text(CFStringCreateWithCharacters(
+        kCFAllocatorDefault, reinterpret_cast<const UniChar*>(path), ucalen(path)));
+    if (!text)
         return nullptr;
-    CFURLRef url =
-        CFURLCreateWithFileSystemPath(kCFAllocatorDefault, text, kCFURLPOSIXPathStyle, false);
-    CFRelease(text);
-    return url;
+    return CFURLCreateWithFileSystemPath(kCFAllocatorDefault, text.get(), kCFURLPOSIXPathStyle,
+                                         false);
 }
 
 bool CopyUnits(CFStringRef text, std::u16string* out) {
@@ -78,9 +77,9 @@ bool CopyUnits(CFStringRef text, std::u16string* out) {
 }
 
 bool SplitFileURL(CFURLRef url, FSRef* parent, std::u16string* name) {
-    CFHolder<CFURLRef> parentURL(
+    orvik::CFRef<CFURLRef> parentURL(
         CFURLCreateCopyDeletingLastPathComponent(kCFAllocatorDefault, url));
-    CFHolder<CFStringRef> last(CFURLCopyLastPathComponent(url));
+    orvik::CFRef<CFStringRef> last(CFURLCopyLastPathComponent(url));
     if (!parentURL || !last || !CopyUnits(last.get(), name))
         return false;
     return CFURLGetFSRef(parentURL.get(), parent) != 0;
@@ -101,7 +100,7 @@ OSErr GetFSRefFromFilename(const char16_t* path, FSRef* ref, bool create, bool f
     if (!create && orvik::fm::FSRefFromAbsoluteUnits(reinterpret_cast<const UniChar*>(path),
                                                      ucalen(path), ref, &resolved))
         return resolved == noErr ? noErr : fnfErr;
-    win32file::CFHolder<CFURLRef> url(win32file::CreateFileURL(path));
+    orvik::CFRef<CFURLRef> url(win32file::CreateFileURL(path));
     if (!url)
         return fnfErr;
     if (!create)
@@ -127,7 +126,7 @@ OSErr GetFSRefFromFilename(const unsigned short* path, FSRef* ref, bool create, 
 OSErr GetParentFSRAndNameFromFilePath(const char16_t* path, FSRef* parent, HFSUniStr255* name) {
     if (path == nullptr || parent == nullptr || name == nullptr)
         return fnfErr;
-    win32file::CFHolder<CFURLRef> url(win32file::CreateFileURL(path));
+    orvik::CFRef<CFURLRef> url(win32file::CreateFileURL(path));
     if (!url)
         return fnfErr;
     FSRef parentRef;

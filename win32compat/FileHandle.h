@@ -20,6 +20,7 @@
 
 #include <string>
 
+#include "platform/CFRef.h"
 #include "platform/CoreFoundation.h"
 #include "platform/FileManager.h"
 #include "win32compat/WinTypes.h"
@@ -109,23 +110,6 @@ inline uint16_t& ModeOf(FSCatalogInfo& info) {
 inline uint16_t ModeOf(const FSCatalogInfo& info) {
     return PermissionsOf(info).mode;
 }
-
-// Releases a CF object when it goes out of scope.
-template <class T> class CFHolder {
-public:
-    explicit CFHolder(T object) : object_(object) {}
-    ~CFHolder() {
-        if (object_ != nullptr)
-            CFRelease(object_);
-    }
-    CFHolder(const CFHolder&) = delete;
-    CFHolder& operator=(const CFHolder&) = delete;
-    T get() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-
-private:
-    T object_;
-};
 
 // A file URL in POSIX style, not marked as a folder, for a 16-bit path; null on failure.
 CFURLRef CreateFileURL(const char16_t* path);

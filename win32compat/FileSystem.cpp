@@ -118,10 +118,9 @@ void FSDeleteFolderLevel(const FSRef* folder, FSDeleteObjectGlobals* globals) {
     while (!levels.empty()) {
         if (globals->result == noErr) {
             FSRef entry;
-            globals->result = FSGetCatalogInfoBulk(levels.back().iterator, 1,
-                                                   &globals->actualObjects, nullptr,
-                                                   kFSCatInfoNodeFlags, &globals->catalogInfo,
-                                                   &entry, nullptr, nullptr);
+            globals->result = FSGetCatalogInfoBulk(
+                levels.back().iterator, 1, &globals->actualObjects, nullptr, kFSCatInfoNodeFlags,
+                &globals->catalogInfo, &entry, nullptr, nullptr);
             if (globals->result == noErr && globals->actualObjects == 1) {
                 const UInt16 flags = globals->catalogInfo.nodeFlags;
                 if ((flags & kFSNodeIsDirectoryMask) != 0) {
@@ -267,8 +266,7 @@ BOOL SetFileAttributes(const char16_t* path, DWORD attributes) {
     // On the way to a deletion the entry itself goes: a link has no attributes of its own to
     // reset, and a file with other names keeps what those names show (deleting one name
     // needs no write permission on the file).
-    if (orvik::fm::InEntryScope() &&
-        (S_ISLNK(mode) || (info.nodeFlags & kFSNodeHardLinkMask) != 0))
+    if (orvik::fm::InEntryScope() && (S_ISLNK(mode) || (info.nodeFlags & kFSNodeHardLinkMask) != 0))
         return TRUE;
     bool changed = false;
     if (attributes == FILE_ATTRIBUTE_NORMAL) {
@@ -301,10 +299,10 @@ DWORD GetTempPath(DWORD length, char16_t* buffer) {
     FSRef folder;
     if (FSFindFolder(kUserDomainFolders, kTemporaryItemsFolder, kCreateFolder, &folder) != noErr)
         return 0;
-    win32file::CFHolder<CFURLRef> url(CFURLCreateFromFSRef(kCFAllocatorDefault, &folder));
+    orvik::CFRef<CFURLRef> url(CFURLCreateFromFSRef(kCFAllocatorDefault, &folder));
     if (!url)
         return 0;
-    win32file::CFHolder<CFStringRef> text(CFURLCopyFileSystemPath(url.get(), kCFURLPOSIXPathStyle));
+    orvik::CFRef<CFStringRef> text(CFURLCopyFileSystemPath(url.get(), kCFURLPOSIXPathStyle));
     std::u16string units;
     if (!win32file::CopyUnits(text.get(), &units))
         return 0;
@@ -331,7 +329,7 @@ UINT GetTempFileName(const char16_t* folder, const char16_t* prefix, UINT first,
     for (int i = 0; prefix != nullptr && i < 3 && prefix[i] != 0; ++i)
         out[n++] = prefix[i];
     out[n] = 0;
-    win32file::CFHolder<CFStringRef> base(CFStringCreateWithCharacters(
+    orvik::CFRef<CFStringRef> base(CFStringCreateWithCharacters(
         kCFAllocatorDefault, reinterpret_cast<const UniChar*>(out), static_cast<CFIndex>(n)));
     if (!base)
         return 0;

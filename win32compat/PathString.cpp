@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/CFRef.h"
 #include "platform/CoreFoundation.h"
 #include "platform/FileManager.h"
 #include "platform/LaunchServices.h"
@@ -261,15 +262,13 @@ BOOL PathIsDirectory(const unsigned short* path) {
 int PathIsExe(const char16_t* path) {
     if (path == nullptr)
         return -1;
-    CFStringRef str =
+    const orvik::CFRef<CFStringRef> str(
         CFStringCreateWithCharacters(kCFAllocatorDefault, reinterpret_cast<const UniChar*>(path),
-                                     static_cast<CFIndex>(ucalen(path)));
-    if (str == nullptr)
+                                     static_cast<CFIndex>(ucalen(path))));
+    if (!str)
         return -1;
     char utf8[1024];
-    const Boolean fits = CFStringGetCString(str, utf8, sizeof utf8, kCFStringEncodingUTF8);
-    CFRelease(str);
-    if (!fits)
+    if (!CFStringGetCString(str.get(), utf8, sizeof utf8, kCFStringEncodingUTF8))
         return -1;
     FSRef ref;
     if (FSPathMakeRef(reinterpret_cast<const UInt8*>(utf8), &ref, nullptr) != noErr)
@@ -277,8 +276,7 @@ int PathIsExe(const char16_t* path) {
     LSItemInfoRecord info{};
     if (LSCopyItemInfoForRef(&ref, kLSRequestAllFlags, &info) != noErr)
         return -1;
-    if (info.extension != nullptr)
-        CFRelease(info.extension);
+    const orvik::CFRef<CFStringRef> extension(info.extension);
     return (info.flags & (kLSItemInfoIsApplication | kLSItemInfoIsNativeApp)) != 0 ? 1 : 0;
 }
 int PathIsExe(const unsigned short* path) {

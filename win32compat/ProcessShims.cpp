@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/CFRef.h"
 #include "platform/SystemServices.h"
 
 // ---- code pages ------------------------------------------------------------------
@@ -30,18 +31,17 @@ int MultiByteToWideChar(UINT codePage, DWORD /*flags*/, LPCSTR src, int srcBytes
     CFIndex length = srcBytes == -1 ? static_cast<CFIndex>(strlen(src)) : srcBytes;
     if (length == 0)
         return 0;
-    CFStringRef str =
+    const orvik::CFRef<CFStringRef> str(
         CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(src), length,
-                                encodingForCodePage(codePage), false);
-    if (str == nullptr)
+                                encodingForCodePage(codePage), false));
+    if (!str)
         return 0;
-    CFIndex units = CFStringGetLength(str);
+    CFIndex units = CFStringGetLength(str.get());
     if (dstUnits > 0) {
         if (units > dstUnits)
             units = dstUnits;
-        CFStringGetCharacters(str, CFRangeMake(0, units), dst);
+        CFStringGetCharacters(str.get(), CFRangeMake(0, units), dst);
     }
-    CFRelease(str);
     return static_cast<int>(units);
 }
 
@@ -56,13 +56,13 @@ int WideCharToMultiByte(UINT codePage, DWORD /*flags*/, const char16_t* src, int
     CFIndex length = srcUnits == -1 ? static_cast<CFIndex>(ucalen(src)) : srcUnits;
     if (length == 0)
         return 0;
-    CFStringRef str = CFStringCreateWithCharacters(kCFAllocatorDefault, src, length);
-    if (str == nullptr)
+    const orvik::CFRef<CFStringRef> str(
+        CFStringCreateWithCharacters(kCFAllocatorDefault, src, length));
+    if (!str)
         return 0;
     CFIndex used = 0;
-    CFStringGetBytes(str, CFRangeMake(0, length), encodingForCodePage(codePage), '?', false,
+    CFStringGetBytes(str.get(), CFRangeMake(0, length), encodingForCodePage(codePage), '?', false,
                      dstBytes == 0 ? nullptr : reinterpret_cast<UInt8*>(dst), dstBytes, &used);
-    CFRelease(str);
     return static_cast<int>(used);
 }
 

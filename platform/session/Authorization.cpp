@@ -118,7 +118,9 @@ struct ToolStreams {
                                        : process::Stream{process::Stream::Null};
         options->out = output.get() >= 0 ? process::Stream::Of(output.get())
                                          : process::Stream{process::Stream::Null};
-        options->err = options->out;
+        // What the shell commands of the tool complain about is not for the
+        // user's terminal.
+        options->err = process::Stream{process::Stream::Null};
     }
 };
 

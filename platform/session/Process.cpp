@@ -196,8 +196,10 @@ pid_t StartRelay(int from, int to) {
     if (high > low + 1)
         close_range(low + 1, high - 1, 0);
     close_range(high + 1, ~0u, 0);
-    // Written after the caller has given the terminal back to its shell.
+    // Written after the caller has given the terminal back to its shell, or
+    // has ended as the terminal's first process, which hangs up its group.
     signal(SIGTTOU, SIG_IGN);
+    signal(SIGHUP, SIG_IGN);
     char buffer[4096];
     for (;;) {
         const ssize_t n = read(from, buffer, sizeof buffer);
