@@ -54,6 +54,40 @@ OrvikFSNode* MakeNode(OrvikFSNode* parent, std::string_view name, dev_t dev, ino
 OrvikFSNode* Retain(OrvikFSNode* node);
 void Release(OrvikFSNode* node);
 void SetRef(FSRef* ref, OrvikFSNode* adoptedNode); // ref takes the reference
+
+// The one owner of a record reference inside the file manager (FSRef is the
+// public one): the reference goes when the owner does.
+class NodeRef {
+public:
+    NodeRef() = default;
+    explicit NodeRef(OrvikFSNode* adopted) : node_(adopted) {}
+    static NodeRef Share(OrvikFSNode* node) { return NodeRef(Retain(node)); }
+    NodeRef(NodeRef&& other) noexcept : node_(other.release()) {}
+    NodeRef& operator=(NodeRef&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    NodeRef(const NodeRef&) = delete;
+    NodeRef& operator=(const NodeRef&) = delete;
+    ~NodeRef() { Release(node_); }
+    OrvikFSNode* get() const { return node_; }
+    OrvikFSNode* operator->() const { return node_; }
+    explicit operator bool() const { return node_ != nullptr; }
+    OrvikFSNode* release() {
+        OrvikFSNode* node = node_;
+        node_ = nullptr;
+        return node;
+    }
+    void reset(OrvikFSNode* adopted = nullptr) {
+        OrvikFSNode* old = node_;
+        node_ = adopted;
+        Release(old);
+    }
+
+private:
+    OrvikFSNode* node_ = nullptr;
+};
 inline OrvikFSNode* NodeOf(const FSRef* ref) {
     return ref ? ref->node : nullptr;
 }

@@ -155,14 +155,12 @@ OSErr FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCo
         if (names)
             BytesToName(d->d_name, &names[count]);
         if (refs || specs) {
-            OrvikFSNode* node = NodeFromStatx(Retain(iterator->folder.node), d->d_name, st);
+            NodeRef node(NodeFromStatx(Retain(iterator->folder.node), d->d_name, st));
             if (specs)
-                FillSpec(node, &specs[count]);
-            KeepFacts(node, st);
+                FillSpec(node.get(), &specs[count]);
+            KeepFacts(node.get(), st);
             if (refs)
-                SetRef(&refs[count], node);
-            else
-                Release(node);
+                SetRef(&refs[count], node.release());
         }
         ++count;
     }

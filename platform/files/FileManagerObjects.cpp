@@ -141,15 +141,13 @@ OSErr CreateObject(const FSRef* parentRef, UniCharCount nameLength, const UniCha
             return status;
         }
     }
-    OrvikFSNode* node = MakeNode(Retain(parent), bytes, id.dev, id.ino, made.st_mode);
+    NodeRef node(MakeNode(Retain(parent), bytes, id.dev, id.ino, made.st_mode));
     if (newSpec)
-        FillSpec(node, newSpec);
+        FillSpec(node.get(), newSpec);
     if (newDirID)
         *newDirID = UInt32(id.ino);
     if (newRef)
-        SetRef(newRef, node);
-    else
-        Release(node);
+        SetRef(newRef, node.release());
     return noErr;
 }
 

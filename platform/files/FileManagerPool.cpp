@@ -7,7 +7,6 @@
 // a miss reopens the folder from the nearest pooled ancestor (or from a pooled
 // child through ".."), refusing every link on the way, and checks the device
 // and inode.
-#include "platform/PathBytes.h"
 #include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
@@ -122,7 +121,7 @@ constexpr int kSlots = 64;
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 struct Slot {
-    OrvikFSNode* node = nullptr;
+    NodeRef node;
     UniqueFd fd;
     uint64_t used = 0;
     int pins = 0;
@@ -146,7 +145,7 @@ bool SameObject(int fd, const OrvikFSNode* node) {
 // separate resolutions then share one descriptor.
 int FindSlot(const OrvikFSNode* node) {
     for (int i = 0; i < kSlots; ++i) {
-        const OrvikFSNode* held = g_slots[i].node;
+        const OrvikFSNode* held = g_slots[i].node.get();
         if (held == node || (held && held->ino == node->ino && held->dev == node->dev))
             return i;
     }
@@ -157,7 +156,6 @@ void EvictSlot(int i) {
     Slot& s = g_slots[i];
     if (s.owner)
         s.owner->Evicted();
-    Release(s.node);
     s = Slot{};
 }
 
@@ -176,7 +174,8 @@ int InsertSlot(OrvikFSNode* node, UniqueFd& fd, bool pathOnly, IteratorSlotOwner
             return -1;
         EvictSlot(chosen);
     }
-    g_slots[chosen] = Slot{Retain(node), std::move(fd), ++g_clock, 1, pathOnly, true, owner};
+    g_slots[chosen] =
+        Slot{NodeRef::Share(node), std::move(fd), ++g_clock, 1, pathOnly, true, owner};
     return chosen;
 }
 
@@ -341,9 +340,9 @@ std::atomic<uint64_t> g_lockEntries{0};
 thread_local uint64_t t_lastEntry = 0; // the number of this thread's last entry
 
 struct Facts {
-    int depth = 0;               // open CompoundOperation scopes on this thread
-    bool held = false;           // what a call learned is kept
-    OrvikFSNode* node = nullptr; // null: the text named nothing
+    int depth = 0;     // open CompoundOperation scopes on this thread
+    bool held = false; // what a call learned is kept
+    NodeRef node;      // null: the text named nothing
     uint64_t entry = 0;
     struct statx st;  // stx_mask 0 when the answer came without a statx
     std::string text; // the path text that named node itself, when one did
@@ -351,8 +350,7 @@ struct Facts {
 thread_local Facts t_facts;
 
 void DropFacts() {
-    Release(t_facts.node);
-    t_facts.node = nullptr;
+    t_facts.node.reset();
     t_facts.held = false;
     t_facts.text.clear();
 }
@@ -382,7 +380,7 @@ void KeepFacts(OrvikFSNode* node, const struct statx& st, std::string_view text)
         return;
     DropFacts();
     t_facts.held = true;
-    t_facts.node = Retain(node);
+    t_facts.node = NodeRef::Share(node);
     t_facts.st = st;
     t_facts.text.assign(text);
     Restamp();
@@ -393,14 +391,14 @@ void KeepAnswer(OrvikFSNode* node, std::string_view text) {
         return;
     DropFacts();
     t_facts.held = true;
-    t_facts.node = Retain(node);
+    t_facts.node = NodeRef::Share(node);
     t_facts.st.stx_mask = 0;
     t_facts.text.assign(text);
     Restamp();
 }
 
 bool TakeFacts(const OrvikFSNode* node, unsigned mask, struct statx* st) {
-    if (!FreshFacts() || t_facts.node != node || (t_facts.st.stx_mask & mask) != mask) {
+    if (!FreshFacts() || t_facts.node.get() != node || (t_facts.st.stx_mask & mask) != mask) {
         DropFacts();
         return false;
     }
@@ -416,7 +414,7 @@ bool AnswerFromFacts(std::string_view text, bool followLeaf, OrvikFSNode** node)
         return false;
     }
     Restamp();
-    *node = t_facts.node;
+    *node = t_facts.node.get();
     return true;
 }
 
@@ -494,7 +492,7 @@ void ForgetFolder(const OrvikFSNode* folder) {
     for (int i = 0; i < kSlots; ++i) {
         const Slot& s = g_slots[i];
         if (s.node && s.pins == 0 &&
-            (s.node == folder || (s.node->dev == folder->dev && s.node->ino == folder->ino)))
+            (s.node.get() == folder || (s.node->dev == folder->dev && s.node->ino == folder->ino)))
             EvictSlot(i);
     }
 }

@@ -1,7 +1,6 @@
 // Path resolution: a path text walked one name at a time from "/" or from
 // the remembered folder of the previous call, never through a link the
 // caller did not ask to follow.
-#include "platform/PathBytes.h"
 #include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
@@ -36,26 +35,25 @@ void PushComponents(std::vector<std::string>& pending, std::string_view path) {
 
 class Walker {
 public:
-    ~Walker() { Release(cur_); }
     OSErr StartAtRoot() {
-        Move(Retain(RootNode()), UniqueFd(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)));
+        Move(NodeRef::Share(RootNode()), UniqueFd(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC)));
         return fd_ < 0 ? LastStatus() : OSErr(noErr);
     }
     // Starts at a folder already resolved: takes over one reference and
     // borrows fd, which the caller keeps open for the walk.
-    void StartAtBorrowed(OrvikFSNode* node, int fd) {
-        Move(node, UniqueFd());
+    void StartAtBorrowed(NodeRef node, int fd) {
+        Move(std::move(node), UniqueFd());
         fd_ = fd;
     }
     int fd() const { return fd_; }
-    OrvikFSNode* node() const { return cur_; }
+    OrvikFSNode* node() const { return cur_.get(); }
     OSErr Up() {
         if (cur_->isRoot())
             return noErr;
         UniqueFd next(openat(fd_, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (next.get() < 0)
             return LastStatus();
-        Move(Retain(cur_->parent), std::move(next));
+        Move(NodeRef::Share(cur_->parent), std::move(next));
         return noErr;
     }
     OSErr Down(const std::string& name, const struct statx& st) {
@@ -65,18 +63,17 @@ public:
         struct stat check;
         if (fstat(next.get(), &check) != 0 || check.st_ino != st.stx_ino)
             return fnfErr; // replaced while we looked
-        Move(NodeFromStatx(Retain(cur_), name, st), std::move(next));
+        Move(NodeRef(NodeFromStatx(Retain(cur_.get()), name, st)), std::move(next));
         return noErr;
     }
 
 private:
-    void Move(OrvikFSNode* node, UniqueFd fd) {
-        Release(cur_);
-        cur_ = node;
+    void Move(NodeRef node, UniqueFd fd) {
+        cur_ = std::move(node);
         owned_ = std::move(fd);
         fd_ = owned_.get();
     }
-    OrvikFSNode* cur_ = nullptr;
+    NodeRef cur_;
     UniqueFd owned_;
     int fd_ = -1;
 };
@@ -101,7 +98,7 @@ namespace {
 // which also keeps its inode number from naming another folder meanwhile.
 struct LastFolder {
     std::string text;
-    OrvikFSNode* node = nullptr;
+    NodeRef node;
     UniqueFd fd;
 };
 LastFolder& TheLastFolder() {
@@ -140,14 +137,13 @@ namespace {
 
 void RememberFolder(std::string_view text, OrvikFSNode* folder, int folderFd) {
     LastFolder& last = TheLastFolder();
-    if (last.node == folder && last.text == text)
+    if (last.node.get() == folder && last.text == text)
         return;
     UniqueFd fd(fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
-    Release(last.node);
     last = LastFolder{};
     if (fd.get() < 0)
         return;
-    last.node = Retain(folder);
+    last.node = NodeRef::Share(folder);
     last.text.assign(text);
     last.fd = std::move(fd);
 }
@@ -162,7 +158,7 @@ OrvikFSNode* RememberedFolder(std::string_view text, struct statx* st) {
         !S_ISDIR(st->stx_mode) || st->stx_ino != last.node->ino ||
         makedev(st->stx_dev_major, st->stx_dev_minor) != last.node->dev)
         return nullptr;
-    return last.node;
+    return last.node.get();
 }
 
 // A leaf in the remembered folder, found with one statx of the whole text:
@@ -183,7 +179,8 @@ bool ResolveInRememberedFolder(std::string_view path, std::string_view parentTex
     if (S_ISLNK(st.stx_mode) && followLeaf)
         return false; // the walk follows it
     *status = noErr;
-    OrvikFSNode* node = NodeFromStatx(Retain(last.node), path.substr(parentText.size() + 1), st);
+    OrvikFSNode* node =
+        NodeFromStatx(Retain(last.node.get()), path.substr(parentText.size() + 1), st);
     node->parentUnchecked = true;
     KeepFacts(node, st, path);
     if (isDirectory)
@@ -197,7 +194,7 @@ bool StartAtRememberedFolder(std::string_view parentText, Walker& walk) {
     OrvikFSNode* folder = RememberedFolder(parentText, &st);
     if (!folder)
         return false;
-    walk.StartAtBorrowed(Retain(folder), TheLastFolder().fd.get());
+    walk.StartAtBorrowed(NodeRef::Share(folder), TheLastFolder().fd.get());
     return true;
 }
 

@@ -340,20 +340,18 @@ OSErr TreeScope::State::Walk(std::string_view tail, size_t at, bool mustBeFolder
         const bool isFolder = S_ISDIR(st.stx_mode);
         if (!isFolder && (!last || mustBeFolder))
             return fnfErr; // a link or a file where a folder must be
-        OrvikFSNode* node = NodeFromStatx(Retain(parent), name, st);
+        NodeRef node(NodeFromStatx(Retain(parent), name, st));
         if (last)
-            KeepFacts(node, st, path);
+            KeepFacts(node.get(), st, path);
         if (!isFolder) {
-            SetRef(ref, node);
+            SetRef(ref, node.release());
             return noErr;
         }
         DirFd child;
-        if (OSErr status = OpenFolder(node, child)) {
-            Release(node);
+        if (OSErr status = OpenFolder(node.get(), child))
             return status;
-        }
         Truncate(at + 1);
-        Push(name, node, child.fd());
+        Push(name, node.release(), child.fd());
         at = chain.size() - 1;
         lookedLast = last;
     }
