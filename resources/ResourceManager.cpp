@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "platform/CFRef.h"
+
 IOrvikResourceManager* CResourceManagerFactory::m_pResourceManager = nullptr;
 int32_t CResourceManagerFactory::m_GlobalLanguageID = 0;
 CAtlString CResourceManagerFactory::m_csProductName;
@@ -60,50 +62,37 @@ bool CResourceManagerMac::GetCharactersFromCFString(CFStringRef str, unsigned sh
 
 CAtlString CResourceManagerMac::GetTranslatedString(const char* key, const char*) {
     CAtlString fallback = Widen(key);
-    CFStringRef cfKey = MakeMacRomanString(key);
-    if (cfKey == nullptr)
+    const orvik::CFRef<CFStringRef> cfKey(MakeMacRomanString(key));
+    if (!cfKey)
         return fallback;
-    CFStringRef translated =
-        CFBundleCopyLocalizedString(CFBundleGetMainBundle(), cfKey, cfKey, nullptr);
-    if (translated == nullptr) {
-        CFRelease(cfKey);
+    const orvik::CFRef<CFStringRef> translated(
+        CFBundleCopyLocalizedString(CFBundleGetMainBundle(), cfKey.get(), cfKey.get(), nullptr));
+    if (!translated)
         return fallback;
-    }
     unsigned short* units = nullptr;
-    GetCharactersFromCFString(translated, &units);
-    CAtlString result(units);
-    CFRelease(cfKey);
-    CFRelease(translated);
-    delete[] units;
-    return result;
+    GetCharactersFromCFString(translated.get(), &units);
+    const std::unique_ptr<unsigned short[]> owned(units);
+    return CAtlString(units);
 }
 
 CAtlString CResourceManagerMac::GetTranslatedResourcePath(const char* name, const char*) {
     CAtlString fallback = Widen(name);
     if (m_bundle == nullptr)
         return fallback;
-    CFStringRef cfName = MakeMacRomanString(name);
-    if (cfName == nullptr)
+    const orvik::CFRef<CFStringRef> cfName(MakeMacRomanString(name));
+    if (!cfName)
         return fallback;
-    CFURLRef url = CFBundleCopyResourceURL(m_bundle, cfName, nullptr, nullptr);
-    if (url == nullptr) {
-        CFRelease(cfName);
+    const orvik::CFRef<CFURLRef> url(
+        CFBundleCopyResourceURL(m_bundle, cfName.get(), nullptr, nullptr));
+    if (!url)
         return fallback;
-    }
-    CFStringRef path = CFURLCopyPath(url);
-    if (path == nullptr) {
-        CFRelease(cfName);
-        CFRelease(url);
+    const orvik::CFRef<CFStringRef> path(CFURLCopyPath(url.get()));
+    if (!path)
         return fallback;
-    }
     unsigned short* units = nullptr;
-    GetCharactersFromCFString(path, &units);
-    CAtlString result(units);
-    CFRelease(cfName);
-    CFRelease(url);
-    CFRelease(path);
-    delete[] units;
-    return result;
+    GetCharactersFromCFString(path.get(), &units);
+    const std::unique_ptr<unsigned short[]> owned(units);
+    return CAtlString(units);
 }
 
 bool CResourceManagerMac::GetTranslatedMarkUpString(
@@ -120,14 +109,6 @@ bool CResourceManagerMac::GetTranslatedMarkUpString(
 // ---- locale and dates ---------------------------------------------------------------
 
 namespace {
-
-struct CFReleaser {
-    void operator()(CFTypeRef object) const {
-        if (object != nullptr)
-            CFRelease(object);
-    }
-};
-template <class T> using CFHolder = std::unique_ptr<std::remove_pointer_t<T>, CFReleaser>;
 
 CAtlString CopyText(CFStringRef text) {
     return text != nullptr ? CAtlString(text) : CAtlString();
@@ -149,9 +130,9 @@ CFStringRef FirstLanguage(CFPropertyListRef languages) {
 } // namespace
 
 CAtlString CResourceManagerMac::GetCurrentLocale() {
-    CFHolder<CFLocaleRef> current(CFLocaleCopyCurrent());
+    orvik::CFRef<CFLocaleRef> current(CFLocaleCopyCurrent());
     CFStringRef identifier = CFLocaleGetIdentifier(current.get());
-    CFHolder<CFPropertyListRef> languages(
+    orvik::CFRef<CFPropertyListRef> languages(
         CFPreferencesCopyAppValue(CFSTR("AppleLanguages"), kCFPreferencesCurrentApplication));
     CFStringRef language = FirstLanguage(languages.get());
     if (identifier == nullptr)
@@ -164,51 +145,51 @@ CAtlString CResourceManagerMac::GetCurrentLocale() {
     // The preferred language with the locale's region.
     const CFIndex length = CFStringGetLength(identifier);
     const CFRange underscore = CFStringFind(identifier, CFSTR("_"), 0);
-    CFHolder<CFStringRef> region(
+    orvik::CFRef<CFStringRef> region(
         underscore.location == kCFNotFound
             ? CFStringCreateCopy(kCFAllocatorDefault, identifier)
             : CFStringCreateWithSubstring(
                   kCFAllocatorDefault, identifier,
                   CFRangeMake(underscore.location + 1, length - underscore.location - 1)));
-    CFHolder<CFMutableStringRef> joined(CFStringCreateMutable(kCFAllocatorDefault, 0));
+    orvik::CFRef<CFMutableStringRef> joined(CFStringCreateMutable(kCFAllocatorDefault, 0));
     CFStringAppend(joined.get(), language);
     CFStringAppend(joined.get(), CFSTR("_"));
     CFStringAppend(joined.get(), region.get());
-    CFHolder<CFLocaleRef> combined(CFLocaleCreate(kCFAllocatorDefault, joined.get()));
-    if (combined != nullptr) {
+    orvik::CFRef<CFLocaleRef> combined(CFLocaleCreate(kCFAllocatorDefault, joined.get()));
+    if (combined) {
         CFStringRef canonical = CFLocaleGetIdentifier(combined.get());
-        CFHolder<CFArrayRef> available(CFLocaleCopyAvailableLocaleIdentifiers());
+        orvik::CFRef<CFArrayRef> available(CFLocaleCopyAvailableLocaleIdentifiers());
         if (CFArrayContainsValue(available.get(), CFRangeMake(0, CFArrayGetCount(available.get())),
                                  canonical))
             return CopyText(canonical);
     }
-    CFHolder<CFLocaleRef> languageOnly(CFLocaleCreate(kCFAllocatorDefault, language));
-    return languageOnly != nullptr ? CopyText(CFLocaleGetIdentifier(languageOnly.get()))
+    orvik::CFRef<CFLocaleRef> languageOnly(CFLocaleCreate(kCFAllocatorDefault, language));
+    return languageOnly ? CopyText(CFLocaleGetIdentifier(languageOnly.get()))
                                    : CopyText(identifier);
 }
 
 CAtlString CResourceManagerMac::GetTranslatedDate(const char* date) {
     const CAtlString text(date);
-    CFHolder<CFStringRef> input(text.CreateCFStringRef(kCFAllocatorDefault));
+    orvik::CFRef<CFStringRef> input(text.CreateCFStringRef(kCFAllocatorDefault));
     const CAtlString localeName = GetCurrentLocale();
-    CFHolder<CFStringRef> name(localeName.CreateCFStringRef(kCFAllocatorDefault));
-    CFHolder<CFLocaleRef> locale(CFLocaleCreate(kCFAllocatorDefault, name.get()));
-    if (input == nullptr || locale == nullptr)
+    orvik::CFRef<CFStringRef> name(localeName.CreateCFStringRef(kCFAllocatorDefault));
+    orvik::CFRef<CFLocaleRef> locale(CFLocaleCreate(kCFAllocatorDefault, name.get()));
+    if (!input || !locale)
         return text;
-    CFHolder<CFDateFormatterRef> parser(CFDateFormatterCreate(
+    orvik::CFRef<CFDateFormatterRef> parser(CFDateFormatterCreate(
         kCFAllocatorDefault, locale.get(), kCFDateFormatterNoStyle, kCFDateFormatterNoStyle));
-    if (parser == nullptr)
+    if (!parser)
         return text;
     CFDateFormatterSetFormat(parser.get(), CFSTR("y-M-d"));
-    CFHolder<CFDateRef> parsed(CFDateFormatterCreateDateFromString(
+    orvik::CFRef<CFDateRef> parsed(CFDateFormatterCreateDateFromString(
         kCFAllocatorDefault, parser.get(), input.get(), nullptr));
-    if (parsed == nullptr)
+    if (!parsed)
         return text; // not a year-month-day date: shown as it came
-    CFHolder<CFDateFormatterRef> writer(CFDateFormatterCreate(
+    orvik::CFRef<CFDateFormatterRef> writer(CFDateFormatterCreate(
         kCFAllocatorDefault, locale.get(), kCFDateFormatterLongStyle, kCFDateFormatterNoStyle));
-    if (writer == nullptr)
+    if (!writer)
         return text;
-    CFHolder<CFStringRef> written(
+    orvik::CFRef<CFStringRef> written(
         CFDateFormatterCreateStringWithDate(kCFAllocatorDefault, writer.get(), parsed.get()));
-    return written != nullptr ? CopyText(written.get()) : text;
+    return written ? CopyText(written.get()) : text;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/Alerts.h"
+#include "platform/CFRef.h"
 #include "platform/CoreFoundation.h"
 #include "platform/SystemServices.h"
 #include "resources/ResourceManager.h"
@@ -14,10 +15,10 @@ constexpr const char* kTitleKey = "ORVIK Tandro Riravor Software Uninstall";
 constexpr const char* kQuestionKey = "Are you sure you want to completely remove ORVIK Tandro "
                                      "Riravor Software and all of its components?";
 
-CFStringRef TranslatedPlatformString(const char* key) {
+orvik::CFRef<CFStringRef> TranslatedPlatformString(const char* key) {
     CAtlString text =
         CResourceManagerFactory::GetResourceManager()->GetTranslatedString(key, nullptr);
-    return text.CreateCFStringRef(kCFAllocatorDefault);
+    return orvik::CFRef<CFStringRef>(text.CreateCFStringRef(kCFAllocatorDefault));
 }
 
 void BringToFront() {
@@ -26,25 +27,20 @@ void BringToFront() {
     SetFrontProcess(&process);
 }
 
-void ReleaseIfSet(CFStringRef text) {
-    if (text != nullptr)
-        CFRelease(text);
-}
-
 } // namespace
 
 bool UninstallWarning() {
-    CFStringRef yes = TranslatedPlatformString("Yes");
-    CFStringRef no = TranslatedPlatformString("No");
-    CFStringRef title = TranslatedPlatformString(kTitleKey);
-    CFStringRef question = TranslatedPlatformString(kQuestionKey);
+    const orvik::CFRef<CFStringRef> yes = TranslatedPlatformString("Yes");
+    const orvik::CFRef<CFStringRef> no = TranslatedPlatformString("No");
+    const orvik::CFRef<CFStringRef> title = TranslatedPlatformString(kTitleKey);
+    const orvik::CFRef<CFStringRef> question = TranslatedPlatformString(kQuestionKey);
 
     AlertStdCFStringAlertParamRec params{};
     params.version = kStdCFStringAlertVersionOne;
     params.movable = false;
     params.helpButton = false;
-    params.defaultText = yes;
-    params.cancelText = no;
+    params.defaultText = yes.get();
+    params.cancelText = no.get();
     params.otherText = nullptr;
     // Return must not destroy anything: the default button is "No" (item 2).
     params.defaultButton = kAlertStdAlertCancelButton;
@@ -55,13 +51,9 @@ bool UninstallWarning() {
     BringToFront();
     DialogRef alert = nullptr;
     DialogItemIndex itemHit = 0;
-    if (CreateStandardAlert(kAlertCautionAlert, title, question, &params, &alert) == noErr)
+    if (CreateStandardAlert(kAlertCautionAlert, title.get(), question.get(), &params, &alert) ==
+        noErr)
         RunStandardAlert(alert, nullptr, &itemHit);
-
-    ReleaseIfSet(yes);
-    ReleaseIfSet(no);
-    ReleaseIfSet(title);
-    ReleaseIfSet(question);
     return itemHit == 1;
 }
 
@@ -80,12 +72,10 @@ void GiveAlert(const CAtlString& text) {
     params.flags = 0;
 
     BringToFront();
-    CFStringRef title = TranslatedPlatformString(kTitleKey);
-    CFStringRef message = text.CreateCFStringRef(kCFAllocatorDefault);
+    const orvik::CFRef<CFStringRef> title = TranslatedPlatformString(kTitleKey);
+    const orvik::CFRef<CFStringRef> message(text.CreateCFStringRef(kCFAllocatorDefault));
     DialogRef alert = nullptr;
     DialogItemIndex itemHit = 0;
-    if (CreateStandardAlert(kAlertStopAlert, title, message, &params, &alert) == noErr)
+    if (CreateStandardAlert(kAlertStopAlert, title.get(), message.get(), &params, &alert) == noErr)
         RunStandardAlert(alert, nullptr, &itemHit);
-    ReleaseIfSet(title);
-    ReleaseIfSet(message);
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <syslog.h>
 
+#include "platform/CFRef.h"
 #include "platform/CFStringBytes.h"
 #include "platform/CoreFoundation.h"
 #include "uninstaller/Uninstall.h"
@@ -20,25 +21,18 @@ std::string SystemEncodingText(CFStringRef text) {
 CFStringRef LoginItemPath(CFTypeRef item) {
     if (item == nullptr || CFGetTypeID(item) != CFDictionaryGetTypeID())
         return nullptr;
-    CFStringRef key = CFStringCreateWithCString(kCFAllocatorDefault, "Path", kCFStringEncodingUTF8);
-    CFTypeRef path = CFDictionaryGetValue(static_cast<CFDictionaryRef>(item), key);
-    CFRelease(key);
+    const orvik::CFRef<CFStringRef> key(
+        CFStringCreateWithCString(kCFAllocatorDefault, "Path", kCFStringEncodingUTF8));
+    CFTypeRef path = CFDictionaryGetValue(static_cast<CFDictionaryRef>(item), key.get());
     if (path == nullptr || CFGetTypeID(path) != CFStringGetTypeID())
         return nullptr;
     return static_cast<CFStringRef>(path);
 }
 
-struct CFText {
-    explicit CFText(const char* text)
-        : ref(CFStringCreateWithCString(kCFAllocatorDefault, text, kCFStringEncodingUTF8)) {}
-    ~CFText() {
-        if (ref != nullptr)
-            CFRelease(ref);
-    }
-    CFText(const CFText&) = delete;
-    CFText& operator=(const CFText&) = delete;
-    CFStringRef ref;
-};
+orvik::CFRef<CFStringRef> CFText(const char* text) {
+    return orvik::CFRef<CFStringRef>(
+        CFStringCreateWithCString(kCFAllocatorDefault, text, kCFStringEncodingUTF8));
+}
 
 } // namespace
 
@@ -69,44 +63,38 @@ bool RemoveMatchingLoginItems(CFMutableArrayRef items, CFStringRef prefix) {
 }
 
 bool RemoveService(const CAtlString& appFolder) {
-    CFStringRef prefix = appFolder.CreateCFStringRef(kCFAllocatorDefault);
+    const orvik::CFRef<CFStringRef> prefix(appFolder.CreateCFStringRef(kCFAllocatorDefault));
     const CAtlStringA folder(appFolder);
     UninstallLog(LOG_NOTICE,
                  "Attempting to remove entries for %s in "
                  "/Libary/Preferences/loginwindow.plist\n",
                  folder.GetString());
 
-    CFText key("AutoLaunchedApplicationDictionary");
-    CFText domain("loginwindow");
-    CFPropertyListRef value = CFPreferencesCopyValue(key.ref, domain.ref, kCFPreferencesAnyUser,
-                                                     kCFPreferencesCurrentHost);
-    if (value == nullptr) {
+    const orvik::CFRef<CFStringRef> key = CFText("AutoLaunchedApplicationDictionary");
+    const orvik::CFRef<CFStringRef> domain = CFText("loginwindow");
+    const orvik::CFRef<CFPropertyListRef> value(CFPreferencesCopyValue(
+        key.get(), domain.get(), kCFPreferencesAnyUser, kCFPreferencesCurrentHost));
+    if (!value) {
         UninstallLog(LOG_WARNING, "Failed to load loginwindow.plist.  This is potentially a file "
                                   "permission problem.\n");
         UninstallLog(LOG_WARNING,
                      "Please remove the entries for Path=\"%s\" in this file manually\n",
                      folder.GetString());
-        CFRelease(prefix);
         return false;
     }
 
     // A value that is not a list cannot be copied as one.
-    CFMutableArrayRef items = nullptr;
-    if (CFGetTypeID(value) == CFArrayGetTypeID())
-        items = CFArrayCreateMutableCopy(kCFAllocatorDefault, 0, static_cast<CFArrayRef>(value));
-    if (items == nullptr) {
-        CFRelease(value);
-        CFRelease(prefix);
+    orvik::CFRef<CFMutableArrayRef> items;
+    if (CFGetTypeID(value.get()) == CFArrayGetTypeID())
+        items.reset(
+            CFArrayCreateMutableCopy(kCFAllocatorDefault, 0, static_cast<CFArrayRef>(value.get())));
+    if (!items)
         return false;
-    }
 
-    const bool removed = RemoveMatchingLoginItems(items, prefix);
-    CFPreferencesSetValue(key.ref, items, domain.ref, kCFPreferencesAnyUser,
+    const bool removed = RemoveMatchingLoginItems(items.get(), prefix.get());
+    CFPreferencesSetValue(key.get(), items.get(), domain.get(), kCFPreferencesAnyUser,
                           kCFPreferencesCurrentHost);
-    CFRelease(items);
-    CFRelease(value);
     if (removed)
-        CFPreferencesSynchronize(domain.ref, kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
-    CFRelease(prefix);
+        CFPreferencesSynchronize(domain.get(), kCFPreferencesAnyUser, kCFPreferencesCurrentHost);
     return true;
 }
