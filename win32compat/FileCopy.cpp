@@ -1,4 +1,5 @@
 #include "win32compat/FileCopy.h"
+#include "win32compat/Units16.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,12 +10,14 @@
 #include "win32compat/FileHandle.h"
 #include "win32compat/FileSystem.h"
 
+using orvik::win::U16;
+
 uint64_t g_copyBufferSize = 0x40000;
 
 namespace {
 
-using win32file::ModeOf;
-using win32file::PermissionsOf;
+using orvik::win32file::ModeOf;
+using orvik::win32file::PermissionsOf;
 
 constexpr OSType kBusyFileType = 0x627A7920; // 'bzy '
 constexpr uint16_t kOwnerReadWriteExecute = 0x01C0;
@@ -28,10 +31,6 @@ constexpr FSCatalogInfoBitmap kExchangeRead = 0x1F2F | kFSCatInfoContentMod | kF
 // dates, permissions, Finder information.
 constexpr FSCatalogInfoBitmap kExchangeSwap = 0x1F23;
 constexpr uint32_t kUniqueNameSeed = 0x586E717A; // 'Xnqz'
-
-const char16_t* U16(const unsigned short* s) {
-    return reinterpret_cast<const char16_t*>(s);
-}
 
 OSType FinderWord(const FSCatalogInfo& info, size_t offset) {
     OSType value;
@@ -475,7 +474,7 @@ BOOL MoveFile(const char16_t* existing, const char16_t* newPath) {
         if (FSGetCatalogInfo(&target, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr) !=
             noErr)
             return FALSE;
-        if ((ModeOf(info) & win32file::kModeFolder) == 0)
+        if ((ModeOf(info) & orvik::win32file::kModeFolder) == 0)
             return FALSE;
         intoFolder = true;
     } else {

@@ -1,4 +1,5 @@
 #include "win32compat/FileHandle.h"
+#include "win32compat/Units16.h"
 
 #include <sys/stat.h>
 
@@ -8,6 +9,8 @@
 #include "platform/CFRef.h"
 #include "platform/CoreFoundation.h"
 #include "strings/UcaString.h"
+
+using orvik::win::U16;
 
 namespace {
 
@@ -48,13 +51,9 @@ private:
     FileHandleRecord* record_;
 };
 
-const char16_t* U16(const unsigned short* s) {
-    return reinterpret_cast<const char16_t*>(s);
-}
-
 } // namespace
 
-namespace win32file {
+namespace orvik::win32file {
 
 CFURLRef CreateFileURL(const char16_t* path) {
     const orvik::CFRef<CFStringRef> text(CFStringCreateWithCharacters(
@@ -91,7 +90,7 @@ bool ResolveWithCatalogInfo(const char16_t* path, FSCatalogInfoBitmap which, FSR
            FSGetCatalogInfo(ref, which, info, nullptr, nullptr, nullptr) == noErr;
 }
 
-} // namespace win32file
+} // namespace orvik::win32file
 
 OSErr GetFSRefFromFilename(const char16_t* path, FSRef* ref, bool create, bool folder) {
     if (path == nullptr || ref == nullptr)
@@ -100,7 +99,7 @@ OSErr GetFSRefFromFilename(const char16_t* path, FSRef* ref, bool create, bool f
     if (!create && orvik::fm::FSRefFromAbsoluteUnits(reinterpret_cast<const UniChar*>(path),
                                                      ucalen(path), ref, &resolved))
         return resolved == noErr ? noErr : fnfErr;
-    orvik::CFRef<CFURLRef> url(win32file::CreateFileURL(path));
+    orvik::CFRef<CFURLRef> url(orvik::win32file::CreateFileURL(path));
     if (!url)
         return fnfErr;
     if (!create)
@@ -108,7 +107,7 @@ OSErr GetFSRefFromFilename(const char16_t* path, FSRef* ref, bool create, bool f
 
     FSRef parent;
     std::u16string name;
-    if (!win32file::SplitFileURL(url.get(), &parent, &name))
+    if (!orvik::win32file::SplitFileURL(url.get(), &parent, &name))
         return fnfErr;
     const auto* units = reinterpret_cast<const UniChar*>(name.data());
     const OSErr found = FSMakeFSRefUnicode(&parent, name.size(), units, kTextEncodingUnknown, ref);
@@ -126,12 +125,12 @@ OSErr GetFSRefFromFilename(const unsigned short* path, FSRef* ref, bool create, 
 OSErr GetParentFSRAndNameFromFilePath(const char16_t* path, FSRef* parent, HFSUniStr255* name) {
     if (path == nullptr || parent == nullptr || name == nullptr)
         return fnfErr;
-    orvik::CFRef<CFURLRef> url(win32file::CreateFileURL(path));
+    orvik::CFRef<CFURLRef> url(orvik::win32file::CreateFileURL(path));
     if (!url)
         return fnfErr;
     FSRef parentRef;
     std::u16string last;
-    if (!win32file::SplitFileURL(url.get(), &parentRef, &last))
+    if (!orvik::win32file::SplitFileURL(url.get(), &parentRef, &last))
         return fnfErr;
     // The name record holds 255 units; a longer name cannot name anything on disk.
     if (last.size() > 255)

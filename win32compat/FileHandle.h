@@ -87,7 +87,7 @@ BOOL CloseHandle(HANDLE file);
 int32_t filelength(int fd);
 
 // Small helpers shared by the file layer's sources.
-namespace win32file {
+namespace orvik::win32file {
 
 constexpr uint16_t kModeFolder = 0x4000;
 constexpr uint16_t kModeFile = 0x8000;
@@ -122,4 +122,4 @@ bool SplitFileURL(CFURLRef url, FSRef* parent, std::u16string* name);
 bool ResolveWithCatalogInfo(const char16_t* path, FSCatalogInfoBitmap which, FSRef* ref,
                             FSCatalogInfo* info);
 
-} // namespace win32file
+} // namespace orvik::win32file

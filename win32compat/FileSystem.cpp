@@ -1,4 +1,5 @@
 #include "win32compat/FileSystem.h"
+#include "win32compat/Units16.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,20 +14,15 @@
 #include "strings/UcaString.h"
 #include "win32compat/FileHandle.h"
 
+using orvik::win::U16;
+
 namespace {
 
-using win32file::ModeOf;
+using orvik::win32file::ModeOf;
 
 constexpr OSType kTemporaryItemsFolder = 0x74656D70; // 'temp'
 constexpr FSVolumeRefNum kUserDomainFolders = -32763;
 constexpr OptionBits kKeepLastLink = 1; // FSPathMakeRefWithOptions: do not follow the leaf
-
-const char16_t* U16(const unsigned short* s) {
-    return reinterpret_cast<const char16_t*>(s);
-}
-char16_t* U16(unsigned short* s) {
-    return reinterpret_cast<char16_t*>(s);
-}
 
 template <class Ch> bool IsDotOrDotDot(const Ch* name, size_t length) {
     return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
@@ -219,7 +215,7 @@ BOOL RemoveDirectory(const char16_t* path) {
     orvik::fm::CompoundOperation once;
     FSRef ref;
     FSCatalogInfo info;
-    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoNodeFlags, &ref, &info))
+    if (!orvik::win32file::ResolveWithCatalogInfo(path, kFSCatInfoNodeFlags, &ref, &info))
         return FALSE;
     if ((info.nodeFlags & kFSNodeIsDirectoryMask) == 0)
         return FALSE;
@@ -241,12 +237,12 @@ DWORD GetFileAttributes(const char16_t* path) {
     orvik::fm::CompoundOperation once;
     FSRef ref;
     FSCatalogInfo info;
-    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoNodeFlags | kFSCatInfoPermissions, &ref,
-                                           &info))
+    if (!orvik::win32file::ResolveWithCatalogInfo(path, kFSCatInfoNodeFlags | kFSCatInfoPermissions,
+                                                  &ref, &info))
         return INVALID_FILE_ATTRIBUTES;
     const uint16_t mode = ModeOf(info);
-    const bool readOnly = (mode & win32file::kModeWriteBits) == 0;
-    if ((mode & win32file::kModeFolder) != 0)
+    const bool readOnly = (mode & orvik::win32file::kModeWriteBits) == 0;
+    if ((mode & orvik::win32file::kModeFolder) != 0)
         return readOnly ? FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY
                         : FILE_ATTRIBUTE_DIRECTORY;
     return readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
@@ -259,8 +255,8 @@ BOOL SetFileAttributes(const char16_t* path, DWORD attributes) {
     orvik::fm::CompoundOperation once;
     FSRef ref;
     FSCatalogInfo info;
-    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoPermissions | kFSCatInfoNodeFlags, &ref,
-                                           &info))
+    if (!orvik::win32file::ResolveWithCatalogInfo(path, kFSCatInfoPermissions | kFSCatInfoNodeFlags,
+                                                  &ref, &info))
         return FALSE;
     uint16_t& mode = ModeOf(info);
     // On the way to a deletion the entry itself goes: a link has no attributes of its own to
@@ -270,22 +266,25 @@ BOOL SetFileAttributes(const char16_t* path, DWORD attributes) {
         return TRUE;
     bool changed = false;
     if (attributes == FILE_ATTRIBUTE_NORMAL) {
-        if ((mode & win32file::kModeFolder) != 0) {
-            mode = static_cast<uint16_t>((mode & ~win32file::kModeFolder) | win32file::kModeFile);
+        if ((mode & orvik::win32file::kModeFolder) != 0) {
+            mode = static_cast<uint16_t>((mode & ~orvik::win32file::kModeFolder) |
+                                         orvik::win32file::kModeFile);
             changed = true;
         }
-        if ((mode & win32file::kModeWriteBits) == 0) {
+        if ((mode & orvik::win32file::kModeWriteBits) == 0) {
             mode |= 0x0090; // owner and group write
             return WritePermissions(&ref, info);
         }
     } else {
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (mode & win32file::kModeFolder) == 0) {
-            mode = static_cast<uint16_t>((mode & ~win32file::kModeFile) | win32file::kModeFolder);
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (mode & orvik::win32file::kModeFolder) == 0) {
+            mode = static_cast<uint16_t>((mode & ~orvik::win32file::kModeFile) |
+                                         orvik::win32file::kModeFolder);
             changed = true;
         }
         if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-            (mode & win32file::kModeWriteBits) != 0) {
-            mode = static_cast<uint16_t>(mode & ~win32file::kModeWriteBits);
+            (mode & orvik::win32file::kModeWriteBits) != 0) {
+            mode = static_cast<uint16_t>(mode & ~orvik::win32file::kModeWriteBits);
             return WritePermissions(&ref, info);
         }
     }
@@ -304,7 +303,7 @@ DWORD GetTempPath(DWORD length, char16_t* buffer) {
         return 0;
     orvik::CFRef<CFStringRef> text(CFURLCopyFileSystemPath(url.get(), kCFURLPOSIXPathStyle));
     std::u16string units;
-    if (!win32file::CopyUnits(text.get(), &units))
+    if (!orvik::win32file::CopyUnits(text.get(), &units))
         return 0;
     if (units.empty() || units.back() != u'/')
         units.push_back(u'/');
@@ -384,7 +383,7 @@ void InitW32FindDataFromCatalogInfo(const FSCatalogInfo* info, const HFSUniStr25
     DWORD attributes = 0;
     if ((info->nodeFlags & kFSNodeIsDirectoryMask) != 0)
         attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if ((ModeOf(*info) & win32file::kModeWriteBits) == 0)
+    if ((ModeOf(*info) & orvik::win32file::kModeWriteBits) == 0)
         attributes |= FILE_ATTRIBUTE_READONLY;
     record->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
     CopyDate(info->createDate, &record->ftCreationTime);

@@ -1,4 +1,5 @@
 #include "win32compat/PathString.h"
+#include "win32compat/Units16.h"
 
 #include <cstring>
 #include <vector>
@@ -9,6 +10,8 @@
 #include "platform/LaunchServices.h"
 #include "strings/UcaString.h"
 #include "win32compat/FileHandle.h"
+
+using orvik::win::U16;
 
 namespace {
 
@@ -41,12 +44,6 @@ template <class Ch> void RemoveExtension(Ch* path) {
         path[dot] = 0;
 }
 
-const char16_t* U16(const unsigned short* s) {
-    return reinterpret_cast<const char16_t*>(s);
-}
-char16_t* U16(unsigned short* s) {
-    return reinterpret_cast<char16_t*>(s);
-}
 unsigned short* US(char16_t* s) {
     return reinterpret_cast<unsigned short*>(s);
 }
@@ -251,9 +248,9 @@ BOOL PathFileExists(const unsigned short* path) {
 BOOL PathIsDirectory(const char16_t* path) {
     FSRef ref;
     FSCatalogInfo info;
-    if (!win32file::ResolveWithCatalogInfo(path, kFSCatInfoPermissions, &ref, &info))
+    if (!orvik::win32file::ResolveWithCatalogInfo(path, kFSCatInfoPermissions, &ref, &info))
         return FALSE;
-    return (win32file::ModeOf(info) & win32file::kModeFolder) != 0 ? TRUE : FALSE;
+    return (orvik::win32file::ModeOf(info) & orvik::win32file::kModeFolder) != 0 ? TRUE : FALSE;
 }
 BOOL PathIsDirectory(const unsigned short* path) {
     return PathIsDirectory(U16(path));

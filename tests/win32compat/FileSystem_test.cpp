@@ -300,7 +300,7 @@ TEST_F(FileSystemTest, FindFunctionsFindNothing) {
 TEST(FindDataTest, FilledFromCatalogInformation) {
     FSCatalogInfo info{};
     info.nodeFlags = kFSNodeIsDirectoryMask;
-    win32file::ModeOf(info) = 0x4000 | 0555;
+    orvik::win32file::ModeOf(info) = 0x4000 | 0555;
     info.createDate = {0x0001, 0x23456789, 0xFFFF};
     info.accessDate = {0x00AB, 0x00000010, 0};
     info.contentModDate = {0xFFFF, 0xFFFFFFFF, 1};
@@ -338,7 +338,7 @@ TEST(FindDataTest, FilledFromCatalogInformation) {
                 {kFSNodeLockedMask, 0x8180, 0x80}};
     for (const Row& r : rows) {
         info.nodeFlags = r.flags;
-        win32file::ModeOf(info) = r.mode;
+        orvik::win32file::ModeOf(info) = r.mode;
         InitW32FindDataFromCatalogInfo(&info, &name, &record);
         EXPECT_EQ(record.dwFileAttributes, r.attributes) << std::hex << r.mode;
     }
@@ -452,7 +452,8 @@ TEST_F(FileSystemSafetyTest, DeepTreesWithLongNamesUnderTheDescriptorLimit) {
 TEST_F(FileSystemSafetyTest, FoldersSwappedForLinksDuringDeletionNeverLeadOutside) {
     using Deleter = BOOL (*)(const char16_t*);
     const std::pair<const char*, Deleter> deleters[] = {
-        {"DeleteFile", DeleteFile}, {"DeleteFileDoNotFollowSymlinks", DeleteFileDoNotFollowSymlinks}};
+        {"DeleteFile", DeleteFile},
+        {"DeleteFileDoNotFollowSymlinks", DeleteFileDoNotFollowSymlinks}};
     for (const auto& [name, del] : deleters) {
         filetest::MakeDir(P(name));
         const int deleted = testsupport::RaceLinkSwapsAgainst(
