@@ -1,6 +1,7 @@
 // File and directory manipulators over the compatibility layer.
 #include "paths/Manipulators.h"
 
+#include <cassert>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -369,6 +370,7 @@ bool CDirectoryManipulator::RemoveAllFilesAndSubDirectories(const COrvikDirector
         if (levels.empty())
             break;
         Level& parent = levels.back();
+        assert(parent.next < parent.subdirectories.m_nSize && "a level finished twice");
         RemoveDirectory(parent.subdirectories[parent.next]);
         parent.subdirectories[parent.next++] = COrvikDirectoryPath(); // done with it
     }

@@ -1,6 +1,7 @@
 #include "win32compat/FileSystem.h"
 #include "win32compat/Units16.h"
 
+#include <cassert>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,7 @@ void FSDeleteFolderLevel(const FSRef* folder, FSDeleteObjectGlobals* globals) {
         if (levels.empty() || globals->result != noErr)
             continue;
         Level& parent = levels.back();
+        assert(parent.emptying.node != nullptr && "a finished level whose folder is unknown");
         Unlock(&parent.emptying, parent.emptyingFlags, &globals->catalogInfo);
         globals->result = FSDeleteObject(&parent.emptying);
         parent.emptying = FSRef();

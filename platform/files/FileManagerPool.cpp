@@ -9,6 +9,7 @@
 // and inode.
 #include "platform/files/FileManagerInternal.h"
 
+#include <cassert>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -84,7 +85,11 @@ OrvikFSNode* Retain(OrvikFSNode* node) {
 // Iterative, so that dropping the last reference to a record 3,000 folders
 // deep does not recurse 3,000 times.
 void Release(OrvikFSNode* node) {
-    while (node && node->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    while (node) {
+        const auto before = node->refs.fetch_sub(1, std::memory_order_acq_rel);
+        assert(before > 0 && "a record released more often than retained");
+        if (before != 1)
+            return;
         OrvikFSNode* parent = node->parent;
         node->~OrvikFSNode();
         ::operator delete(node);
@@ -154,6 +159,7 @@ int FindSlot(const OrvikFSNode* node) {
 
 void EvictSlot(int i) {
     Slot& s = g_slots[i];
+    assert(s.pins == 0 && "a pinned descriptor evicted while in use");
     if (s.owner)
         s.owner->Evicted();
     s = Slot{};
@@ -438,6 +444,7 @@ void PinSlot(int slot) {
 }
 
 void UnpinSlot(int slot) {
+    assert(slot >= 0 && slot < kSlots && g_slots[slot].pins > 0 && "a slot unpinned twice");
     if (g_slots[slot].pins > 0)
         g_slots[slot].pins--;
 }

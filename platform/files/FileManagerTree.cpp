@@ -19,6 +19,7 @@
 // inotify the scope walks from its folder every time.
 #include "platform/files/FileManagerInternal.h"
 
+#include <cassert>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -225,6 +226,8 @@ struct TreeScope::State {
                 levelOfWatch.erase(chain.back().watch);
             chain.pop_back();
         }
+        assert(!chain.empty() && chain.back().end <= chainText.size() &&
+               "a chain cut below its folder");
         chainText.resize(chain.back().end);
         if (absentLevel >= chain.size())
             absentLevel = SIZE_MAX;
