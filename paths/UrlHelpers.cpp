@@ -1,3 +1,4 @@
+// URL protocol prefixes, URL checks and the repair of loose web addresses.
 #include "paths/UrlHelpers.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// The main bundle: where the program's resources and translations are found.
 #include "platform/CFBundle.h"
 
 #include "platform/CFRuntime.h"

@@ -1,3 +1,4 @@
+// Date formatting and parsing over ICU, in the default time zone.
 #include "platform/CFDateFormatter.h"
 
 #include "platform/CFLocale.h"

@@ -1,3 +1,4 @@
+// Locales over ICU: the user's current locale and the ones available.
 #include "platform/CFLocale.h"
 
 #include "platform/CFRuntime.h"

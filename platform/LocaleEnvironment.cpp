@@ -1,3 +1,4 @@
+// The user's locale and languages read from the environment as gettext reads them.
 #include "platform/LocaleEnvironment.h"
 
 #include <cstdlib>

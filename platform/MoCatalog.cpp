@@ -1,3 +1,4 @@
+// Reading a gettext .mo catalog: header, charset and the message table, all checked.
 #include "platform/MoCatalog.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Message boxes as standard alerts, and the framework entry points Windows code expects.
 #include "resources/MessageBox.h"
 
 #include "platform/Alerts.h"

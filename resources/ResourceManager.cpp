@@ -1,3 +1,4 @@
+// The resource manager: translated texts, resource paths and the user's locale.
 #include "resources/ResourceManager.h"
 
 #include <memory>

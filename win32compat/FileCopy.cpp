@@ -1,3 +1,4 @@
+// Copying and moving one file with Windows semantics, fork by fork, over the file manager.
 #include "win32compat/FileCopy.h"
 #include "win32compat/Units16.h"
 

@@ -1,3 +1,4 @@
+// File references from 16-bit paths, and Windows-style file handles over forks.
 #include "win32compat/FileHandle.h"
 #include "win32compat/Units16.h"
 

@@ -1,3 +1,4 @@
+// Whole-file and whole-folder operations with Windows names over the file manager.
 #include "win32compat/FileSystem.h"
 #include "win32compat/Units16.h"
 

@@ -1,3 +1,4 @@
+// Windows-style path-string helpers over zero-terminated 16-bit POSIX paths.
 #include "win32compat/PathString.h"
 #include "win32compat/Units16.h"
 

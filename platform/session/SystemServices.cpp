@@ -1,3 +1,4 @@
+// Process-manager and system queries: the front process, the clock, the system's version.
 #include "platform/SystemServices.h"
 
 #include <cerrno>

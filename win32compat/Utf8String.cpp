@@ -1,4 +1,4 @@
-// Built into the win32compat library: it calls the code-page functions there.
+// UTF-8 and 16-bit text through the code-page functions (its header is strings/Utf8String.h).
 #include "strings/Utf8String.h"
 
 #include "win32compat/ProcessShims.h"
