@@ -5,6 +5,7 @@
 // value set is seen at once. Synchronize merges them into the file as it is
 // on disk at that moment, so concurrent writers of other keys lose nothing.
 #include "platform/CFPreferences.h"
+#include "platform/CFRef.h"
 #include "platform/CFStringBytes.h"
 
 #include "platform/LocaleEnvironment.h"
@@ -84,23 +85,21 @@ constexpr int kMaxDepth = 256;
 CFTypeRef CFFromPlist(plist_t node, int depth);
 
 CFTypeRef ArrayFromPlist(plist_t node, int depth) {
-    CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+    orvik::CFRef<CFMutableArrayRef> array(
+        CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks));
     const uint32_t count = plist_array_get_size(node);
     for (uint32_t i = 0; i < count; ++i) {
-        CFTypeRef value = CFFromPlist(plist_array_get_item(node, i), depth + 1);
-        if (value == nullptr) {
-            CFRelease(array);
+        const orvik::CFRef<CFTypeRef> value(CFFromPlist(plist_array_get_item(node, i), depth + 1));
+        if (!value)
             return nullptr;
-        }
-        CFArrayAppendValue(array, value);
-        CFRelease(value);
+        CFArrayAppendValue(array.get(), value.get());
     }
-    return array;
+    return array.release();
 }
 
 CFTypeRef DictionaryFromPlist(plist_t node, int depth) {
-    CFMutableDictionaryRef dict = CFDictionaryCreateMutable(
-        kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    orvik::CFRef<CFMutableDictionaryRef> dict(CFDictionaryCreateMutable(
+        kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
     plist_dict_iter iter = nullptr;
     plist_dict_new_iter(node, &iter);
     for (;;) {
@@ -111,25 +110,18 @@ CFTypeRef DictionaryFromPlist(plist_t node, int depth) {
             std::free(key);
             break;
         }
-        CFStringRef cfKey =
-            CFStringCreateWithCString(kCFAllocatorDefault, key ? key : "", kCFStringEncodingUTF8);
+        const orvik::CFRef<CFStringRef> cfKey(
+            CFStringCreateWithCString(kCFAllocatorDefault, key ? key : "", kCFStringEncodingUTF8));
         std::free(key);
-        CFTypeRef value = CFFromPlist(item, depth + 1);
-        if (cfKey == nullptr || value == nullptr) {
-            if (cfKey != nullptr)
-                CFRelease(cfKey);
-            if (value != nullptr)
-                CFRelease(value);
+        const orvik::CFRef<CFTypeRef> value(CFFromPlist(item, depth + 1));
+        if (!cfKey || !value) {
             std::free(iter);
-            CFRelease(dict);
             return nullptr;
         }
-        CFDictionarySetValue(dict, cfKey, value);
-        CFRelease(cfKey);
-        CFRelease(value);
+        CFDictionarySetValue(dict.get(), cfKey.get(), value.get());
     }
     std::free(iter);
-    return dict;
+    return dict.release();
 }
 
 // A new CF value for the node; null for a node that has none (or bad UTF-8).
@@ -363,6 +355,18 @@ bool WriteFileAtomically(const std::string& path, const char* bytes, size_t size
     return true;
 }
 
+// Whether the reader gets values from the file: a dictionary that converts as a whole (a key
+// or string that is not UTF-8, or nesting too deep, makes every read of the file give null).
+bool ReadableDictionary(plist_t root) {
+    if (plist_get_node_type(root) != PLIST_DICT)
+        return false;
+    CFTypeRef values = CFFromPlist(root, 0);
+    if (values == nullptr)
+        return false;
+    CFRelease(values);
+    return true;
+}
+
 bool WritePending(const std::string& path, CFDictionaryRef changes) {
     PlistPtr root;
     bool binary = false;
@@ -373,7 +377,7 @@ bool WritePending(const std::string& path, CFDictionaryRef changes) {
         root.reset(plist_new_dict());
         break;
     case ReadResult::Ok:
-        if (plist_get_node_type(root.get()) != PLIST_DICT)
+        if (!ReadableDictionary(root.get()))
             return false;
         break;
     }
@@ -413,12 +417,10 @@ CFArrayRef CopyLanguagesFromEnvironment() {
         return nullptr;
     CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
     for (const std::string& tag : languages) {
-        CFStringRef string =
-            CFStringCreateWithCString(kCFAllocatorDefault, tag.c_str(), kCFStringEncodingUTF8);
-        if (string != nullptr) {
-            CFArrayAppendValue(array, string);
-            CFRelease(string);
-        }
+        const orvik::CFRef<CFStringRef> string(
+            CFStringCreateWithCString(kCFAllocatorDefault, tag.c_str(), kCFStringEncodingUTF8));
+        if (string)
+            CFArrayAppendValue(array, string.get());
     }
     return array;
 }
@@ -467,14 +469,11 @@ CFPropertyListRef CFPreferencesCopyValue(CFStringRef key, CFStringRef applicatio
         if (CFDictionaryGetValueIfPresent(pending->second, key, &value))
             return value == kCFNull ? nullptr : CFRetain(value);
     }
-    CFDictionaryRef file = CopyFileDictionary(path);
-    if (file == nullptr)
+    const orvik::CFRef<CFDictionaryRef> file(CopyFileDictionary(path));
+    if (!file)
         return nullptr;
-    const void* value = CFDictionaryGetValue(file, key);
-    if (value != nullptr)
-        CFRetain(value);
-    CFRelease(file);
-    return value;
+    const void* value = CFDictionaryGetValue(file.get(), key);
+    return value != nullptr ? CFRetain(value) : nullptr;
 }
 
 CFPropertyListRef CFPreferencesCopyAppValue(CFStringRef key, CFStringRef applicationID) {
