@@ -1,5 +1,6 @@
 // The main bundle: where the program's resources and translations are found.
 #include "platform/CFBundle.h"
+#include "platform/CFRef.h"
 
 #include "platform/CFRuntime.h"
 #include "platform/CFStringBytes.h"
@@ -88,14 +89,12 @@ bool Exists(const std::string& path) {
 }
 
 CFURLRef FileURL(const std::string& path, bool isDirectory) {
-    CFStringRef string =
-        CFStringCreateWithCString(kCFAllocatorDefault, path.c_str(), kCFStringEncodingUTF8);
-    if (string == nullptr)
+    const orvik::CFRef<CFStringRef> string(
+        CFStringCreateWithCString(kCFAllocatorDefault, path.c_str(), kCFStringEncodingUTF8));
+    if (!string)
         return nullptr;
-    CFURLRef url = CFURLCreateWithFileSystemPath(kCFAllocatorDefault, string, kCFURLPOSIXPathStyle,
-                                                 isDirectory);
-    CFRelease(string);
-    return url;
+    return CFURLCreateWithFileSystemPath(kCFAllocatorDefault, string.get(), kCFURLPOSIXPathStyle,
+                                         isDirectory);
 }
 
 CFTypeID BundleTypeID() {

@@ -1,5 +1,6 @@
 // Locales over ICU: the user's current locale and the ones available.
 #include "platform/CFLocale.h"
+#include "platform/CFRef.h"
 
 #include "platform/CFRuntime.h"
 #include "platform/LocaleEnvironment.h"
@@ -89,16 +90,14 @@ CFLocaleRef CFLocaleCreate(CFAllocatorRef allocator, CFStringRef localeIdentifie
     const std::string canonical = Canonical(Utf8(localeIdentifier));
     if (canonical.empty())
         return nullptr;
-    CFStringRef identifier = MakeString(canonical);
-    if (identifier == nullptr)
+    orvik::CFRef<CFStringRef> identifier(MakeString(canonical));
+    if (!identifier)
         return nullptr;
     auto* locale = static_cast<__CFLocale*>(
         const_cast<void*>(_CFRuntimeCreateInstance(allocator, LocaleTypeID(), sizeof(__CFLocale))));
-    if (locale == nullptr) {
-        CFRelease(identifier);
+    if (locale == nullptr)
         return nullptr;
-    }
-    locale->identifier = identifier;
+    locale->identifier = identifier.release(); // the locale's own from here on
     return locale;
 }
 
@@ -106,10 +105,8 @@ CFLocaleRef CFLocaleCopyCurrent(void) {
     std::string name = orvik::platform::LocaleFromEnvironment();
     if (Canonical(name).empty())
         name = "en_US_POSIX";
-    CFStringRef identifier = MakeString(name);
-    CFLocaleRef locale = CFLocaleCreate(kCFAllocatorDefault, identifier);
-    CFRelease(identifier);
-    return locale;
+    const orvik::CFRef<CFStringRef> identifier(MakeString(name));
+    return CFLocaleCreate(kCFAllocatorDefault, identifier.get());
 }
 
 CFStringRef CFLocaleGetIdentifier(CFLocaleRef locale) {
@@ -120,11 +117,9 @@ CFArrayRef CFLocaleCopyAvailableLocaleIdentifiers(void) {
     CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
     const int32_t count = uloc_countAvailable();
     for (int32_t i = 0; i < count; ++i) {
-        CFStringRef identifier = MakeString(uloc_getAvailable(i));
-        if (identifier != nullptr) {
-            CFArrayAppendValue(array, identifier);
-            CFRelease(identifier);
-        }
+        const orvik::CFRef<CFStringRef> identifier(MakeString(uloc_getAvailable(i)));
+        if (identifier)
+            CFArrayAppendValue(array, identifier.get());
     }
     return array;
 }
@@ -138,11 +133,9 @@ CFStringRef CFLocaleCreateCanonicalLocaleIdentifierFromString(CFAllocatorRef,
 CFArrayRef CFLocaleCopyPreferredLanguages(void) {
     CFMutableArrayRef array = CFArrayCreateMutable(kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
     for (const std::string& tag : orvik::platform::LanguagesFromEnvironment()) {
-        CFStringRef language = MakeString(tag);
-        if (language != nullptr) {
-            CFArrayAppendValue(array, language);
-            CFRelease(language);
-        }
+        const orvik::CFRef<CFStringRef> language(MakeString(tag));
+        if (language)
+            CFArrayAppendValue(array, language.get());
     }
     return array;
 }

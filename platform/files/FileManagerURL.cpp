@@ -1,6 +1,7 @@
 // File URLs and references. A URL's path crosses to bytes with the file
 // manager's own escape (lone U+DC80..U+DCFF back to single bytes), so a name
 // that is not UTF-8, listed from a folder, can be named again by URL.
+#include "platform/CFRef.h"
 #include "platform/files/FileManagerInternal.h"
 
 #include <climits>
@@ -17,12 +18,11 @@ Boolean CFURLGetFSRef(CFURLRef url, FSRef* fsRef) {
     UInt8 direct[PATH_MAX];
     if (CFURLGetFileSystemRepresentation(url, true, direct, sizeof direct))
         return ResolvePath(reinterpret_cast<const char*>(direct), true, fsRef, nullptr) == noErr;
-    CFStringRef path = CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle);
+    const orvik::CFRef<CFStringRef> path(CFURLCopyFileSystemPath(url, kCFURLPOSIXPathStyle));
     if (!path)
         return false;
-    std::u16string units(size_t(CFStringGetLength(path)), u'\0');
-    CFStringGetCharacters(path, CFRange{0, CFIndex(units.size())}, units.data());
-    CFRelease(path);
+    std::u16string units(size_t(CFStringGetLength(path.get())), u'\0');
+    CFStringGetCharacters(path.get(), CFRange{0, CFIndex(units.size())}, units.data());
     std::string bytes;
     if (!UnicodeToBytes(units.data(), units.size(), bytes))
         return false;
@@ -35,13 +35,12 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) {
         return nullptr;
     std::u16string units;
     BytesToUnicode(PathOf(node), units);
-    CFStringRef path = CFStringCreateWithCharacters(allocator, units.data(), CFIndex(units.size()));
+    const orvik::CFRef<CFStringRef> path(
+        CFStringCreateWithCharacters(allocator, units.data(), CFIndex(units.size())));
     if (!path)
         return nullptr;
-    CFURLRef url =
-        CFURLCreateWithFileSystemPath(allocator, path, kCFURLPOSIXPathStyle, node->isDir());
-    CFRelease(path);
-    return url;
+    return CFURLCreateWithFileSystemPath(allocator, path.get(), kCFURLPOSIXPathStyle,
+                                         node->isDir());
 }
 
 bool orvik::fm::FSRefFromAbsoluteUnits(const UniChar* path, size_t length, FSRef* ref,
