@@ -245,8 +245,10 @@ TEST_F(PreferencesTest, BinaryFilesAreReadAndStayBinaryWithTheirModeAndOwner) {
 }
 
 TEST_F(PreferencesTest, UnreadableFilesGiveNullAndAreNeverOverwritten) {
-    for (const std::string& content : {std::string("not a property list"), std::string("bplist00"),
-                                       std::string("<plist><array/></plist>"), std::string()}) {
+    for (const std::string& content :
+         {std::string("not a property list"), std::string("bplist00"),
+          std::string("<plist><array/></plist>"), std::string(),
+          std::string("<plist><dict><key>\x92\x94</key><string/></dict></plist>")}) {
         const std::string path = Write("broken", content, 0644);
         EXPECT_EQ(Copy("Any", "broken"), nullptr) << content;
         Set("Any", kCFBooleanTrue, "broken");
