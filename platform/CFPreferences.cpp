@@ -253,6 +253,49 @@ plist_t PlistFromCF(CFTypeRef value, int depth) {
 
 // ---- files -------------------------------------------------------------------
 
+// Whether the tree nests no deeper than kMaxDepth below `node` (at `depth`); reads no text.
+bool WithinDepth(plist_t node, int depth) {
+    if (depth > kMaxDepth)
+        return false;
+    if (plist_get_node_type(node) == PLIST_ARRAY) {
+        const uint32_t count = plist_array_get_size(node);
+        for (uint32_t i = 0; i < count; ++i)
+            if (!WithinDepth(plist_array_get_item(node, i), depth + 1))
+                return false;
+    } else if (plist_get_node_type(node) == PLIST_DICT) {
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        bool within = true;
+        for (plist_t item = nullptr; within;) {
+            plist_dict_next_item(node, iter, nullptr, &item); // no key: see TextsHoldNoZero
+            if (item == nullptr)
+                break;
+            within = WithinDepth(item, depth + 1);
+        }
+        std::free(iter);
+        return within;
+    }
+    return true;
+}
+
+// libplist ends the program (a failed assertion) when it hands out a string or key holding a
+// zero byte, which its parsers let through from raw zero bytes in XML and from U+0000 in a
+// binary file's UTF-16 strings. The XML form of the tree shows every byte of every text (data
+// goes as Base64), so a zero byte there is a text's own, and such a file is refused before any
+// text is read. The depth is checked first: the XML writer recurses.
+bool TextsHoldNoZero(plist_t root) {
+    if (!WithinDepth(root, 0))
+        return false;
+    char* xml = nullptr;
+    uint32_t size = 0;
+    plist_to_xml(root, &xml, &size);
+    if (xml == nullptr)
+        return false;
+    const bool clean = std::memchr(xml, '\0', size) == nullptr;
+    plist_to_xml_free(xml);
+    return clean;
+}
+
 enum class ReadResult { Ok, Missing, Unreadable };
 
 // Reads a property-list file; `binary` tells its format.
@@ -284,7 +327,7 @@ ReadResult ReadPlistFile(const std::string& path, PlistPtr* root, bool* binary) 
     if (node == nullptr)
         return ReadResult::Unreadable;
     root->reset(node);
-    return ReadResult::Ok;
+    return TextsHoldNoZero(node) ? ReadResult::Ok : ReadResult::Unreadable;
 }
 
 // The whole file as a CF dictionary; null when missing or not a dictionary.

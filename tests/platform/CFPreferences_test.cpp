@@ -248,7 +248,12 @@ TEST_F(PreferencesTest, UnreadableFilesGiveNullAndAreNeverOverwritten) {
     for (const std::string& content :
          {std::string("not a property list"), std::string("bplist00"),
           std::string("<plist><array/></plist>"), std::string(),
-          std::string("<plist><dict><key>\x92\x94</key><string/></dict></plist>")}) {
+          std::string("<plist><dict><key>\x92\x94</key><string/></dict></plist>"),
+          // A zero byte in a text: raw in XML, U+0000 in a binary file's UTF-16 string.
+          std::string("<plist><dict><key>k</key><string>a\0b</string></dict></plist>", 60),
+          std::string("bplist00\xD1\x01\x02\x51k\x62\0a\0\0\x08\x0B\x0D\0\0\0\0\0\0\x01\x01"
+                      "\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x12",
+                      53)}) {
         const std::string path = Write("broken", content, 0644);
         EXPECT_EQ(Copy("Any", "broken"), nullptr) << content;
         Set("Any", kCFBooleanTrue, "broken");
