@@ -55,7 +55,9 @@ std::unique_ptr<char16_t[]> Widened(const char* s) {
 
 // ---- construction ------------------------------------------------------------------------------
 
-CAtlString::CAtlString(const CAtlString& s) : Base() {
+// The base starts empty and InitCopy shares the other's record, with the
+// reference counting the base's own copy would not do.
+CAtlString::CAtlString(const CAtlString& s) : Base() { // NOLINT(bugprone-copy-constructor-init)
     InitCopy(s);
 }
 

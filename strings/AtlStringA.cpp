@@ -44,7 +44,9 @@ CFStringRef MakeCF(const char16_t* s) {
 
 // ---- construction ------------------------------------------------------------------------------
 
-CAtlStringA::CAtlStringA(const CAtlStringA& a) : Base() {
+// The base starts empty and InitCopy shares the other's record, with the
+// reference counting the base's own copy would not do.
+CAtlStringA::CAtlStringA(const CAtlStringA& a) : Base() { // NOLINT(bugprone-copy-constructor-init)
     InitCopy(a);
 }
 
