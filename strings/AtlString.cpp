@@ -3,6 +3,7 @@
 // platform's Unicode services do.
 #include "strings/AtlString.h"
 
+#include "platform/CFRef.h"
 #include "platform/TextUtils.h"
 #include "strings/UcaString.h"
 
@@ -21,18 +22,7 @@ constexpr UCCollateOptions kCollateCaseInsensitive =
     kUCCollateCaseInsensitiveMask | kUCCollatePunctuationSignificantMask; // 0x8008
 
 // Releases a platform object when the scope ends.
-template <class Ref> struct CFHolder {
-    Ref ref;
-    explicit CFHolder(Ref r) : ref(r) {}
-    ~CFHolder() {
-        if (ref)
-            CFRelease(ref);
-    }
-    CFHolder(const CFHolder&) = delete;
-    CFHolder& operator=(const CFHolder&) = delete;
-    explicit operator bool() const { return ref != nullptr; }
-};
-using CFStr = CFHolder<CFStringRef>;
+using CFStr = orvik::CFRef<CFStringRef>;
 
 CFStringRef MakeCF(const char16_t* s, int n) {
     return CFStringCreateWithCharacters(kCFAllocatorDefault, n > 0 ? s : &afxChNil, n);
@@ -208,7 +198,8 @@ int FindUnits(const char16_t* hay, int hayLen, const char16_t* sub, int subLen, 
     if (!str || !find)
         return -1;
     CFRange found;
-    if (!CFStringFindWithOptions(str.ref, find.ref, CFRangeMake(start, hayLen - start), 0, &found))
+    if (!CFStringFindWithOptions(str.get(), find.get(), CFRangeMake(start, hayLen - start), 0,
+                                 &found))
         return -1;
     return int(found.location);
 }
@@ -236,12 +227,13 @@ int CAtlString::FindOneOf(const char16_t* set) const {
     CFStr setStr(MakeCF(set, SafeStrlen(set)));
     if (!str || !setStr)
         return -1;
-    CFHolder<CFCharacterSetRef> chars(
-        CFCharacterSetCreateWithCharactersInString(kCFAllocatorDefault, setStr.ref));
+    orvik::CFRef<CFCharacterSetRef> chars(
+        CFCharacterSetCreateWithCharactersInString(kCFAllocatorDefault, setStr.get()));
     if (!chars)
         return -1;
     CFRange found;
-    if (!CFStringFindCharacterFromSet(str.ref, chars.ref, CFRangeMake(0, GetLength()), 0, &found))
+    if (!CFStringFindCharacterFromSet(str.get(), chars.get(), CFRangeMake(0, GetLength()), 0,
+                                      &found))
         return -1;
     return int(found.location);
 }
@@ -255,7 +247,7 @@ int CAtlString::ReverseFind(char16_t ch) const {
     CFStr find(MakeCF(&ch, 1));
     if (!str || !find)
         return -1;
-    return int(CFStringFind(str.ref, find.ref, kCFCompareBackwards).location);
+    return int(CFStringFind(str.get(), find.get(), kCFCompareBackwards).location);
 }
 
 // ---- comparing ---------------------------------------------------------------------------------
@@ -265,7 +257,7 @@ int CAtlString::Collate(const CAtlString& s, bool caseSensitive) const {
     CFStr theirs(MakeCF(s.m_pchData, s.GetLength()));
     if (!mine || !theirs)
         return 0;
-    return int(CFStringCompare(mine.ref, theirs.ref,
+    return int(CFStringCompare(mine.get(), theirs.get(),
                                caseSensitive ? CFStringCompareFlags(0)
                                              : CFStringCompareFlags(kCFCompareCaseInsensitive)));
 }
@@ -293,7 +285,7 @@ int CAtlString::Insert(int i, const char* s) {
 }
 
 int CAtlString::Replace(const char16_t* oldSub, const char16_t* newSub) {
-    CFHolder<CFMutableStringRef> text(CFStringCreateMutable(kCFAllocatorDefault, 0));
+    orvik::CFRef<CFMutableStringRef> text(CFStringCreateMutable(kCFAllocatorDefault, 0));
     if (!text)
         return 0;
     int oldLength = SafeStrlen(oldSub);
@@ -302,14 +294,14 @@ int CAtlString::Replace(const char16_t* oldSub, const char16_t* newSub) {
     if (!find || !replacement || oldLength == 0)
         return 0;
     int length = GetLength();
-    CFStringAppendCharacters(text.ref, m_pchData, length);
-    CFIndex n =
-        CFStringFindAndReplace(text.ref, find.ref, replacement.ref, CFRangeMake(0, length), 0);
+    CFStringAppendCharacters(text.get(), m_pchData, length);
+    CFIndex n = CFStringFindAndReplace(text.get(), find.get(), replacement.get(),
+                                       CFRangeMake(0, length), 0);
     if (n > 0) {
         Data* old = GetData();
-        CFIndex newLength = CFStringGetLength(text.ref);
+        CFIndex newLength = CFStringGetLength(text.get());
         AllocBuffer(int(newLength));
-        CFStringGetCharacters(text.ref, CFRangeMake(0, newLength), m_pchData);
+        CFStringGetCharacters(text.get(), CFRangeMake(0, newLength), m_pchData);
         Release(old);
     }
     return int(n);
@@ -324,14 +316,14 @@ namespace {
 // Maps the string's units through the platform's case mapping, keeping the length (a mapping
 // that lengthens the text keeps only the first units; one that shortens it shortens the string).
 template <class Map> int MapCase(char16_t* units, int length, Map map) {
-    CFHolder<CFMutableStringRef> text(CFStringCreateMutable(kCFAllocatorDefault, 0));
+    orvik::CFRef<CFMutableStringRef> text(CFStringCreateMutable(kCFAllocatorDefault, 0));
     if (!text)
         return length;
-    CFStringAppendCharacters(text.ref, units, length);
-    map(text.ref, nullptr);
-    CFIndex mapped = CFStringGetLength(text.ref);
+    CFStringAppendCharacters(text.get(), units, length);
+    map(text.get(), nullptr);
+    CFIndex mapped = CFStringGetLength(text.get());
     int kept = mapped < length ? int(mapped) : length;
-    CFStringGetCharacters(text.ref, CFRangeMake(0, kept), units);
+    CFStringGetCharacters(text.get(), CFRangeMake(0, kept), units);
     return kept;
 }
 

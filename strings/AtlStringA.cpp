@@ -3,6 +3,7 @@
 // through CFStringCompare only, and ReleaseBuffer(-1) measuring up to the first zero byte.
 #include "strings/AtlString.h"
 
+#include "platform/CFRef.h"
 #include "strings/UcaString.h"
 
 #include <algorithm>
@@ -12,18 +13,7 @@
 
 namespace {
 
-template <class Ref> struct CFHolder {
-    Ref ref;
-    explicit CFHolder(Ref r) : ref(r) {}
-    ~CFHolder() {
-        if (ref)
-            CFRelease(ref);
-    }
-    CFHolder(const CFHolder&) = delete;
-    CFHolder& operator=(const CFHolder&) = delete;
-    explicit operator bool() const { return ref != nullptr; }
-};
-using CFStr = CFHolder<CFStringRef>;
+using CFStr = orvik::CFRef<CFStringRef>;
 
 // 16-bit text narrowed into a temporary block of bytes (null for an empty or null s).
 std::unique_ptr<char[]> Narrowed(const char16_t* s) {
@@ -201,13 +191,13 @@ int CAtlStringA::Collate(const CAtlStringA& s, bool caseSensitive) const {
 int CAtlStringA::Collate(const char* s, bool caseSensitive) const {
     CFStr mine(MakeCF(m_pchData));
     CFStr theirs(MakeCF(s));
-    return CompareCF(mine.ref, theirs.ref, caseSensitive);
+    return CompareCF(mine.get(), theirs.get(), caseSensitive);
 }
 
 int CAtlStringA::Collate(const char16_t* s, bool caseSensitive) const {
     CFStr mine(MakeCF(m_pchData));
     CFStr theirs(MakeCF(s));
-    return CompareCF(mine.ref, theirs.ref, caseSensitive);
+    return CompareCF(mine.get(), theirs.get(), caseSensitive);
 }
 
 // ---- searching ---------------------------------------------------------------------------------
@@ -257,19 +247,19 @@ CAtlStringA CAtlStringA::SpanExcluding(const char* set) const {
 int CAtlStringA::Replace(const char* oldSub, const char* newSub) {
     if (SafeStrlen(oldSub) == 0)
         return 0;
-    CFHolder<CFMutableStringRef> text(CFStringCreateMutable(kCFAllocatorDefault, 0));
+    orvik::CFRef<CFMutableStringRef> text(CFStringCreateMutable(kCFAllocatorDefault, 0));
     CFStr find(MakeCF(oldSub));
     CFStr replacement(MakeCF(newSub));
     if (!text || !find || !replacement)
         return 0;
-    CFStringAppendCString(text.ref, m_pchData, kCFStringEncodingMacRoman);
-    CFIndex n = CFStringFindAndReplace(text.ref, find.ref, replacement.ref,
-                                       CFRangeMake(0, CFStringGetLength(text.ref)), 0);
+    CFStringAppendCString(text.get(), m_pchData, kCFStringEncodingMacRoman);
+    CFIndex n = CFStringFindAndReplace(text.get(), find.get(), replacement.get(),
+                                       CFRangeMake(0, CFStringGetLength(text.get())), 0);
     if (n > 0) {
         Data* old = GetData();
-        int newLength = int(CFStringGetLength(text.ref));
+        int newLength = int(CFStringGetLength(text.get()));
         AllocBuffer(newLength + 1);
-        CopyFromCFString(text.ref, m_pchData, newLength);
+        CopyFromCFString(text.get(), m_pchData, newLength);
         SetLength(newLength);
         Release(old);
     }

@@ -2,6 +2,7 @@
 // records, copy on write, cutting, unit-level editing, trimming and tokenizing.
 #include "strings/AtlString.h"
 
+#include "platform/CFRef.h"
 #include "strings/UcaString.h"
 
 #include <algorithm>
@@ -551,10 +552,13 @@ template <class Ch, class Str> Str& CAtlStringT<Ch, Str>::TrimSet(const Ch* set,
     if (setLength == 0)
         return self;
     int length = GetLength();
-    CFStringRef str = MakeCFString(m_pchData, length);
-    CFStringRef setStr = MakeCFString(set, setLength);
-    CFCharacterSetRef chars =
-        setStr ? CFCharacterSetCreateWithCharactersInString(kCFAllocatorDefault, setStr) : nullptr;
+    const orvik::CFRef<CFStringRef> strHolder(MakeCFString(m_pchData, length));
+    const orvik::CFRef<CFStringRef> setStr(MakeCFString(set, setLength));
+    const orvik::CFRef<CFCharacterSetRef> charsHolder(
+        setStr ? CFCharacterSetCreateWithCharactersInString(kCFAllocatorDefault, setStr.get())
+               : nullptr);
+    CFStringRef str = strHolder.get();
+    CFCharacterSetRef chars = charsHolder.get();
     int cut = -1;
     if (str && chars) {
         CFRange found;
@@ -575,12 +579,6 @@ template <class Ch, class Str> Str& CAtlStringT<Ch, Str>::TrimSet(const Ch* set,
             }
         }
     }
-    if (chars)
-        CFRelease(chars);
-    if (setStr)
-        CFRelease(setStr);
-    if (str)
-        CFRelease(str);
     if (cut < 0)
         return self;
     CopyBeforeWrite();

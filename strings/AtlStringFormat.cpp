@@ -2,24 +2,14 @@
 // does the work; what happens here is the preparation of the format (CAtlString reads every
 // "%s" as "%S", a 16-bit string), the buffer handling, and leaving the string alone when the
 // platform call fails.
+#include "platform/CFRef.h"
 #include "strings/AtlString.h"
 
 #include <memory>
 
 namespace {
 
-template <class Ref> struct CFHolder {
-    Ref ref;
-    explicit CFHolder(Ref r) : ref(r) {}
-    ~CFHolder() {
-        if (ref)
-            CFRelease(ref);
-    }
-    CFHolder(const CFHolder&) = delete;
-    CFHolder& operator=(const CFHolder&) = delete;
-    explicit operator bool() const { return ref != nullptr; }
-};
-using CFStr = CFHolder<CFStringRef>;
+using CFStr = orvik::CFRef<CFStringRef>;
 
 // The formatted text as a platform string, or null when the format cannot be made or the
 // engine fails. The 16-bit format has its "%s" directives rewritten to "%S" first; only the
@@ -30,7 +20,8 @@ CFStringRef FormatToCF(const char16_t* format, va_list args) {
     CFStr formatStr(prepared.CreateCFStringRef(kCFAllocatorDefault));
     if (!formatStr)
         return nullptr;
-    return CFStringCreateWithFormatAndArguments(kCFAllocatorDefault, nullptr, formatStr.ref, args);
+    return CFStringCreateWithFormatAndArguments(kCFAllocatorDefault, nullptr, formatStr.get(),
+                                                args);
 }
 
 // The 8-bit format is decoded as Mac OS Roman and given to the engine as it is.
@@ -39,7 +30,8 @@ CFStringRef FormatToCF(const char* format, va_list args) {
                                               kCFStringEncodingMacRoman));
     if (!formatStr)
         return nullptr;
-    return CFStringCreateWithFormatAndArguments(kCFAllocatorDefault, nullptr, formatStr.ref, args);
+    return CFStringCreateWithFormatAndArguments(kCFAllocatorDefault, nullptr, formatStr.get(),
+                                                args);
 }
 
 } // namespace
@@ -51,12 +43,12 @@ void CAtlString::FormatV(const char16_t* format, va_list args) {
     CFStr result(FormatToCF(format, args));
     if (!result)
         return;
-    int n = int(CFStringGetLength(result.ref));
+    int n = int(CFStringGetLength(result.get()));
     // A new private buffer one unit longer than the text (a real buffer even for n = 0); a
     // locked or shared previous buffer is released, never written.
     Data* old = GetData();
     AllocBuffer(n + 1);
-    CFStringGetCharacters(result.ref, CFRangeMake(0, n), m_pchData);
+    CFStringGetCharacters(result.get(), CFRangeMake(0, n), m_pchData);
     SetLength(n);
     Release(old);
 }
@@ -79,9 +71,9 @@ void CAtlString::AppendFormat(const char16_t* format, va_list args) {
     CFStr result(FormatToCF(format, args));
     if (!result)
         return;
-    int n = int(CFStringGetLength(result.ref));
+    int n = int(CFStringGetLength(result.get()));
     std::unique_ptr<char16_t[]> block(new char16_t[size_t(n) + 1]);
-    CFStringGetCharacters(result.ref, CFRangeMake(0, n), block.get());
+    CFStringGetCharacters(result.get(), CFRangeMake(0, n), block.get());
     ConcatInPlace(n, block.get());
 }
 
@@ -99,10 +91,10 @@ void CAtlStringA::FormatV(const char* format, va_list args) {
     CFStr result(FormatToCF(format, args));
     if (!result)
         return;
-    int n = int(CFStringGetLength(result.ref));
+    int n = int(CFStringGetLength(result.get()));
     Data* old = GetData();
     AllocBuffer(n + 1);
-    CopyFromCFString(result.ref, m_pchData, n);
+    CopyFromCFString(result.get(), m_pchData, n);
     SetLength(n);
     Release(old);
 }
@@ -118,9 +110,9 @@ void CAtlStringA::AppendFormat(const char* format, va_list args) {
     CFStr result(FormatToCF(format, args));
     if (!result)
         return;
-    int n = int(CFStringGetLength(result.ref));
+    int n = int(CFStringGetLength(result.get()));
     std::unique_ptr<char[]> block(new char[size_t(n) + 1]);
-    CopyFromCFString(result.ref, block.get(), n);
+    CopyFromCFString(result.get(), block.get(), n);
     ConcatInPlace(n, block.get());
 }
 

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "platform/CFRef.h"
 #include "platform/CoreFoundation.h"
 #include "platform/TextUtils.h"
 #include "strings/ConvertUTF.h"
@@ -23,14 +24,11 @@ CFStringRef borrowUnits(const char16_t* s) {
 CFStringRef formatToString(const char16_t* fmt, va_list args) {
     if (fmt == nullptr)
         return nullptr;
-    CFStringRef format =
-        CFStringCreateWithCharacters(kCFAllocatorDefault, fmt, static_cast<CFIndex>(ucalen(fmt)));
-    if (format == nullptr)
+    const orvik::CFRef<CFStringRef> format(
+        CFStringCreateWithCharacters(kCFAllocatorDefault, fmt, static_cast<CFIndex>(ucalen(fmt))));
+    if (!format)
         return nullptr;
-    CFStringRef result =
-        CFStringCreateWithFormatAndArguments(kCFAllocatorDefault, nullptr, format, args);
-    CFRelease(format);
-    return result;
+    return CFStringCreateWithFormatAndArguments(kCFAllocatorDefault, nullptr, format.get(), args);
 }
 
 } // namespace
@@ -50,52 +48,36 @@ const char16_t* ucaFind(const char16_t* hay, const char16_t* needle) {
         return hay;
     if (hay == nullptr)
         return nullptr;
-    CFStringRef h = borrowUnits(hay);
-    CFStringRef n = borrowUnits(needle);
-    const char16_t* found = nullptr;
-    if (h != nullptr && n != nullptr) {
-        CFRange r = CFStringFind(h, n, 0);
-        if (r.location != kCFNotFound)
-            found = hay + r.location;
-    }
-    if (h != nullptr)
-        CFRelease(h);
-    if (n != nullptr)
-        CFRelease(n);
-    return found;
+    const orvik::CFRef<CFStringRef> h(borrowUnits(hay));
+    const orvik::CFRef<CFStringRef> n(borrowUnits(needle));
+    if (!h || !n)
+        return nullptr;
+    const CFRange r = CFStringFind(h.get(), n.get(), 0);
+    return r.location != kCFNotFound ? hay + r.location : nullptr;
 }
 
 int ucaToInt(const char16_t* s) {
     if (s == nullptr)
         return 0;
-    CFStringRef str = borrowUnits(s);
-    if (str == nullptr)
-        return 0;
-    int value = CFStringGetIntValue(str);
-    CFRelease(str);
-    return value;
+    const orvik::CFRef<CFStringRef> str(borrowUnits(s));
+    return str ? CFStringGetIntValue(str.get()) : 0;
 }
 
 double ucaToDouble(const char16_t* s) {
     if (s == nullptr)
         return 0.0;
-    CFStringRef str = borrowUnits(s);
-    if (str == nullptr)
-        return 0.0;
-    double value = CFStringGetDoubleValue(str);
-    CFRelease(str);
-    return value;
+    const orvik::CFRef<CFStringRef> str(borrowUnits(s));
+    return str ? CFStringGetDoubleValue(str.get()) : 0.0;
 }
 
 char16_t* ucaFormat(const char16_t* fmt, va_list args, size_t* count) {
-    CFStringRef result = formatToString(fmt, args);
-    if (result == nullptr)
+    const orvik::CFRef<CFStringRef> result(formatToString(fmt, args));
+    if (!result)
         return nullptr;
-    CFIndex n = CFStringGetLength(result);
+    CFIndex n = CFStringGetLength(result.get());
     char16_t* out = new char16_t[n + 1];
-    CFStringGetCharacters(result, CFRangeMake(0, n), out);
+    CFStringGetCharacters(result.get(), CFRangeMake(0, n), out);
     out[n] = 0;
-    CFRelease(result);
     if (count != nullptr)
         *count = static_cast<size_t>(n);
     return out;
@@ -116,27 +98,25 @@ int ucaWriteFormatted(FILE* stream, const char16_t* fmt, va_list args) {
 int ucaFormatInto(char16_t* dst, const char16_t* fmt, va_list args) {
     if (dst == nullptr)
         return -1;
-    CFStringRef result = formatToString(fmt, args);
-    if (result == nullptr)
+    const orvik::CFRef<CFStringRef> result(formatToString(fmt, args));
+    if (!result)
         return -1;
-    CFIndex n = CFStringGetLength(result);
-    CFStringGetCharacters(result, CFRangeMake(0, n), dst);
+    CFIndex n = CFStringGetLength(result.get());
+    CFStringGetCharacters(result.get(), CFRangeMake(0, n), dst);
     dst[n] = 0;
-    CFRelease(result);
     return static_cast<int>(n);
 }
 
 int ucaFormatIntoSized(char16_t* dst, size_t size, const char16_t* fmt, va_list args) {
     if (dst == nullptr || size < 1)
         return -1;
-    CFStringRef result = formatToString(fmt, args);
-    if (result == nullptr)
+    const orvik::CFRef<CFStringRef> result(formatToString(fmt, args));
+    if (!result)
         return -1;
-    size_t n = static_cast<size_t>(CFStringGetLength(result));
+    size_t n = static_cast<size_t>(CFStringGetLength(result.get()));
     size_t k = n < size - 1 ? n : size - 1;
-    CFStringGetCharacters(result, CFRangeMake(0, static_cast<CFIndex>(k)), dst);
+    CFStringGetCharacters(result.get(), CFRangeMake(0, static_cast<CFIndex>(k)), dst);
     dst[k] = 0;
-    CFRelease(result);
     return static_cast<int>(size);
 }
 
