@@ -6,6 +6,7 @@
 #   ./dev.sh bench           build the release preset and run the benchmarks
 #   ./dev.sh fuzz NAME SECS  build the clang fuzz preset and run fuzz/NAME_fuzz.cpp
 #   ./dev.sh lint            clang-tidy (.clang-tidy) over the product's sources
+#   ./dev.sh mutate [COUNT] [SEED]  COUNT mutants (30) of the product drawn with SEED (1), scored killed/built
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -105,6 +106,13 @@ cmd_lint() {
   echo "dev.sh lint: ${#sources[@]} files, clean"
 }
 
+# Plants small faults in a private copy of the committed tree, one at a time,
+# and tells how many the tests notice (tools/mutate.py --help).
+cmd_mutate() {
+  ensure_packages
+  python3 tools/mutate.py --count "${1:-30}" --seed "${2:-1}" "${@:3}"
+}
+
 case "${1:-}" in
   test) cmd_test ;;
   demo) cmd_demo ;;
@@ -112,5 +120,6 @@ case "${1:-}" in
   bench) cmd_bench ;;
   fuzz) shift; cmd_fuzz "$@" ;;
   lint) cmd_lint ;;
+  mutate) shift; cmd_mutate "$@" ;;
   *) sed -n '2,9p' "$0"; exit 2 ;;
 esac
