@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/CoreFoundation.h"
+#include "platform/Utf8Codec.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -63,78 +64,10 @@ enum : uint8_t {
 // Units a new mutable string holds in its own block before it needs a second one.
 constexpr CFIndex kMutableInlineUnits = 40;
 
-// Widens the leading ASCII bytes of p[0..n) into dst, sixteen at a time where it can;
-// returns how many were widened.
-inline size_t widenAscii(const unsigned char* p, size_t n, UniChar* dst) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        if (_mm_movemask_epi8(v) != 0)
-            break;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 8), _mm_unpackhi_epi8(v, zero));
-    }
-    if (i < n && n >= 16 && i + 16 > n) {
-        // The last few bytes: the sixteen that end the text, overlapping what is done.
-        size_t last = n - 16;
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + last));
-        if (_mm_movemask_epi8(v) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + last), _mm_unpacklo_epi8(v, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + last + 8),
-                             _mm_unpackhi_epi8(v, zero));
-            return n;
-        }
-    }
-#endif
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        if (w & 0x8080808080808080ull)
-            break;
-        for (int k = 0; k < 8; ++k)
-            dst[i + k] = p[i + k];
-    }
-    for (; i < n && p[i] < 0x80; ++i)
-        dst[i] = p[i];
-    return i;
-}
-
-// Narrows the leading ASCII units of s[0..n) into dst (dst may be NULL: only counts);
-// returns how many there were.
-inline size_t narrowAscii(const UniChar* s, size_t n, unsigned char* dst) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
-        __m128i any = _mm_and_si128(_mm_or_si128(a, b), high);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) != 0xFFFF)
-            break;
-        if (dst != nullptr)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(a, b));
-    }
-    if (i < n && n >= 16 && i + 16 > n) {
-        // The last few units: the sixteen that end the text, overlapping what is done.
-        size_t last = n - 16;
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + last));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + last + 8));
-        __m128i any = _mm_and_si128(_mm_or_si128(a, b), high);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, zero)) == 0xFFFF) {
-            if (dst != nullptr)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + last), _mm_packus_epi16(a, b));
-            return n;
-        }
-    }
-#endif
-    for (; i < n && s[i] < 0x80; ++i)
-        if (dst != nullptr)
-            dst[i] = static_cast<unsigned char>(s[i]);
-    return i;
-}
+// The ASCII run helpers belong to the UTF-8 codec; the string code knows them by these names.
+using orvik::utf8::asciiPrefix;
+using orvik::utf8::narrowAscii;
+using orvik::utf8::widenAscii;
 
 // Copies W <= bytes <= 2W bytes as a head and a tail of W bytes each, possibly overlapping,
 // both loaded before either is stored.
@@ -165,25 +98,6 @@ inline void copyUnits(UniChar* dst, const UniChar* src, size_t n) {
         copyHeadAndTail<4>(d, s, bytes);
     else if (bytes == 2)
         dst[0] = src[0];
-}
-
-// The length of the leading run of ASCII bytes.
-inline size_t asciiPrefix(const unsigned char* p, size_t n) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 16 <= n; i += 16)
-        if (_mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))) != 0)
-            break;
-#endif
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        if (w & 0x8080808080808080ull)
-            break;
-    }
-    while (i < n && p[i] < 0x80)
-        ++i;
-    return i;
 }
 
 } // namespace cfimpl

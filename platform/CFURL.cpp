@@ -7,7 +7,7 @@
 // that are not valid UTF-8 travel as the lone surrogates U+DC80..U+DCFF, so a name read
 // from disk that is not UTF-8 still names the same file when it comes back.
 #include "platform/CFInternal.h"
-#include "platform/PathBytes.h"
+#include "platform/Utf8Codec.h"
 
 #include <unistd.h>
 
@@ -112,13 +112,13 @@ std::string unescape(const std::string& s) {
 // UTF-16 path to bytes: UTF-8, U+DC80..U+DCFF back to single bytes; false for any other
 // unpaired surrogate.
 bool pathToBytes(CFStringRef s, std::string& out) {
-    return orvik::pathbytes::EncodePathBytes(s->chars, static_cast<size_t>(s->length), out);
+    return orvik::utf8::EncodePath(s->chars, static_cast<size_t>(s->length), out);
 }
 
 // Bytes to UTF-16: UTF-8 sequences decoded, any other byte b becomes U+DC00 + b.
 CFStringRef bytesToPath(const std::string& b) {
     std::u16string out;
-    orvik::pathbytes::DecodePathBytes(b, out);
+    orvik::utf8::DecodePath(b, out);
     return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(out.data()),
                                         static_cast<CFIndex>(out.size()));
 }

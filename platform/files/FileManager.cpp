@@ -3,7 +3,7 @@
 //
 // Operations reach an object as (descriptor of its folder, its name), so the
 // kernel never follows a link on their behalf.
-#include "platform/PathBytes.h"
+#include "platform/Utf8Codec.h"
 #include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
@@ -156,14 +156,14 @@ bool FSNameBytesToUnicode(const char* bytes, size_t length, UniChar* out, size_t
     const std::string_view text(bytes ? bytes : "", length);
     size_t count = 0;
     if (out && length <= outCapacity) {
-        orvik::pathbytes::DecodePathBytes(text, [&](char16_t unit) { out[count++] = unit; });
+        orvik::utf8::DecodePath(text, [&](char16_t unit) { out[count++] = unit; });
     } else {
-        orvik::pathbytes::DecodePathBytes(text, [&](char16_t) { ++count; });
+        orvik::utf8::DecodePath(text, [&](char16_t) { ++count; });
         if (out) {
             if (count > outCapacity)
                 return false;
             count = 0;
-            orvik::pathbytes::DecodePathBytes(text, [&](char16_t unit) { out[count++] = unit; });
+            orvik::utf8::DecodePath(text, [&](char16_t unit) { out[count++] = unit; });
         }
     }
     if (outLength)

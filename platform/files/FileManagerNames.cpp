@@ -1,6 +1,6 @@
 // File manager statuses and names: the one table from errno to statuses,
 // and the conversion between 16-bit names and the bytes the kernel stores.
-#include "platform/PathBytes.h"
+#include "platform/Utf8Codec.h"
 #include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>
@@ -76,21 +76,21 @@ OSErr StatusFromErrno(int error) {
 // ---- Names ----
 
 bool IsValidUtf8(const char* bytes, size_t length) {
-    return pathbytes::IsValidUtf8(bytes, length);
+    return utf8::IsValid(bytes, length);
 }
 
 bool UnicodeToBytes(const UniChar* units, size_t count, std::string& out) {
-    return pathbytes::EncodePathBytes(units, count, out);
+    return utf8::EncodePath(units, count, out);
 }
 
 bool BytesToUnicode(std::string_view bytes, std::u16string& out) {
-    pathbytes::DecodePathBytes(bytes, out);
+    utf8::DecodePath(bytes, out);
     return true;
 }
 
 void BytesToName(std::string_view bytes, HFSUniStr255* out) {
     UInt16 n = 0;
-    pathbytes::DecodePathBytes(bytes, [&](char16_t u) {
+    utf8::DecodePath(bytes, [&](char16_t u) {
         if (n < 255)
             out->unicode[n++] = u;
     });

@@ -15,6 +15,7 @@
 #include "platform/Alerts.h"
 
 #include "platform/UniqueFd.h"
+#include "platform/Utf8Codec.h"
 #include "platform/session/AlertBackends.h"
 
 #include <cerrno>
@@ -45,17 +46,7 @@ Backend& ReplacementBackend() {
 // ---- texts ------------------------------------------------------------------
 
 std::string Utf8FromUtf16(const char16_t* units, int32_t length) {
-    if (length <= 0)
-        return std::string();
-    std::string out(static_cast<size_t>(length) * 3, '\0');
-    int32_t written = 0;
-    UErrorCode error = U_ZERO_ERROR;
-    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &written,
-                       reinterpret_cast<const UChar*>(units), length, 0xFFFD, nullptr, &error);
-    if (U_FAILURE(error))
-        return std::string();
-    out.resize(static_cast<size_t>(written));
-    return out;
+    return length > 0 ? utf8::EncodeForDisplay(units, static_cast<size_t>(length)) : std::string();
 }
 
 std::string Utf8FromCFString(CFStringRef text) {

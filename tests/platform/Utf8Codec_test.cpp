@@ -1,0 +1,94 @@
+// The UTF-8 codec: which sequences are valid (strict reading), what the escaped reading of
+// path text makes of the others, that every byte string survives the trip to units and
+// back, and that text shown to people never carries a lone surrogate.
+#include "platform/Utf8Codec.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace orvik::utf8;
+
+namespace {
+
+TEST(Utf8Codec, StrictAndEscapedReadingsOfEachSequence) {
+    struct Row {
+        std::string bytes;
+        std::u16string escaped; // also the strict reading when valid
+        bool valid;
+    } rows[] = {
+        {"", u"", true},
+        {"/tmp/plain", u"/tmp/plain", true},
+        {"\xC3\xA9/after", u"\u00E9/after", true}, // the first byte is not ASCII
+        {"\xED\x9F\xBF", u"\uD7FF", true},         // the last one before the surrogates
+        {"\xF4\x8F\xBF\xBF", u"\U0010FFFF", true},
+        {"\xF0\x90\x82\x80", u"\U00010080", true}, // its low half is in the escape range
+        {"\xC0\xAF", u"\xDCC0\xDCAF", false},      // overlong forms
+        {"\xE0\x80\xAF", u"\xDCE0\xDC80\xDCAF", false},
+        {"\xF0\x8F\xBF\xBF", u"\xDCF0\xDC8F\xDCBF\xDCBF", false},
+        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80", false},           // an encoded surrogate
+        {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80", false}, // past U+10FFFF
+        {"\xF5\x80\x80\x80", u"\xDCF5\xDC80\xDC80\xDC80", false},
+        {"\xED\x2F\x80", u"\xDCED/\xDC80", false}, // no continuation byte after 0xED or 0xF4:
+        {"\xF4\x2F\x80\x80", u"\xDCF4/\xDC80\xDC80", false}, // the "/" stays one
+        {"x\xE2\x82", u"x\xDCE2\xDC82", false},              // cut short
+        {"\x80x", u"\xDC80x", false},
+    };
+    for (const Row& row : rows) {
+        const auto* p = reinterpret_cast<const unsigned char*>(row.bytes.data());
+        const size_t n = row.bytes.size();
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        EXPECT_EQ(IsValid(row.bytes.data(), n), row.valid);
+        const ptrdiff_t units = DecodeStrict(p, n, nullptr);
+        EXPECT_EQ(units, row.valid ? ptrdiff_t(row.escaped.size()) : -1);
+        if (row.valid) {
+            std::u16string strict(row.escaped.size(), u'?');
+            EXPECT_EQ(DecodeStrict(p, n, strict.data()), units);
+            EXPECT_EQ(strict, row.escaped);
+        }
+        std::u16string decoded = u"stale";
+        DecodePath(row.bytes, decoded);
+        EXPECT_EQ(decoded, row.escaped);
+        std::string encoded = "stale";
+        ASSERT_TRUE(EncodePath(decoded.data(), decoded.size(), encoded));
+        EXPECT_EQ(encoded, row.bytes);
+    }
+    // A lone surrogate no byte stands for; after ASCII and after other text.
+    std::string bytes;
+    for (std::u16string bad : {u"/a/\xD800", u"\xDBFF", u"/\u00E9\xDC00x", u"ab\xDFFF"})
+        EXPECT_FALSE(EncodePath(bad.data(), bad.size(), bytes)) << bad.size();
+}
+
+TEST(Utf8Codec, EveryByteStringComesBackUnchanged) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string bytes(random() % 12, '\0');
+        for (char& b : bytes) // mostly bytes around the UTF-8 boundaries
+            b = char(random() % 3 == 0 ? 'a' + random() % 3 : 0x7E + random() % 0x82);
+        std::u16string units;
+        DecodePath(bytes, units);
+        ASSERT_LE(units.size(), bytes.size());
+        std::u16string put;
+        DecodePath(bytes, [&](char16_t unit) { put.push_back(unit); });
+        ASSERT_EQ(put, units);
+        std::string back;
+        ASSERT_TRUE(EncodePath(units.data(), units.size(), back));
+        ASSERT_EQ(back, bytes) << "round " << round;
+    }
+}
+
+TEST(Utf8Codec, DisplayTextReplacesLoneSurrogates) {
+    const struct {
+        std::u16string units;
+        std::string bytes;
+    } rows[] = {
+        {u"", ""},
+        {u"caf\u00E9 \u20AC\U0001F600", "caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80"},
+        {u"x\xD800z", "x\xEF\xBF\xBDz"},
+        {u"\xDC80\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"}, // an escaped byte is no character
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(EncodeForDisplay(row.units.data(), row.units.size()), row.bytes);
+}
+
+} // namespace
