@@ -6,7 +6,7 @@
 //         places the rest chooses; every key is looked up.
 // Checks: no crash, nothing leaked, and an undamaged UTF-8 catalog loads and gives each key its
 // translation.
-#include "platform/MoCatalog.h"
+#include "platform/intl/MoCatalog.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -537,32 +537,32 @@ CAtlStringA operator+(const char16_t* a, const CAtlStringA& b);
 // ---- relational operators, all case-sensitive. With the string on the right the comparison is
 // made from the string's side and its sense inverted (p < s holds when s orders after p).
 
-namespace atlstring_detail {
+namespace orvik::atl {
 inline std::weak_ordering Order(int c) {
     return c < 0 ? std::weak_ordering::less
                  : (c > 0 ? std::weak_ordering::greater : std::weak_ordering::equivalent);
 }
-} // namespace atlstring_detail
+} // namespace orvik::atl
 
 // CAtlString with CAtlString: code-unit order (Compare).
 inline bool operator==(const CAtlString& a, const CAtlString& b) {
     return a.Compare(b) == 0;
 }
 inline std::weak_ordering operator<=>(const CAtlString& a, const CAtlString& b) {
-    return atlstring_detail::Order(a.Compare(b));
+    return orvik::atl::Order(a.Compare(b));
 }
 // CAtlString with a zero-terminated 16-bit string: the platform collation (Collate(p, true)).
 inline bool operator==(const CAtlString& a, const char16_t* b) {
     return a.Collate(b, true) == 0;
 }
 inline std::weak_ordering operator<=>(const CAtlString& a, const char16_t* b) {
-    return atlstring_detail::Order(a.Collate(b, true));
+    return orvik::atl::Order(a.Collate(b, true));
 }
 inline bool operator==(const CAtlString& a, const unsigned short* b) {
     return a.Collate(b, true) == 0;
 }
 inline std::weak_ordering operator<=>(const CAtlString& a, const unsigned short* b) {
-    return atlstring_detail::Order(a.Collate(b, true));
+    return orvik::atl::Order(a.Collate(b, true));
 }
 // None with 8-bit text: deleted, so that the text is not quietly widened into a CAtlString and
 // compared by code units.
@@ -574,13 +574,13 @@ inline bool operator==(const CAtlStringA& a, const CAtlStringA& b) {
     return a.Collate(b, true) == 0;
 }
 inline std::weak_ordering operator<=>(const CAtlStringA& a, const CAtlStringA& b) {
-    return atlstring_detail::Order(a.Collate(b, true));
+    return orvik::atl::Order(a.Collate(b, true));
 }
 inline bool operator==(const CAtlStringA& a, const char* b) {
     return a.Collate(b, true) == 0;
 }
 inline std::weak_ordering operator<=>(const CAtlStringA& a, const char* b) {
-    return atlstring_detail::Order(a.Collate(b, true));
+    return orvik::atl::Order(a.Collate(b, true));
 }
 // This pair has no ">" in either order.
 bool operator>(const CAtlStringA& a, const char* b) = delete;
@@ -589,7 +589,7 @@ inline bool operator==(const CAtlStringA& a, const char16_t* b) {
     return a.Collate(b, true) == 0;
 }
 inline std::weak_ordering operator<=>(const CAtlStringA& a, const char16_t* b) {
-    return atlstring_detail::Order(a.Collate(b, true));
+    return orvik::atl::Order(a.Collate(b, true));
 }
 // The 8-bit class has no unsigned short twins: deleted, so that both sides are not quietly made
 // CAtlStrings and compared by code units.

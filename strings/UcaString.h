@@ -112,7 +112,7 @@ constexpr uint32_t kUcaCollateCaseInsensitiveOptions = 0x800E;
 // The shared step: collate a's na units with b's nb units.
 int ucaCollate(const char16_t* a, size_t na, const char16_t* b, size_t nb, uint32_t options);
 
-namespace uca_detail {
+namespace orvik::uca {
 // Units before the terminator, at most n.
 template <UcaUnit T> inline size_t boundedLength(const T* s, size_t n) {
     size_t k = 0;
@@ -128,31 +128,31 @@ template <UcaUnit T> inline const char16_t* as16(const T* s) {
 template <UcaUnit T> inline int compare(const T* a, const T* b, size_t n, uint32_t options) {
     return ucaCollate(as16(a), boundedLength(a, n), as16(b), boundedLength(b, n), options);
 }
-} // namespace uca_detail
+} // namespace orvik::uca
 
 template <UcaUnit T> inline int ucacmp(const T* a, const T* b) {
-    return uca_detail::compare(a, b, SIZE_MAX, kUcaCollateOptions);
+    return orvik::uca::compare(a, b, SIZE_MAX, kUcaCollateOptions);
 }
 template <UcaUnit T> inline int ucacoll(const T* a, const T* b) {
-    return uca_detail::compare(a, b, SIZE_MAX, kUcaCollateOptions);
+    return orvik::uca::compare(a, b, SIZE_MAX, kUcaCollateOptions);
 }
 template <UcaUnit T> inline int ucaicmp(const T* a, const T* b) {
-    return uca_detail::compare(a, b, SIZE_MAX, kUcaCollateCaseInsensitiveOptions);
+    return orvik::uca::compare(a, b, SIZE_MAX, kUcaCollateCaseInsensitiveOptions);
 }
 template <UcaUnit T> inline int ucaicoll(const T* a, const T* b) {
-    return uca_detail::compare(a, b, SIZE_MAX, kUcaCollateCaseInsensitiveOptions);
+    return orvik::uca::compare(a, b, SIZE_MAX, kUcaCollateCaseInsensitiveOptions);
 }
 template <UcaUnit T> inline int ucancmp(const T* a, const T* b, size_t n) {
-    return uca_detail::compare(a, b, n, kUcaCollateOptions);
+    return orvik::uca::compare(a, b, n, kUcaCollateOptions);
 }
 template <UcaUnit T> inline int ucancoll(const T* a, const T* b, size_t n) {
-    return uca_detail::compare(a, b, n, kUcaCollateOptions);
+    return orvik::uca::compare(a, b, n, kUcaCollateOptions);
 }
 template <UcaUnit T> inline int ucanicmp(const T* a, const T* b, size_t n) {
-    return uca_detail::compare(a, b, n, kUcaCollateCaseInsensitiveOptions);
+    return orvik::uca::compare(a, b, n, kUcaCollateCaseInsensitiveOptions);
 }
 template <UcaUnit T> inline int ucanicoll(const T* a, const T* b, size_t n) {
-    return uca_detail::compare(a, b, n, kUcaCollateCaseInsensitiveOptions);
+    return orvik::uca::compare(a, b, n, kUcaCollateCaseInsensitiveOptions);
 }
 
 // ---- search and numbers -------------------------------------------------------
@@ -163,20 +163,20 @@ template <UcaUnit T> inline int ucanicoll(const T* a, const T* b, size_t n) {
 const char16_t* ucaFind(const char16_t* hay, const char16_t* needle);
 template <UcaUnit T> inline T* ucastr(const T* hay, const T* needle) {
     return const_cast<T*>(
-        reinterpret_cast<const T*>(ucaFind(uca_detail::as16(hay), uca_detail::as16(needle))));
+        reinterpret_cast<const T*>(ucaFind(orvik::uca::as16(hay), orvik::uca::as16(needle))));
 }
 
 // The leading integer as CFStringGetIntValue reads it ("  -12ab" -> -12); 0
 // when there is none or the string cannot be made. A null s gives 0.
 int ucaToInt(const char16_t* s);
 template <UcaUnit T> inline int ucatoi(const T* s) {
-    return ucaToInt(uca_detail::as16(s));
+    return ucaToInt(orvik::uca::as16(s));
 }
 
 // The leading number as CFStringGetDoubleValue reads it; 0.0 on failure.
 double ucaToDouble(const char16_t* s);
 template <UcaUnit T> inline double ucatof(const T* s) {
-    return ucaToDouble(uca_detail::as16(s));
+    return ucaToDouble(orvik::uca::as16(s));
 }
 
 // ---- printf family ------------------------------------------------------------
@@ -194,7 +194,7 @@ char16_t* ucaFormat(const char16_t* fmt, va_list args, size_t* count);
 int ucaWriteFormatted(FILE* stream, const char16_t* fmt, va_list args);
 
 template <UcaUnit T> inline int vfucaprintf(FILE* stream, const T* fmt, va_list args) {
-    return ucaWriteFormatted(stream, uca_detail::as16(fmt), args);
+    return ucaWriteFormatted(stream, orvik::uca::as16(fmt), args);
 }
 template <UcaUnit T> inline int fucaprintf(FILE* stream, const T* fmt, ...) {
     va_list args;
@@ -218,7 +218,7 @@ template <UcaUnit T> inline int ucaprintf(const T* fmt, ...) {
 // returns the number of units without the terminator.
 int ucaFormatInto(char16_t* dst, const char16_t* fmt, va_list args);
 template <UcaUnit T> inline int vsucaprintf(T* dst, const T* fmt, va_list args) {
-    return ucaFormatInto(reinterpret_cast<char16_t*>(dst), uca_detail::as16(fmt), args);
+    return ucaFormatInto(reinterpret_cast<char16_t*>(dst), orvik::uca::as16(fmt), args);
 }
 template <UcaUnit T> inline int sucaprintf(T* dst, const T* fmt, ...) {
     va_list args;
@@ -233,7 +233,7 @@ template <UcaUnit T> inline int sucaprintf(T* dst, const T* fmt, ...) {
 // A size of 0 writes nothing and gives -1.
 int ucaFormatIntoSized(char16_t* dst, size_t size, const char16_t* fmt, va_list args);
 template <UcaUnit T> inline int vsnucaprintf(T* dst, size_t size, const T* fmt, va_list args) {
-    return ucaFormatIntoSized(reinterpret_cast<char16_t*>(dst), size, uca_detail::as16(fmt), args);
+    return ucaFormatIntoSized(reinterpret_cast<char16_t*>(dst), size, orvik::uca::as16(fmt), args);
 }
 template <UcaUnit T> inline int snucaprintf(T* dst, size_t size, const T* fmt, ...) {
     va_list args;
@@ -261,7 +261,7 @@ template <UcaUnit T> inline T* itouca(int value, T* buf, int radix) {
 // never 16-bit units.
 int ucaScan(const char16_t* src, const char16_t* fmt, va_list args);
 template <UcaUnit T> inline int vsucascanf(const T* src, const T* fmt, va_list args) {
-    return ucaScan(uca_detail::as16(src), uca_detail::as16(fmt), args);
+    return ucaScan(orvik::uca::as16(src), orvik::uca::as16(fmt), args);
 }
 template <UcaUnit T> inline int sucascanf(const T* src, const T* fmt, ...) {
     va_list args;
@@ -335,7 +335,7 @@ template <UcaUnit T> inline int WCA32toUCA(const wchar_t* src, T* dst, int n) {
 // n units into at most n 32-bit characters of dst; no terminator.
 int UCA16toWCA32(const char16_t* src, wchar_t* dst, int n);
 template <UcaUnit T> inline int UCAtoWCA32(const T* src, wchar_t* dst, int n) {
-    return UCA16toWCA32(uca_detail::as16(src), dst, n);
+    return UCA16toWCA32(orvik::uca::as16(src), dst, n);
 }
 
 // Converts n characters of src strictly into at most room units of dst and
@@ -357,7 +357,7 @@ template <UcaUnit T = char16_t> inline T* makeUCAFromWCA32(const wchar_t* s) {
 // after what was converted. A null s is taken as empty. Free with freeWCA32Str.
 wchar_t* makeWCA32FromUCA16(const char16_t* s);
 template <UcaUnit T> inline wchar_t* makeWCA32FromUCA(const T* s) {
-    return makeWCA32FromUCA16(uca_detail::as16(s));
+    return makeWCA32FromUCA16(orvik::uca::as16(s));
 }
 
 // delete[] of p unless p is null.

@@ -3,7 +3,7 @@
 //
 // Operations reach an object as (descriptor of its folder, its name), so the
 // kernel never follows a link on their behalf.
-#include "platform/Utf8Codec.h"
+#include "platform/cf/Utf8Codec.h"
 #include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>

@@ -1,6 +1,6 @@
 // File manager statuses and names: the one table from errno to statuses,
 // and the conversion between 16-bit names and the bytes the kernel stores.
-#include "platform/Utf8Codec.h"
+#include "platform/cf/Utf8Codec.h"
 #include "platform/files/FileManagerInternal.h"
 
 #include <dirent.h>

@@ -15,7 +15,7 @@
 #include "platform/Alerts.h"
 
 #include "platform/UniqueFd.h"
-#include "platform/Utf8Codec.h"
+#include "platform/cf/Utf8Codec.h"
 #include "platform/session/AlertBackends.h"
 
 #include <cerrno>

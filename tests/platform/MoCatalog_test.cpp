@@ -1,4 +1,4 @@
-#include "platform/MoCatalog.h"
+#include "platform/intl/MoCatalog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The UTF-8 codec: which sequences are valid (strict reading), what the escaped reading of
 // path text makes of the others, that every byte string survives the trip to units and
 // back, and that text shown to people never carries a lone surrogate.
-#include "platform/Utf8Codec.h"
+#include "platform/cf/Utf8Codec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Reading a gettext .mo catalog: header, charset and the message table, all checked.
-#include "platform/MoCatalog.h"
+#include "platform/intl/MoCatalog.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,10 +6,10 @@
 
 #include <string>
 
-namespace cfimpl {
+namespace orvik::cf {
 
 // The description of a value by the container's callback, or "<address>".
 std::u16string describe(const void* v, CFStringRef (*desc)(const void*));
 CFStringRef stringOf(const std::u16string& s);
 
-} // namespace cfimpl
+} // namespace orvik::cf

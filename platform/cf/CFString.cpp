@@ -4,7 +4,7 @@
 // An immutable string is one block: the object, then its units and a zero unit, then
 // (for strings decoded from 8-bit text) the original bytes and a zero byte. A mutable
 // string keeps its units in a separate heap block that grows by half again.
-#include "platform/CFInternal.h"
+#include "platform/cf/CFInternal.h"
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
@@ -17,7 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
-using namespace cfimpl;
+using namespace orvik::cf;
 
 namespace {
 
@@ -62,8 +62,8 @@ __CFString* mut(CFMutableStringRef s) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kStringClass = {"CFString", finalizeString, equalStrings, hashString,
-                                             describeString};
+const CFRuntimeClass orvik::cf::kStringClass = {"CFString", finalizeString, equalStrings,
+                                                hashString, describeString};
 
 CFTypeID CFStringGetTypeID(void) {
     return kStringTypeID;
@@ -131,11 +131,11 @@ __attribute__((always_inline)) inline void freeBlock(__CFString* s) {
 
 } // namespace
 
-void cfimpl::freeStringBlock(__CFString* s) {
+void orvik::cf::freeStringBlock(__CFString* s) {
     freeBlock(s);
 }
 
-void cfimpl::destroyString(__CFString* s) {
+void orvik::cf::destroyString(__CFString* s) {
     if (s->flags != 0) // mutable, or with chars of its own to free
         finalizeString(s);
     freeBlock(s);
@@ -169,11 +169,11 @@ __attribute__((always_inline)) inline __CFString* makeString(CFIndex n, CFIndex 
 
 } // namespace
 
-__CFString* cfimpl::newString(CFIndex n, CFIndex extraBytes) {
+__CFString* orvik::cf::newString(CFIndex n, CFIndex extraBytes) {
     return makeString(n, extraBytes);
 }
 
-__CFString* cfimpl::resizeString(__CFString* s, CFIndex keep, CFIndex n) {
+__CFString* orvik::cf::resizeString(__CFString* s, CFIndex keep, CFIndex n) {
     size_t size = sizeof(__CFString) + sizeof(UniChar) * (static_cast<size_t>(n) + 1);
     __CFString* t = s;
     if (s->pooled && size > kPooledBlockBytes) {
@@ -192,7 +192,7 @@ __CFString* cfimpl::resizeString(__CFString* s, CFIndex keep, CFIndex n) {
     return t;
 }
 
-__CFString* cfimpl::newMutableString(CFIndex maxLength) {
+__CFString* orvik::cf::newMutableString(CFIndex maxLength) {
     // The first units live in the object's own block: one allocation for short texts.
     __CFString* s = makeString(kMutableInlineUnits, 0);
     s->length = 0;
@@ -202,7 +202,7 @@ __CFString* cfimpl::newMutableString(CFIndex maxLength) {
     return s;
 }
 
-bool cfimpl::reserve(__CFString* s, CFIndex needed) {
+bool orvik::cf::reserve(__CFString* s, CFIndex needed) {
     if (s->maxLength > 0 && needed > s->maxLength)
         return false;
     if (needed <= s->capacity)
@@ -225,7 +225,7 @@ bool cfimpl::reserve(__CFString* s, CFIndex needed) {
     return true;
 }
 
-bool cfimpl::replaceUnits(__CFString* s, CFRange range, const UniChar* src, CFIndex n) {
+bool orvik::cf::replaceUnits(__CFString* s, CFRange range, const UniChar* src, CFIndex n) {
     if (!validRange(range, s->length) || n < 0 || (n > 0 && src == nullptr))
         return false;
     CFIndex newLen = s->length - range.length + n;
@@ -719,14 +719,14 @@ bool predefinedContains(CFCharacterSetPredefinedSet which, UTF32Char c) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kCharacterSetClass = {"CFCharacterSet", finalizeCharSet, nullptr,
-                                                   nullptr, nullptr};
+const CFRuntimeClass orvik::cf::kCharacterSetClass = {"CFCharacterSet", finalizeCharSet, nullptr,
+                                                      nullptr, nullptr};
 
 CFTypeID CFCharacterSetGetTypeID(void) {
     return kCharacterSetTypeID;
 }
 
-bool cfimpl::charSetContains(CFCharacterSetRef set, UTF32Char c) {
+bool orvik::cf::charSetContains(CFCharacterSetRef set, UTF32Char c) {
     if (set->predefined != 0)
         return predefinedContains(set->predefined, c);
     if (set->isRange)

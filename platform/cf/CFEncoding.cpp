@@ -1,8 +1,8 @@
 // Text encodings: the conversion of bytes to a string and of units to bytes, one step per
 // kind of encoding (CFEncodingTables.h says which kind an encoding is).
-#include "platform/CFEncodingTables.h"
-#include "platform/CFInternal.h"
-#include "platform/Utf8Codec.h"
+#include "platform/cf/CFEncodingTables.h"
+#include "platform/cf/CFInternal.h"
+#include "platform/cf/Utf8Codec.h"
 
 #include <unicode/utf16.h>
 
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <vector>
 
-using namespace cfimpl;
-using namespace cfimpl::encoding;
+using namespace orvik::cf;
+using namespace orvik::cf::encoding;
 
 namespace {
 
@@ -367,7 +367,7 @@ void Encoder::flush() {
 // Internal interface
 // ---------------------------------------------------------------------------------------
 
-bool cfimpl::isAsciiCompatible(CFStringEncoding enc) {
+bool orvik::cf::isAsciiCompatible(CFStringEncoding enc) {
     switch (enc) {
     case kCFStringEncodingMacRoman:
     case kCFStringEncodingUTF8:
@@ -383,8 +383,8 @@ bool cfimpl::isAsciiCompatible(CFStringEncoding enc) {
     return kindOf(enc, &table, &icu) == Kind::SingleByte && table->asciiSame;
 }
 
-__CFString* cfimpl::decodeToString(const UInt8* bytes, CFIndex n, CFStringEncoding enc,
-                                   bool external) {
+__CFString* orvik::cf::decodeToString(const UInt8* bytes, CFIndex n, CFStringEncoding enc,
+                                      bool external) {
     const SingleByteTable* table = nullptr;
     const char* icu = nullptr;
     switch (kindOf(enc, &table, &icu)) {
@@ -407,8 +407,8 @@ __CFString* cfimpl::decodeToString(const UInt8* bytes, CFIndex n, CFStringEncodi
     return nullptr;
 }
 
-CFIndex cfimpl::encodeUnits(const UniChar* s, CFIndex n, CFStringEncoding enc, UInt8 lossByte,
-                            bool external, UInt8* buf, CFIndex maxLen, CFIndex* usedOut) {
+CFIndex orvik::cf::encodeUnits(const UniChar* s, CFIndex n, CFStringEncoding enc, UInt8 lossByte,
+                               bool external, UInt8* buf, CFIndex maxLen, CFIndex* usedOut) {
     *usedOut = 0;
     Encoder encoder(enc, buf, maxLen);
     if (!encoder.start(enc, external))

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/CoreFoundation.h"
-#include "platform/Utf8Codec.h"
+#include "platform/cf/Utf8Codec.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +13,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace cfimpl {
+namespace orvik::cf {
 
 // Type ids of the built-in types; registered types follow from kFirstDynamicTypeID.
 enum : CFTypeID {
@@ -100,7 +100,7 @@ inline void copyUnits(UniChar* dst, const UniChar* src, size_t n) {
         dst[0] = src[0];
 }
 
-} // namespace cfimpl
+} // namespace orvik::cf
 
 struct __CFString {
     CFRuntimeBase base;
@@ -115,7 +115,7 @@ struct __CFString {
     bool pooled; // the block came from (and goes back to) the thread's block pool
 };
 
-namespace cfimpl {
+namespace orvik::cf {
 
 // An immutable string with room for n units (inline, zero-terminated) and, when
 // extraBytes > 0, for that many 8-bit bytes plus a zero after them (s->bytes).
@@ -191,4 +191,4 @@ CFStringRef copyDescription(CFTypeRef cf);
 // Character-set membership (CFString.cpp).
 bool charSetContains(CFCharacterSetRef set, UTF32Char c);
 
-} // namespace cfimpl
+} // namespace orvik::cf

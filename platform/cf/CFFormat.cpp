@@ -5,9 +5,9 @@
 // here; numbers go to snprintf one directive at a time (plain %d %u %x without flags are
 // converted here directly). The directives' grammar is in CFFormatDirectives.h, the
 // output buffer in CFFormatOutput.h.
-#include "platform/CFFormatDirectives.h"
-#include "platform/CFFormatOutput.h"
-#include "platform/CFInternal.h"
+#include "platform/cf/CFFormatDirectives.h"
+#include "platform/cf/CFFormatOutput.h"
+#include "platform/cf/CFInternal.h"
 
 #include <unicode/utf16.h>
 
@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-using namespace cfimpl;
-using namespace cfimpl::format;
+using namespace orvik::cf;
+using namespace orvik::cf::format;
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The object model: type registry, reference counts, equality, hashing, descriptions,
 // and the allocators.
-#include "platform/CFInternal.h"
+#include "platform/cf/CFInternal.h"
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 
-using namespace cfimpl;
+using namespace orvik::cf;
 
 namespace {
 
@@ -48,7 +48,7 @@ CFTypeRef _CFRuntimeCreateInstance(CFAllocatorRef, CFTypeID typeID, CFIndex size
     return allocObject(typeID, static_cast<size_t>(size));
 }
 
-void* cfimpl::allocObject(CFTypeID id, size_t size) {
+void* orvik::cf::allocObject(CFTypeID id, size_t size) {
     void* p = std::calloc(1, size);
     if (p == nullptr)
         throw std::bad_alloc();
@@ -124,7 +124,7 @@ CFStringRef CFCopyTypeIDDescription(CFTypeID typeID) {
     return CFStringCreateWithCString(nullptr, gClasses[typeID]->className, kCFStringEncodingUTF8);
 }
 
-CFStringRef cfimpl::copyDescription(CFTypeRef cf) {
+CFStringRef orvik::cf::copyDescription(CFTypeRef cf) {
     if (cf == nullptr)
         return CFStringCreateWithCString(nullptr, "(null)", kCFStringEncodingASCII);
     const CFRuntimeClass* cls = classOf(cf);
@@ -180,8 +180,8 @@ void finalizeAllocator(CFTypeRef cf) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kAllocatorClass = {"CFAllocator", finalizeAllocator, nullptr, nullptr,
-                                                nullptr};
+const CFRuntimeClass orvik::cf::kAllocatorClass = {"CFAllocator", finalizeAllocator, nullptr,
+                                                   nullptr, nullptr};
 
 const CFAllocatorRef kCFAllocatorDefault = nullptr;
 const CFAllocatorRef kCFAllocatorSystemDefault = &gSystemAllocator;
@@ -221,11 +221,11 @@ void CFAllocatorDeallocate(CFAllocatorRef allocator, void* ptr) {
     deallocateWith(allocator, ptr);
 }
 
-bool cfimpl::isNullAllocator(CFAllocatorRef a) {
+bool orvik::cf::isNullAllocator(CFAllocatorRef a) {
     return a != nullptr && a->kind == kNullKind;
 }
 
-void cfimpl::deallocateWith(CFAllocatorRef a, void* ptr) {
+void orvik::cf::deallocateWith(CFAllocatorRef a, void* ptr) {
     if (ptr == nullptr)
         return;
     if (a == nullptr || a->kind == kMallocKind) {

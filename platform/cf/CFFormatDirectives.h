@@ -3,7 +3,7 @@
 // includes it once, so everything here may inline into the engine.
 #pragma once
 
-#include "platform/CFInternal.h"
+#include "platform/cf/CFInternal.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace cfimpl::format {
+namespace orvik::cf::format {
 
 // ---------------------------------------------------------------------------------------
 // Directives
@@ -312,4 +312,4 @@ private:
     bool positional_ = false;
 };
 
-} // namespace cfimpl::format
+} // namespace orvik::cf::format

@@ -3,7 +3,7 @@
 #include "platform/CFRef.h"
 
 #include "platform/CFRuntime.h"
-#include "platform/LocaleEnvironment.h"
+#include "platform/intl/LocaleEnvironment.h"
 
 #include <new>
 #include <string>

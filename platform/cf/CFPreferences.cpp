@@ -8,8 +8,8 @@
 #include "platform/CFRef.h"
 #include "platform/CFStringBytes.h"
 
-#include "platform/LocaleEnvironment.h"
 #include "platform/UniqueFd.h"
+#include "platform/intl/LocaleEnvironment.h"
 
 #include <cerrno>
 #include <cmath>

@@ -4,8 +4,8 @@
 
 #include "platform/CFRuntime.h"
 #include "platform/CFStringBytes.h"
-#include "platform/LocaleEnvironment.h"
-#include "platform/MoCatalog.h"
+#include "platform/intl/LocaleEnvironment.h"
+#include "platform/intl/MoCatalog.h"
 
 #include <algorithm>
 #include <climits>

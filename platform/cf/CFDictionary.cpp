@@ -1,13 +1,13 @@
 // CFDictionary: an open-addressing hash table (linear probing, at most half full) whose
 // slots hold what the key and value retain callbacks returned.
-#include "platform/CFCollectionsInternal.h"
-#include "platform/CFInternal.h"
+#include "platform/cf/CFCollectionsInternal.h"
+#include "platform/cf/CFInternal.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-using namespace cfimpl;
+using namespace orvik::cf;
 
 // ---------------------------------------------------------------------------------------
 // Dictionaries
@@ -194,7 +194,7 @@ void copyEntries(__CFDictionary* to, CFDictionaryRef from) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kDictionaryClass = {
+const CFRuntimeClass orvik::cf::kDictionaryClass = {
     "CFDictionary", finalizeDictionary, equalDictionaries, hashDictionary, describeDictionary};
 
 CFTypeID CFDictionaryGetTypeID(void) {

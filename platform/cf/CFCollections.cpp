@@ -1,13 +1,13 @@
 // CFArray, the callbacks containers' creators give, and the string calls that produce
 // arrays. An array is a contiguous block of values.
-#include "platform/CFCollectionsInternal.h"
-#include "platform/CFInternal.h"
+#include "platform/cf/CFCollectionsInternal.h"
+#include "platform/cf/CFInternal.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-using namespace cfimpl;
+using namespace orvik::cf;
 
 namespace {
 
@@ -42,7 +42,7 @@ const CFDictionaryKeyCallBacks kCFCopyStringDictionaryKeyCallBacks = {
 const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, typeRetain, typeRelease,
                                                                     CFCopyDescription, CFEqual};
 
-std::u16string cfimpl::describe(const void* v, CFStringRef (*desc)(const void*)) {
+std::u16string orvik::cf::describe(const void* v, CFStringRef (*desc)(const void*)) {
     CFStringRef d = nullptr;
     if (desc != nullptr)
         d = desc(v);
@@ -56,7 +56,7 @@ std::u16string cfimpl::describe(const void* v, CFStringRef (*desc)(const void*))
     return out;
 }
 
-CFStringRef cfimpl::stringOf(const std::u16string& s) {
+CFStringRef orvik::cf::stringOf(const std::u16string& s) {
     return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(s.data()),
                                         static_cast<CFIndex>(s.size()));
 }
@@ -156,8 +156,8 @@ bool isArray(CFArrayRef a) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kArrayClass = {"CFArray", finalizeArray, equalArrays, hashArray,
-                                            describeArray};
+const CFRuntimeClass orvik::cf::kArrayClass = {"CFArray", finalizeArray, equalArrays, hashArray,
+                                               describeArray};
 
 CFTypeID CFArrayGetTypeID(void) {
     return kArrayTypeID;

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace cfimpl::encoding {
+namespace orvik::cf::encoding {
 
 enum class Kind { Unknown, UTF8, Latin1, ASCII, UTF16, UTF32, SingleByte, Multi };
 
@@ -67,4 +67,4 @@ inline Kind kindOf(CFStringEncoding enc, const SingleByteTable** table, const ch
     }
 }
 
-} // namespace cfimpl::encoding
+} // namespace orvik::cf::encoding

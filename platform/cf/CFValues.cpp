@@ -1,5 +1,5 @@
 // Value objects: numbers, booleans, null, data and dates.
-#include "platform/CFInternal.h"
+#include "platform/cf/CFInternal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-using namespace cfimpl;
+using namespace orvik::cf;
 
 // ---------------------------------------------------------------------------------------
 // Numbers: every integer type is kept as SInt64, every floating type as Float64.
@@ -74,8 +74,8 @@ template <class T> bool storeFromDouble(double d, void* out) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kNumberClass = {"CFNumber", nullptr, equalNumbers, hashNumber,
-                                             describeNumber};
+const CFRuntimeClass orvik::cf::kNumberClass = {"CFNumber", nullptr, equalNumbers, hashNumber,
+                                                describeNumber};
 
 CFTypeID CFNumberGetTypeID(void) {
     return kNumberTypeID;
@@ -231,9 +231,9 @@ CFStringRef describeNull(CFTypeRef) {
 }
 } // namespace
 
-const CFRuntimeClass cfimpl::kBooleanClass = {"CFBoolean", nullptr, nullptr, nullptr,
-                                              describeBoolean};
-const CFRuntimeClass cfimpl::kNullClass = {"CFNull", nullptr, nullptr, nullptr, describeNull};
+const CFRuntimeClass orvik::cf::kBooleanClass = {"CFBoolean", nullptr, nullptr, nullptr,
+                                                 describeBoolean};
+const CFRuntimeClass orvik::cf::kNullClass = {"CFNull", nullptr, nullptr, nullptr, describeNull};
 
 const CFBooleanRef kCFBooleanTrue = &gTrue;
 const CFBooleanRef kCFBooleanFalse = &gFalse;
@@ -327,8 +327,8 @@ __CFData* mutData(CFMutableDataRef d) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kDataClass = {"CFData", finalizeData, equalData, hashData,
-                                           describeData};
+const CFRuntimeClass orvik::cf::kDataClass = {"CFData", finalizeData, equalData, hashData,
+                                              describeData};
 
 CFTypeID CFDataGetTypeID(void) {
     return kDataTypeID;
@@ -467,7 +467,8 @@ CFStringRef describeDate(CFTypeRef cf) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kDateClass = {"CFDate", nullptr, equalDates, hashDate, describeDate};
+const CFRuntimeClass orvik::cf::kDateClass = {"CFDate", nullptr, equalDates, hashDate,
+                                              describeDate};
 
 CFAbsoluteTime CFAbsoluteTimeGetCurrent(void) {
     timespec ts{};

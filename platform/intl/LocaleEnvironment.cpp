@@ -1,5 +1,5 @@
 // The user's locale and languages read from the environment as gettext reads them.
-#include "platform/LocaleEnvironment.h"
+#include "platform/intl/LocaleEnvironment.h"
 
 #include <cstdlib>
 

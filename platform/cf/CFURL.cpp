@@ -6,8 +6,8 @@
 // Paths in UTF-16 and bytes meet here as in the file manager: UTF-8, except that bytes
 // that are not valid UTF-8 travel as the lone surrogates U+DC80..U+DCFF, so a name read
 // from disk that is not UTF-8 still names the same file when it comes back.
-#include "platform/CFInternal.h"
-#include "platform/Utf8Codec.h"
+#include "platform/cf/CFInternal.h"
+#include "platform/cf/Utf8Codec.h"
 
 #include <unistd.h>
 
@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-using namespace cfimpl;
+using namespace orvik::cf;
 
 // The parts live in the object itself (constructed in place, destroyed by the
 // finalizer); the whole string is made only when someone asks for it, since a
@@ -281,7 +281,7 @@ bool fileSystemBytes(CFURLRef u, bool resolve, std::string& out) {
 
 } // namespace
 
-const CFRuntimeClass cfimpl::kURLClass = {"CFURL", finalizeURL, equalURLs, hashURL, describeURL};
+const CFRuntimeClass orvik::cf::kURLClass = {"CFURL", finalizeURL, equalURLs, hashURL, describeURL};
 
 CFTypeID CFURLGetTypeID(void) {
     return kURLTypeID;

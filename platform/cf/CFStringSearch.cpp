@@ -1,7 +1,7 @@
 // CFString comparison and searching. The common cases (literal, case-sensitive) run
 // directly over the units without allocating; case-insensitive work streams full case
 // folding through a small buffer (FoldIter), so it allocates nothing either.
-#include "platform/CFInternal.h"
+#include "platform/cf/CFInternal.h"
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
@@ -12,11 +12,11 @@
 #include <string_view>
 #include <vector>
 
-using namespace cfimpl;
+using namespace orvik::cf;
 
 using View = std::u16string_view;
 
-int cfimpl::FoldIter::slowNext() {
+int orvik::cf::FoldIter::slowNext() {
     UChar32 cp = *p++;
     UChar src[2] = {static_cast<UChar>(cp), 0};
     int32_t srcLen = 1;

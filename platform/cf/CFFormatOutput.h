@@ -2,12 +2,12 @@
 // block of the string that will hold it. Private to CFFormat.cpp.
 #pragma once
 
-#include "platform/CFInternal.h"
+#include "platform/cf/CFInternal.h"
 
 #include <algorithm>
 #include <cstddef>
 
-namespace cfimpl::format {
+namespace orvik::cf::format {
 
 // ---------------------------------------------------------------------------------------
 // Output buffer
@@ -85,4 +85,4 @@ private:
     size_t cap_;
 };
 
-} // namespace cfimpl::format
+} // namespace orvik::cf::format

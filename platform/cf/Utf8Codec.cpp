@@ -1,7 +1,7 @@
 // Whole texts through the codec. Each direction copies a run of ASCII straight into a
 // buffer sized for it and only falls to the per-character work at the first other unit
 // or byte; a buffer is sized once for the worst case and trimmed at the end.
-#include "platform/Utf8Codec.h"
+#include "platform/cf/Utf8Codec.h"
 
 namespace orvik::utf8 {
 

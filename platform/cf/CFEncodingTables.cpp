@@ -1,12 +1,12 @@
 // The encoding table (numbers, Windows code pages, ICU and IANA names) and the lookup tables
 // of the single-byte encodings, built from ICU once, on first use, so that converting them
 // never calls ICU again.
-#include "platform/CFEncodingTables.h"
+#include "platform/cf/CFEncodingTables.h"
 
 #include <algorithm>
 #include <mutex>
 
-namespace cfimpl::encoding {
+namespace orvik::cf::encoding {
 namespace {
 
 struct EncodingInfo {
@@ -174,10 +174,10 @@ Kind tableKindOf(CFStringEncoding enc, const SingleByteTable** table, const char
     return Kind::Multi;
 }
 
-} // namespace cfimpl::encoding
+} // namespace orvik::cf::encoding
 
-using cfimpl::encoding::findEncoding;
-using cfimpl::encoding::kEncodings;
+using orvik::cf::encoding::findEncoding;
+using orvik::cf::encoding::kEncodings;
 
 CFStringEncoding CFStringConvertWindowsCodepageToEncoding(UInt32 codepage) {
     if (codepage == 0)
