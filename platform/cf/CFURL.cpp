@@ -47,10 +47,10 @@ constexpr auto kUnreservedPathByte = [] {
     std::array<bool, 256> table{};
     for (unsigned char c : std::string_view("-._~/!$&'()*+,;=:@"))
         table[c] = true;
-    for (int c = 0; c < 26; ++c)
-        table[size_t('a' + c)] = table[size_t('A' + c)] = true;
-    for (int c = 0; c < 10; ++c)
-        table[size_t('0' + c)] = true;
+    for (size_t c = 0; c < 26; ++c)
+        table['a' + c] = table['A' + c] = true;
+    for (size_t c = 0; c < 10; ++c)
+        table['0' + c] = true;
     return table;
 }();
 
