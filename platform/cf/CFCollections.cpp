@@ -1,5 +1,6 @@
 // CFArray, the callbacks containers' creators give, and the string calls that produce
 // arrays. An array is a contiguous block of values.
+#include "platform/CFRef.h"
 #include "platform/cf/CFCollectionsInternal.h"
 #include "platform/cf/CFInternal.h"
 
@@ -350,16 +351,14 @@ CFArrayRef CFStringCreateArrayBySeparatingStrings(CFAllocatorRef alloc, CFString
     CFRange hit;
     while (CFStringFindWithOptions(theString, separatorString,
                                    CFRangeMake(pos, theString->length - pos), 0, &hit)) {
-        CFStringRef part =
-            CFStringCreateWithSubstring(alloc, theString, CFRangeMake(pos, hit.location - pos));
-        CFArrayAppendValue(parts, part);
-        CFRelease(part);
+        const orvik::CFRef<CFStringRef> part(
+            CFStringCreateWithSubstring(alloc, theString, CFRangeMake(pos, hit.location - pos)));
+        CFArrayAppendValue(parts, part.get());
         pos = hit.location + hit.length;
     }
-    CFStringRef last =
-        CFStringCreateWithSubstring(alloc, theString, CFRangeMake(pos, theString->length - pos));
-    CFArrayAppendValue(parts, last);
-    CFRelease(last);
+    const orvik::CFRef<CFStringRef> last(
+        CFStringCreateWithSubstring(alloc, theString, CFRangeMake(pos, theString->length - pos)));
+    CFArrayAppendValue(parts, last.get());
     parts->isMutable = false;
     return parts;
 }
@@ -374,9 +373,9 @@ CFArrayRef CFStringCreateArrayWithFindResults(CFAllocatorRef alloc, CFStringRef 
     CFRange rest = rangeToSearch, hit;
     while (rest.length > 0 &&
            CFStringFindWithOptions(theString, stringToFind, rest, compareOptions, &hit)) {
-        CFDataRef d = CFDataCreate(alloc, reinterpret_cast<const UInt8*>(&hit), sizeof hit);
-        CFArrayAppendValue(found, d);
-        CFRelease(d);
+        const orvik::CFRef<CFDataRef> d(
+            CFDataCreate(alloc, reinterpret_cast<const UInt8*>(&hit), sizeof hit));
+        CFArrayAppendValue(found, d.get());
         if (compareOptions & kCFCompareAnchored)
             break;
         if (backwards) {

@@ -13,6 +13,7 @@
 //  4. a notice with one button, printed on standard output;
 //  5. otherwise the alert cannot be shown: kOrvikAlertNotShownErr, item 0.
 #include "platform/Alerts.h"
+#include "platform/CFRef.h"
 
 #include "platform/UniqueFd.h"
 #include "platform/cf/Utf8Codec.h"
@@ -61,12 +62,9 @@ std::string Utf8FromCFString(CFStringRef text) {
 std::string Utf8FromPascalMacRoman(ConstStr255Param text) {
     if (text == nullptr || text[0] == 0)
         return std::string();
-    CFStringRef string = CFStringCreateWithBytes(kCFAllocatorDefault, text + 1, text[0],
-                                                 kCFStringEncodingMacRoman, false);
-    std::string out = Utf8FromCFString(string);
-    if (string != nullptr)
-        CFRelease(string);
-    return out;
+    const orvik::CFRef<CFStringRef> string(CFStringCreateWithBytes(
+        kCFAllocatorDefault, text + 1, text[0], kCFStringEncodingMacRoman, false));
+    return Utf8FromCFString(string.get());
 }
 
 // Compares two UTF-8 texts ignoring case (full case folding).
