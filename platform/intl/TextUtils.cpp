@@ -9,6 +9,7 @@
 #include <unicode/ustring.h>
 
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -125,9 +126,26 @@ bool foldsCase(UCCollateOptions options) {
            !(options & kUCCollateDiacritInsensitiveMask);
 }
 
+// Room for a folded text: inside the object for the short texts most comparisons see, so
+// that folding costs no allocation.
+class FoldedText {
+public:
+    char16_t* Room(size_t n) {
+        if (n <= kInline)
+            return inline_;
+        heap_.reset(new char16_t[n]);
+        return heap_.get();
+    }
+
+private:
+    static constexpr size_t kInline = 160;
+    char16_t inline_[kInline];
+    std::unique_ptr<char16_t[]> heap_;
+};
+
 // Case-folds the text (full folding, as the platform strings fold: "ß" becomes "ss"); the text
 // itself when folding changes nothing, which for ASCII without capitals costs one scan.
-const UniChar* foldCase(const UniChar* p, UniCharCount& n, std::u16string& store) {
+const UniChar* foldCase(const UniChar* p, UniCharCount& n, FoldedText& store) {
     UniCharCount i = 0;
     while (i < n && p[i] < 0x80 && !(p[i] >= u'A' && p[i] <= u'Z'))
         ++i;
@@ -136,24 +154,24 @@ const UniChar* foldCase(const UniChar* p, UniCharCount& n, std::u16string& store
     UniCharCount ascii = i;
     while (ascii < n && p[ascii] < 0x80)
         ++ascii;
-    store.assign(reinterpret_cast<const char16_t*>(p), i);
+    // A unit folds to at most three.
+    const size_t room = ascii == n ? n : i + 3 * (n - i);
+    char16_t* out = store.Room(room);
+    std::memcpy(out, p, i * sizeof(char16_t));
     if (ascii == n) {
         for (; i < n; ++i)
-            store.push_back(p[i] >= u'A' && p[i] <= u'Z' ? char16_t(p[i] + 32) : char16_t(p[i]));
+            out[i] = p[i] >= u'A' && p[i] <= u'Z' ? char16_t(p[i] + 32) : char16_t(p[i]);
     } else {
-        // A unit folds to at most three.
-        store.resize(i + 3 * (n - i));
         UErrorCode err = U_ZERO_ERROR;
-        int32_t len = u_strFoldCase(reinterpret_cast<UChar*>(store.data() + i),
-                                    static_cast<int32_t>(store.size() - i),
-                                    reinterpret_cast<const UChar*>(p + i),
-                                    static_cast<int32_t>(n - i), U_FOLD_CASE_DEFAULT, &err);
+        int32_t len =
+            u_strFoldCase(reinterpret_cast<UChar*>(out + i), static_cast<int32_t>(room - i),
+                          reinterpret_cast<const UChar*>(p + i), static_cast<int32_t>(n - i),
+                          U_FOLD_CASE_DEFAULT, &err);
         if (U_FAILURE(err))
             return p;
-        store.resize(i + static_cast<size_t>(len));
+        n = i + static_cast<size_t>(len);
     }
-    n = store.size();
-    return reinterpret_cast<const UniChar*>(store.data());
+    return reinterpret_cast<const UniChar*>(out);
 }
 
 OSStatus compareWith(UCollator* coll, UCCollateOptions options, const UniChar* t1, UniCharCount n1,
@@ -165,7 +183,8 @@ OSStatus compareWith(UCollator* coll, UCCollateOptions options, const UniChar* t
         t1 = kEmpty;
     if (t2 == nullptr)
         t2 = kEmpty;
-    std::u16string w1, w2, c1, c2;
+    std::u16string w1, w2;
+    FoldedText c1, c2;
     if (options & kUCCollateWidthInsensitiveMask) {
         t1 = foldWidth(t1, n1, w1);
         t2 = foldWidth(t2, n2, w2);
