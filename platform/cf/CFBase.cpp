@@ -1,5 +1,6 @@
 // The object model: type registry, reference counts, equality, hashing, descriptions,
 // and the allocators.
+#include "platform/CFRef.h"
 #include "platform/cf/CFInternal.h"
 
 #include <atomic>
@@ -142,7 +143,8 @@ CFStringRef CFCopyDescription(CFTypeRef cf) {
 }
 
 void CFShow(CFTypeRef cf) {
-    CFStringRef d = copyDescription(cf);
+    const orvik::CFRef<CFStringRef> description(copyDescription(cf));
+    CFStringRef d = description.get();
     CFIndex n = CFStringGetLength(d);
     CFIndex need = 0;
     CFStringGetBytes(d, CFRangeMake(0, n), kCFStringEncodingUTF8, '?', false, nullptr, 0, &need);
@@ -150,7 +152,6 @@ void CFShow(CFTypeRef cf) {
     CFStringGetBytes(d, CFRangeMake(0, n), kCFStringEncodingUTF8, '?', false,
                      reinterpret_cast<UInt8*>(out.data()), need, &need);
     std::fprintf(stderr, "%s\n", out.c_str());
-    CFRelease(d);
 }
 
 // ---------------------------------------------------------------------------------------

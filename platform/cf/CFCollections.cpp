@@ -44,16 +44,14 @@ const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, typeRetai
                                                                     CFCopyDescription, CFEqual};
 
 std::u16string orvik::cf::describe(const void* v, CFStringRef (*desc)(const void*)) {
-    CFStringRef d = nullptr;
-    if (desc != nullptr)
-        d = desc(v);
-    if (d == nullptr) {
+    orvik::CFRef<CFStringRef> d(desc != nullptr ? desc(v) : nullptr);
+    if (!d) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "<%p>", v);
-        d = CFStringCreateWithCString(nullptr, buf, kCFStringEncodingASCII);
+        d.reset(CFStringCreateWithCString(nullptr, buf, kCFStringEncodingASCII));
     }
-    std::u16string out(reinterpret_cast<const char16_t*>(d->chars), static_cast<size_t>(d->length));
-    CFRelease(d);
+    std::u16string out(reinterpret_cast<const char16_t*>(d.get()->chars),
+                       static_cast<size_t>(d.get()->length));
     return out;
 }
 

@@ -5,6 +5,7 @@
 // here; numbers go to snprintf one directive at a time (plain %d %u %x without flags are
 // converted here directly). The directives' grammar is in CFFormatDirectives.h, the
 // output buffer in CFFormatOutput.h.
+#include "platform/CFRef.h"
 #include "platform/cf/CFFormatDirectives.h"
 #include "platform/cf/CFFormatOutput.h"
 #include "platform/cf/CFInternal.h"
@@ -122,9 +123,8 @@ void putObject(Out& out, const Spec& s, CFTypeRef obj) {
         putUnits(out, s, str->chars, static_cast<size_t>(str->length));
         return;
     }
-    CFStringRef d = copyDescription(obj);
-    putUnits(out, s, d->chars, static_cast<size_t>(d->length));
-    CFRelease(d);
+    const orvik::CFRef<CFStringRef> d(copyDescription(obj));
+    putUnits(out, s, d.get()->chars, static_cast<size_t>(d.get()->length));
 }
 
 // Fast decimal/hex for directives without flags, width or precision.

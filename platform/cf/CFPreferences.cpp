@@ -403,11 +403,7 @@ bool WriteFileAtomically(const std::string& path, const char* bytes, size_t size
 bool ReadableDictionary(plist_t root) {
     if (plist_get_node_type(root) != PLIST_DICT)
         return false;
-    CFTypeRef values = CFFromPlist(root, 0);
-    if (values == nullptr)
-        return false;
-    CFRelease(values);
-    return true;
+    return static_cast<bool>(orvik::CFRef<CFTypeRef>(CFFromPlist(root, 0)));
 }
 
 bool WritePending(const std::string& path, CFDictionaryRef changes) {
