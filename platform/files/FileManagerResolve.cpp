@@ -204,7 +204,9 @@ namespace {
 
 // What earlier calls left answers for the text: the facts of the call just
 // before, the tree scope, the remembered folder. False when none knows it.
-bool ResolveFromEarlierCalls(std::string_view path, bool followLeaf, std::string_view parentText,
+// *parentText is the path's plain parent text when none of them knew it (it
+// is only worth the scan then).
+bool ResolveFromEarlierCalls(std::string_view path, bool followLeaf, std::string_view* parentText,
                              FSRef* ref, Boolean* isDirectory, OSErr* status) {
     *status = noErr;
     // Named by the same text in the call before, within one compound operation.
@@ -230,7 +232,8 @@ bool ResolveFromEarlierCalls(std::string_view path, bool followLeaf, std::string
         SetRef(ref, Retain(folder));
         return true;
     }
-    return ResolveInRememberedFolder(path, parentText, followLeaf, ref, isDirectory, status);
+    *parentText = PlainParentText(path);
+    return ResolveInRememberedFolder(path, *parentText, followLeaf, ref, isDirectory, status);
 }
 
 // One walk of a path text, name by name, from its starting folder.
@@ -335,9 +338,9 @@ OSErr ResolvePath(std::string_view path, bool followLeaf, FSRef* ref, Boolean* i
     std::lock_guard<std::recursive_mutex> lock(Lock());
     if (InEntryScope())
         followLeaf = false;
-    const std::string_view parentText = PlainParentText(path);
+    std::string_view parentText;
     OSErr status = noErr;
-    if (ResolveFromEarlierCalls(path, followLeaf, parentText, ref, isDirectory, &status))
+    if (ResolveFromEarlierCalls(path, followLeaf, &parentText, ref, isDirectory, &status))
         return status;
     PathWalk walk;
     walk.parentText = parentText;
