@@ -10,9 +10,12 @@
 #include <cstring>
 #include <vector>
 
+#include "FuzzInput.h"
 #include "strings/ConvertUTF.h"
 
 namespace {
+
+using fuzzinput::check;
 
 // memcmp and memcpy that accept the null data() of empty vectors.
 bool same(const void* a, const void* b, size_t n) {
@@ -21,11 +24,6 @@ bool same(const void* a, const void* b, size_t n) {
 void copy(void* dst, const void* src, size_t n) {
     if (n != 0)
         memcpy(dst, src, n);
-}
-
-void check(bool ok) {
-    if (!ok)
-        abort();
 }
 
 template <class Src, class Dst, class Fn>

@@ -6,6 +6,7 @@
 //         places the rest chooses; every key is looked up.
 // Checks: no crash, nothing leaked, and an undamaged UTF-8 catalog loads and gives each key its
 // translation.
+#include "FuzzInput.h"
 #include "platform/intl/MoCatalog.h"
 
 #include <algorithm>
@@ -17,33 +18,10 @@
 
 namespace {
 
+using fuzzinput::check;
+using fuzzinput::Input;
+
 using orvik::platform::MoCatalog;
-
-void check(bool ok) {
-    if (!ok)
-        abort();
-}
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    uint8_t byte() {
-        if (n == 0)
-            return 0;
-        --n;
-        return *p++;
-    }
-    bool empty() const { return n == 0; }
-    // Up to `most` bytes; a zero only where `zeros` allows it.
-    std::string bytes(size_t most, bool zeros) {
-        std::string out;
-        for (size_t k = byte() % (most + 1); k > 0 && !empty(); --k) {
-            const char c = static_cast<char>(byte());
-            out += c != '\0' || zeros ? c : '0';
-        }
-        return out;
-    }
-};
 
 const char* const kCharsets[] = {"UTF-8", "ISO-8859-1", "KOI8-R", "Shift_JIS",
                                  "utf8",  "CHARSET",    "x-none", ""};

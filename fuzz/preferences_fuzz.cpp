@@ -8,6 +8,7 @@
 //      then damaged at places the rest chooses.
 // Checks: no crash, nothing leaked, a file that could not be read is never replaced, and a value
 // written is read back.
+#include "FuzzInput.h"
 #include "platform/CFPreferences.h"
 #include "platform/CoreFoundation.h"
 
@@ -21,29 +22,8 @@
 
 namespace {
 
-void check(bool ok) {
-    if (!ok)
-        abort();
-}
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    uint8_t byte() {
-        if (n == 0)
-            return 0;
-        --n;
-        return *p++;
-    }
-    bool empty() const { return n == 0; }
-    // Up to `most` raw bytes.
-    std::string bytes(size_t most) {
-        std::string out;
-        for (size_t k = byte() % (most + 1); k > 0 && !empty(); --k)
-            out += static_cast<char>(byte());
-        return out;
-    }
-};
+using fuzzinput::check;
+using fuzzinput::Input;
 
 // This run's folder below the temporary folder, holding the file of the domain "fuzz" for any
 // user; removed when the run ends.

@@ -13,26 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "FuzzInput.h"
 #include "strings/UcaString.h"
 
 namespace {
 
-void check(bool ok) {
-    if (!ok)
-        abort();
-}
-
-struct Input {
-    const uint8_t* p;
-    size_t n;
-    uint8_t byte() {
-        if (n == 0)
-            return 0;
-        --n;
-        return *p++;
-    }
-    bool empty() const { return n == 0; }
-};
+using fuzzinput::check;
+using fuzzinput::Input;
 
 // The conversions each argument slot accepts.
 const char* const kSlotConversions[8] = {"dixXocu", "S",    "feEgGaA", "s",
@@ -54,7 +41,7 @@ std::u16string buildFormat(Input& in) {
         } else if (op < 0xB0) {
             fmt += u"%%";
         } else if (op < 0xB8) {
-            const char* junk = "kyQwrWYK";  // no conversion, flag or length letter
+            const char* junk = "kyQwrWYK"; // no conversion, flag or length letter
             fmt += u'%';
             fmt += static_cast<char16_t>(junk[op & 7]);
         } else if (slot < 8) { // a directive for the next argument
@@ -106,10 +93,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         wide += static_cast<char16_t>(in.byte() | (in.byte() << 8) | 1);
     const size_t sizeChoice = in.byte();
     std::u16string fmt = buildFormat(in);
-  if (getenv("UCAPRINTF_FUZZ_SHOW") != nullptr) {  // to read a crash's format
-    for (char16_t c : fmt) fprintf(stderr, c >= 0x20 && c < 0x7F ? "%c" : "\\u%04X", c);
-    fprintf(stderr, "\n");
-  }
+    if (getenv("UCAPRINTF_FUZZ_SHOW") != nullptr) { // to read a crash's format
+        for (char16_t c : fmt)
+            fprintf(stderr, c >= 0x20 && c < 0x7F ? "%c" : "\\u%04X", c);
+        fprintf(stderr, "\n");
+    }
 
     const int a0 = -12345, a6 = 65;
     const double a2 = 3.25e10;

@@ -155,22 +155,6 @@ bool plain(const Spec& s) {
     return !s.minus && !s.plus && !s.space && !s.hash && !s.zero && s.width < 0 && s.precision < 0;
 }
 
-bool isFloatConversion(char conv) {
-    switch (conv) {
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'F':
-    case 'g':
-    case 'G':
-    case 'a':
-    case 'A':
-        return true;
-    default:
-        return false;
-    }
-}
-
 // Narrows the value to the width its length modifier names, as printf would.
 long long narrowed(long long x, Len len, bool isSigned) {
     switch (len) {

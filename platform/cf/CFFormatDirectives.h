@@ -32,7 +32,25 @@ struct Spec {
     char conv = 0;
 };
 
+inline bool isFloatConversion(char conv) {
+    switch (conv) {
+    case 'e':
+    case 'E':
+    case 'f':
+    case 'F':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
+        return true;
+    default:
+        return false;
+    }
+}
+
 inline ArgType valueType(const Spec& s) {
+    if (isFloatConversion(s.conv))
+        return s.len == Len::L ? ArgType::LongDouble : ArgType::Double;
     switch (s.conv) {
     case 'd':
     case 'i':
@@ -58,15 +76,6 @@ inline ArgType valueType(const Spec& s) {
     case 'U':
     case 'O':
         return ArgType::Long;
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'F':
-    case 'g':
-    case 'G':
-    case 'a':
-    case 'A':
-        return s.len == Len::L ? ArgType::LongDouble : ArgType::Double;
     case 'c':
     case 'C':
         return ArgType::Int;
