@@ -546,39 +546,42 @@ template <class Ch, class Str> Str& CAtlStringT<Ch, Str>::TrimRight(Ch ch) {
     return static_cast<Str&>(*this);
 }
 
+// Where a trim by a set cuts: the length of the leading run of set members
+// (left), or where the trailing run starts; -1 when nothing is cut.
+inline int TrimCut(CFStringRef str, CFCharacterSetRef chars, int length, bool left) {
+    CFRange found;
+    int cut = -1;
+    if (left) {
+        for (int pos = 0; pos < length; ++pos) {
+            if (!CFStringFindCharacterFromSet(str, chars, CFRangeMake(pos, length - pos),
+                                              kCFCompareAnchored, &found))
+                break;
+            cut = int(found.location) + 1;
+        }
+        return cut;
+    }
+    for (int end = length; end > 0; --end) {
+        if (!CFStringFindCharacterFromSet(str, chars, CFRangeMake(0, end), kCFCompareBackwards,
+                                          &found) ||
+            found.location != end - 1)
+            break;
+        cut = end - 1;
+    }
+    return cut;
+}
+
 template <class Ch, class Str> Str& CAtlStringT<Ch, Str>::TrimSet(const Ch* set, bool left) {
     Str& self = static_cast<Str&>(*this);
     int setLength = SafeStrlen(set);
     if (setLength == 0)
         return self;
     int length = GetLength();
-    const orvik::CFRef<CFStringRef> strHolder(MakeCFString(m_pchData, length));
+    const orvik::CFRef<CFStringRef> str(MakeCFString(m_pchData, length));
     const orvik::CFRef<CFStringRef> setStr(MakeCFString(set, setLength));
-    const orvik::CFRef<CFCharacterSetRef> charsHolder(
+    const orvik::CFRef<CFCharacterSetRef> chars(
         setStr ? CFCharacterSetCreateWithCharactersInString(kCFAllocatorDefault, setStr.get())
                : nullptr);
-    CFStringRef str = strHolder.get();
-    CFCharacterSetRef chars = charsHolder.get();
-    int cut = -1;
-    if (str && chars) {
-        CFRange found;
-        if (left) {
-            for (int pos = 0; pos < length; ++pos) {
-                if (!CFStringFindCharacterFromSet(str, chars, CFRangeMake(pos, length - pos),
-                                                  kCFCompareAnchored, &found))
-                    break;
-                cut = int(found.location) + 1;
-            }
-        } else {
-            for (int end = length; end > 0; --end) {
-                if (!CFStringFindCharacterFromSet(str, chars, CFRangeMake(0, end),
-                                                  kCFCompareBackwards, &found) ||
-                    found.location != end - 1)
-                    break;
-                cut = end - 1;
-            }
-        }
-    }
+    const int cut = str && chars ? TrimCut(str.get(), chars.get(), length, left) : -1;
     if (cut < 0)
         return self;
     CopyBeforeWrite();

@@ -238,10 +238,6 @@ int KdialogAnswer(const AlertRequest& request, const ToolRun& run) {
 
 DialogTools g_tools;
 
-bool IsExecutable(const std::string& path) {
-    return !path.empty() && access(path.c_str(), X_OK) == 0;
-}
-
 } // namespace
 
 int ShowGraphically(const AlertRequest& request) {
@@ -257,7 +253,7 @@ int ShowGraphically(const AlertRequest& request) {
     };
     for (const Tool& tool : {Tool{g_tools.zenity, ZenityArguments, ZenityAnswer},
                              Tool{g_tools.kdialog, KdialogArguments, KdialogAnswer}}) {
-        if (!IsExecutable(tool.path))
+        if (!process::IsExecutable(tool.path))
             continue;
         std::vector<std::string> args = tool.arguments(tool.path, request);
         if (args.empty())

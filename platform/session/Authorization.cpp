@@ -55,18 +55,14 @@ AuthorizationOpaqueRef* Unwrap(AuthorizationRef ref) {
     return record != nullptr && record->magic == kMagic ? record : nullptr;
 }
 
-bool IsExecutable(const std::string& path) {
-    return access(path.c_str(), X_OK) == 0;
-}
-
 enum class Method { Root, Pkexec, Sudo, None };
 
 Method ChooseMethod(const Environment& env) {
     if (env.runningAsRoot)
         return Method::Root;
-    if (env.graphicalSession && IsExecutable(env.pkexecPath))
+    if (env.graphicalSession && process::IsExecutable(env.pkexecPath))
         return Method::Pkexec;
-    if (env.hasTerminal && IsExecutable(env.sudoPath))
+    if (env.hasTerminal && process::IsExecutable(env.sudoPath))
         return Method::Sudo;
     return Method::None;
 }
@@ -294,7 +290,7 @@ std::string ToolFile(const Environment& env, const char* path) {
         tool = env.programFile;
     else if (std::strchr(path, '/') != nullptr)
         tool = path;
-    return !tool.empty() && IsExecutable(tool) ? tool : std::string();
+    return !tool.empty() && process::IsExecutable(tool) ? tool : std::string();
 }
 
 } // namespace

@@ -113,6 +113,10 @@ bool IdentityOfUser(uid_t uid, Identity* identity, std::string* name, std::strin
     return true;
 }
 
+bool IsExecutable(const std::string& path) {
+    return !path.empty() && access(path.c_str(), X_OK) == 0;
+}
+
 int Start(const Options& options, pid_t* pid) {
     *pid = -1;
     if (options.argv.empty() || options.argv[0].empty() || options.argv[0][0] != '/')

@@ -53,6 +53,9 @@ struct Options {
     std::string workingFolder; // empty: this process's
 };
 
+// Whether `path` names a file this process may execute.
+bool IsExecutable(const std::string& path);
+
 // Starts the program. Returns 0 with its pid (0 when detached: it is nobody's
 // child here), or the errno of the step that failed.
 int Start(const Options& options, pid_t* pid);
