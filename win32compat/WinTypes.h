@@ -197,3 +197,13 @@ typedef struct _FILETIME {
 #define IDIGNORE 5
 #define IDYES 6
 #define IDNO 7
+
+// These values cross the layer's interfaces to code written for Windows: the
+// composites below must keep the Windows bit patterns.
+static_assert(sizeof(BOOL) == 4 && sizeof(DWORD) == 4 && sizeof(UINT) == 4 && sizeof(WCHAR) == 2);
+static_assert(static_cast<uint32_t>(E_INVALIDARG) == 0x80070057u && static_cast<uint32_t>(E_FAIL) == 0x80004005u &&
+              static_cast<uint32_t>(E_UNEXPECTED) == 0x8000FFFFu);
+static_assert((FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_NORMAL) == 0x91);
+static_assert((MB_YESNO | MB_ICONQUESTION) == 0x24u && (MB_YESNOCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == 0x133u);
+static_assert(IDOK == 1 && IDCANCEL == 2 && IDABORT == 3 && IDRETRY == 4 && IDIGNORE == 5 && IDYES == 6 && IDNO == 7);
+static_assert(GHND == 0x42 && MAX_PATH == 260);
