@@ -60,11 +60,11 @@ cmd_test() {
 cmd_demo() {
   ensure_packages
   build default
-  if [ ! -x build/bin/orvik-uninstaller ] || [ ! -x tests/e2e/demo.sh ]; then
+  if [ ! -x build/bin/orvik-uninstaller ] || [ ! -x tools/demo.sh ]; then
     echo "dev.sh demo: the uninstaller is not built yet; there is nothing to demonstrate." >&2
     return 1
   fi
-  tests/e2e/demo.sh build/bin/orvik-uninstaller
+  tools/demo.sh build/bin/orvik-uninstaller
 }
 
 cmd_bench() {

@@ -3,7 +3,7 @@
 # Software inside a throwaway isolated root, and shows the tree before and after and the
 # system log it wrote.
 #
-#   tests/e2e/demo.sh BINARY        (./dev.sh demo runs it with build/bin/orvik-uninstaller)
+#   tools/demo.sh BINARY        (./dev.sh demo runs it with build/bin/orvik-uninstaller)
 #
 # The isolated root: new mount and PID namespaces, an overlay of / whose changes go to a
 # tmpfs, private /proc, /sys and /dev, chroot. Nothing outside it is touched. It needs root,
@@ -18,7 +18,7 @@ die() {
 }
 
 if [ "${1:-}" != "--inside" ]; then
-  binary=${1:?usage: tests/e2e/demo.sh BINARY}
+  binary=${1:?usage: tools/demo.sh BINARY}
   [ -x "$binary" ] || die "$binary is not an executable program"
   binary=$(readlink -f "$binary")
   [ "$(id -u)" -eq 0 ] ||
