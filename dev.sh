@@ -7,6 +7,7 @@
 #   ./dev.sh fuzz NAME SECS  build the clang fuzz preset and run fuzz/NAME_fuzz.cpp
 #   ./dev.sh lint            clang-tidy (.clang-tidy) over the product's sources
 #   ./dev.sh mutate [COUNT] [SEED]  COUNT mutants (30) of the product drawn with SEED (1), scored killed/built
+#   ./dev.sh lines           lines of code of the product and of tests/, and their ratio
 set -euo pipefail
 cd "$(dirname "$(readlink -f "$0")")"
 
@@ -113,6 +114,20 @@ cmd_mutate() {
   python3 tools/mutate.py --count "${1:-30}" --seed "${2:-1}" "${@:3}"
 }
 
+# Lines of code: neither blank nor only a // comment. tests/ counts whole, its
+# support files, scripts and the end-to-end harness included.
+count_lines() {
+  find "$@" \( -name '*.cpp' -o -name '*.h' -o -name '*.sh' \) -print0 | xargs -0 cat |
+    grep -v '^\s*$' | grep -cv '^\s*//'
+}
+
+cmd_lines() {
+  local product tests
+  product=$(count_lines platform strings win32compat resources paths uninstaller)
+  tests=$(count_lines tests)
+  echo "product $product, tests $tests: tests are $((100 * tests / product))% of the product"
+}
+
 case "${1:-}" in
   test) cmd_test ;;
   demo) cmd_demo ;;
@@ -121,5 +136,6 @@ case "${1:-}" in
   fuzz) shift; cmd_fuzz "$@" ;;
   lint) cmd_lint ;;
   mutate) shift; cmd_mutate "$@" ;;
-  *) sed -n '2,9p' "$0"; exit 2 ;;
+  lines) cmd_lines ;;
+  *) sed -n '2,10p' "$0"; exit 2 ;;
 esac
