@@ -55,8 +55,9 @@ TEST(Utf8Codec, StrictAndEscapedReadingsOfEachSequence) {
     }
     // A lone surrogate no byte stands for; after ASCII and after other text.
     std::string bytes;
-    for (std::u16string bad : {u"/a/\xD800", u"\xDBFF", u"/\u00E9\xDC00x", u"ab\xDFFF"})
+    for (std::u16string bad : {u"/a/\xD800", u"\xDBFF", u"/\u00E9\xDC00x", u"ab\xDFFF"}) {
         EXPECT_FALSE(EncodePath(bad.data(), bad.size(), bytes)) << bad.size();
+    }
 }
 
 TEST(Utf8Codec, EveryByteStringComesBackUnchanged) {
@@ -87,8 +88,9 @@ TEST(Utf8Codec, DisplayTextReplacesLoneSurrogates) {
         {u"x\xD800z", "x\xEF\xBF\xBDz"},
         {u"\xDC80\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"}, // an escaped byte is no character
     };
-    for (const auto& row : rows)
+    for (const auto& row : rows) {
         EXPECT_EQ(EncodeForDisplay(row.units.data(), row.units.size()), row.bytes);
+    }
 }
 
 } // namespace

@@ -1,0 +1,138 @@
+// The main bundle: its folders beside the executable, translations tried language by
+// language (region first), the fallbacks when none has the text, and resources that prefer
+// the user's language folder.
+#include "tests/TestSupport.h"
+#include "tests/platform/CFTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <map>
+
+using namespace cftest;
+using testsupport::ScopedEnv;
+
+namespace {
+
+// Clears the language variables for the test's duration.
+struct NoLanguage {
+    ScopedEnv language{"LANGUAGE", nullptr}, all{"LC_ALL", nullptr},
+        messages{"LC_MESSAGES", nullptr}, lang{"LANG", nullptr};
+};
+
+std::string Translate(const char* key, CFStringRef value = nullptr, CFStringRef table = nullptr,
+                      CFBundleRef bundle = CFBundleGetMainBundle()) {
+    return TakeUtf8(CFBundleCopyLocalizedString(
+        bundle, Str(CFStringCreateWithCString(nullptr, key, kCFStringEncodingUTF8)).get(), value,
+        table));
+}
+
+TEST(MainBundle, FoldersSitBesideTheExecutablesBinFolder) {
+    char exe[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+    std::string prefix = exe;
+    prefix.erase(prefix.rfind('/'));
+    prefix.erase(prefix.rfind('/'));
+    EXPECT_EQ(orvik::bundle::MainBundleResourcesFolder(), prefix + "/share/orvik-uninstaller");
+    EXPECT_EQ(orvik::bundle::MainBundleLocalesFolder(), prefix + "/share/locale");
+    EXPECT_EQ(CFBundleGetMainBundle(), CFBundleGetMainBundle());
+    EXPECT_EQ(CFGetTypeID(CFBundleGetMainBundle()), CFBundleGetTypeID());
+}
+
+TEST(MainBundle, LanguagesAreTriedInOrderWithRegionThenLanguage) {
+    NoLanguage clear;
+    const struct {
+        std::map<std::string, std::string> vars;
+        const char* yes;
+    } rows[] = {
+        {{{"LANGUAGE", "de"}}, "Ja"},
+        {{{"LANGUAGE", "de_AT"}}, "Ja"},
+        {{{"LANGUAGE", "pt_BR:xx:fr"}}, "Oui"},
+        {{{"LANGUAGE", "es-ES"}}, "Sí"},
+        {{{"LC_ALL", "ja_JP.UTF-8"}, {"LANG", "de_DE"}}, "はい"},
+        {{{"LANG", "C"}}, "Yes"},
+        {{{"LANGUAGE", "en"}}, "Yes"},
+        {{{"LANGUAGE", "../../etc"}}, "Yes"},
+        {{}, "Yes"},
+    };
+    for (const auto& row : rows) {
+        NoLanguage reset;
+        std::string description;
+        for (const auto& [name, value] : row.vars) {
+            setenv(name.c_str(), value.c_str(), 1);
+            description += name + "=" + value + " ";
+        }
+        EXPECT_EQ(Translate("Yes"), row.yes) << description;
+    }
+}
+
+TEST(MainBundle, MissingTextsGiveTheValueOrTheKey) {
+    NoLanguage clear;
+    ScopedEnv language("LANGUAGE", "de");
+    EXPECT_EQ(Translate("Not in any catalog"), "Not in any catalog");
+    EXPECT_EQ(Translate("Not in any catalog", CFSTR("Fallback")), "Fallback");
+    EXPECT_EQ(Translate("Yes", CFSTR("Fallback")), "Ja");
+    EXPECT_EQ(Translate("Not in any catalog", CFSTR("")), "Not in any catalog");
+    EXPECT_EQ(Translate(""), "");
+    EXPECT_EQ(Translate("Yes", nullptr, nullptr, nullptr), "Yes"); // no bundle
+    EXPECT_EQ(Translate("Yes", nullptr, CFSTR("no-such-table")), "Yes");
+    EXPECT_EQ(Translate("Yes", nullptr, CFSTR("../orvik-uninstaller")), "Yes");
+    EXPECT_EQ(CFBundleCopyLocalizedString(CFBundleGetMainBundle(), nullptr, nullptr, nullptr),
+              nullptr);
+    EXPECT_EQ(TakeUtf8(CFBundleCopyLocalizedString(CFBundleGetMainBundle(), nullptr,
+                                                   CFSTR("Fallback"), nullptr)),
+              "Fallback");
+}
+
+class BundleFolderTest : public testsupport::TempFolderTest {
+protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        for (const char* folder :
+             {"res", "res/de.lproj", "res/sub", "locale", "locale/de", "locale/de/LC_MESSAGES"})
+            ASSERT_EQ(mkdir(Path(folder).c_str(), 0755), 0);
+        orvik::bundle::SetMainBundleFolders(Path("res"), Path("locale"));
+    }
+    void TearDown() override {
+        orvik::bundle::SetMainBundleFolders("", "");
+        TempFolderTest::TearDown();
+    }
+    static std::string ResourcePath(CFStringRef name, CFStringRef type, CFStringRef sub) {
+        CFRef<CFURLRef> url(CFBundleCopyResourceURL(CFBundleGetMainBundle(), name, type, sub));
+        return url ? TakeUtf8(CFURLCopyPath(url.get())) : "<none>";
+    }
+    NoLanguage clear_;
+};
+
+TEST_F(BundleFolderTest, AMissingOrDamagedCatalogGivesTheKey) {
+    ScopedEnv language("LANGUAGE", "de");
+    EXPECT_EQ(Translate("Yes"), "Yes"); // no catalog in the test folder
+    ASSERT_TRUE(testsupport::WriteFile(Path("locale/de/LC_MESSAGES/orvik-uninstaller.mo"), "bad"));
+    orvik::bundle::SetMainBundleFolders(Path("res"), Path("locale"));
+    EXPECT_EQ(Translate("Yes"), "Yes");
+    orvik::bundle::SetMainBundleFolders("", ""); // back at the build's catalogs
+    EXPECT_EQ(Translate("Yes"), "Ja");
+}
+
+TEST_F(BundleFolderTest, ResourcesPreferTheUsersLanguageFolder) {
+    for (const char* file : {"res/readme.txt", "res/de.lproj/readme.txt", "res/sub/icon.png"}) {
+        ASSERT_TRUE(testsupport::WriteFile(Path(file), file));
+    }
+    ScopedEnv language("LANGUAGE", "de");
+    EXPECT_EQ(ResourcePath(CFSTR("readme"), CFSTR("txt"), nullptr),
+              Path("res/de.lproj/readme.txt"));
+    EXPECT_EQ(ResourcePath(CFSTR("readme"), CFSTR(".txt"), nullptr),
+              Path("res/de.lproj/readme.txt"));
+    EXPECT_EQ(ResourcePath(CFSTR("readme.txt"), nullptr, nullptr), Path("res/de.lproj/readme.txt"));
+    language.Set("fr");
+    EXPECT_EQ(ResourcePath(CFSTR("readme"), CFSTR("txt"), nullptr), Path("res/readme.txt"));
+    EXPECT_EQ(ResourcePath(CFSTR("icon"), CFSTR("png"), CFSTR("sub")), Path("res/sub/icon.png"));
+    EXPECT_EQ(ResourcePath(CFSTR("icon"), CFSTR("png"), nullptr), "<none>");
+    EXPECT_EQ(ResourcePath(CFSTR("missing"), nullptr, nullptr), "<none>");
+    EXPECT_EQ(ResourcePath(CFSTR("../res/readme.txt"), nullptr, CFSTR("sub")), "<none>");
+    EXPECT_EQ(ResourcePath(CFSTR("icon.png"), nullptr, CFSTR("../res/sub")), "<none>");
+    EXPECT_EQ(CFBundleCopyResourceURL(CFBundleGetMainBundle(), nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(CFBundleCopyResourceURL(nullptr, CFSTR("readme.txt"), nullptr, nullptr), nullptr);
+}
+
+} // namespace

@@ -1,0 +1,289 @@
+// Preferences over property-list files: where the files are, what their values become, that
+// changes reach the file only on synchronize and keep its format, mode and owner, and that
+// a file that cannot be read, or a write that fails, never costs the file on disk.
+#include "tests/TestSupport.h"
+#include "tests/platform/CFTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+using namespace cftest;
+using namespace testsupport;
+using orvik::preferences::PreferencesFilePath;
+using orvik::preferences::SetPreferencesRootPrefix;
+
+namespace {
+
+Str S(const char* text) {
+    return Str(CFStringCreateWithCString(nullptr, text, kCFStringEncodingUTF8));
+}
+
+// A binary property list {"Path": "/x"}, laid out by hand.
+std::string BinaryPlist() {
+    return std::string("bplist00\xD1\x01\x02\x54Path\x52/x\x08\x0B\x10", 22) +
+           std::string(6, '\0') + std::string("\x01\x01\0\0\0\0\0\0\0\x03", 10) +
+           std::string(8, '\0') + std::string("\0\0\0\0\0\0\0\x13", 8);
+}
+
+const char* kXmlPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+  <key>List</key>
+  <array>
+    <dict><key>Path</key><string>/Applications/Product/Helper.app</string><key>Hide</key><false/></dict>
+  </array>
+  <key>Count</key><integer>-42</integer>
+  <key>Ratio</key><real>0.5</real>
+  <key>Blob</key><data>AAEC/w==</data>
+  <key>When</key><date>2001-01-02T00:00:00Z</date>
+  <key>Name</key><string>Zoë</string>
+</dict>
+</plist>
+)";
+
+class PreferencesTest : public TempFolderTest {
+protected:
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        SetPreferencesRootPrefix(root_ + "/");
+        folder_ = Path("Library/Preferences");
+        ASSERT_EQ(mkdir(Path("Library").c_str(), 0755), 0);
+        ASSERT_EQ(mkdir(folder_.c_str(), 0755), 0);
+    }
+    void TearDown() override {
+        SetPreferencesRootPrefix("");
+        TempFolderTest::TearDown();
+    }
+    std::string Write(const std::string& domain, const std::string& content, mode_t mode) {
+        const std::string path = folder_ + "/" + domain + ".plist";
+        EXPECT_TRUE(WriteFile(path, content, mode));
+        return path;
+    }
+    static CFTypeRef Copy(const char* key, const char* domain) {
+        return CFPreferencesCopyValue(S(key).get(), S(domain).get(), kCFPreferencesAnyUser,
+                                      kCFPreferencesCurrentHost);
+    }
+    static std::string CopyText(const char* key, const char* domain) {
+        CFRef<CFTypeRef> value(Copy(key, domain));
+        return !value                                            ? "<none>"
+               : CFGetTypeID(value.get()) == CFStringGetTypeID() ? Utf8(CFStringRef(value.get()))
+                                                                 : "<not a string>";
+    }
+    static void Set(const char* key, CFTypeRef value, const char* domain) {
+        CFPreferencesSetValue(S(key).get(), value, S(domain).get(), kCFPreferencesAnyUser,
+                              kCFPreferencesCurrentHost);
+    }
+    static bool Sync(const char* domain) {
+        return CFPreferencesSynchronize(S(domain).get(), kCFPreferencesAnyUser,
+                                        kCFPreferencesCurrentHost);
+    }
+
+    ScopedEnv home_{"HOME", "/home/tester"};
+    std::string folder_;
+};
+
+TEST_F(PreferencesTest, FilesLiveInTheAnyUserAndHomeFoldersBelowTheRoot) {
+    CFStringRef domain = CFSTR("loginwindow");
+    EXPECT_EQ(PreferencesFilePath(domain, kCFPreferencesAnyUser),
+              root_ + "/Library/Preferences/loginwindow.plist");
+    EXPECT_EQ(PreferencesFilePath(domain, kCFPreferencesCurrentUser),
+              root_ + "/home/tester/Library/Preferences/loginwindow.plist");
+    EXPECT_EQ(PreferencesFilePath(domain, CFSTR("root")),
+              root_ + "/root/Library/Preferences/loginwindow.plist");
+    EXPECT_EQ(PreferencesFilePath(kCFPreferencesAnyApplication, kCFPreferencesAnyUser),
+              root_ + "/Library/Preferences/.GlobalPreferences.plist");
+    home_.Set("/home/slash/");
+    EXPECT_EQ(PreferencesFilePath(domain, kCFPreferencesCurrentUser),
+              root_ + "/home/slash/Library/Preferences/loginwindow.plist");
+    for (const char* bad : {"", ".", "..", "../etc/passwd", "a/b"}) {
+        EXPECT_EQ(PreferencesFilePath(S(bad).get(), kCFPreferencesAnyUser), "") << bad;
+    }
+    EXPECT_EQ(PreferencesFilePath(domain, CFSTR("no-such-user-here")), "");
+    EXPECT_EQ(PreferencesFilePath(domain, CFSTR("")), "");
+    EXPECT_EQ(Copy("Name", "../x"), nullptr);
+    EXPECT_FALSE(Sync("../x"));
+}
+
+TEST_F(PreferencesTest, XmlValuesConvertToEveryPropertyListType) {
+    Write("loginwindow", kXmlPlist, 0644);
+    CFRef<CFTypeRef> list(Copy("List", "loginwindow"));
+    ASSERT_EQ(CFGetTypeID(list.get()), CFArrayGetTypeID());
+    ASSERT_EQ(CFArrayGetCount(CFArrayRef(list.get())), 1);
+    auto first = static_cast<CFDictionaryRef>(CFArrayGetValueAtIndex(CFArrayRef(list.get()), 0));
+    EXPECT_EQ(Utf8(static_cast<CFStringRef>(CFDictionaryGetValue(first, CFSTR("Path")))),
+              "/Applications/Product/Helper.app");
+    EXPECT_EQ(CFDictionaryGetValue(first, CFSTR("Hide")), kCFBooleanFalse);
+    int64_t integer = 0;
+    double real = 0;
+    CFRef<CFTypeRef> count(Copy("Count", "loginwindow")), ratio(Copy("Ratio", "loginwindow"));
+    EXPECT_TRUE(CFNumberGetValue(CFNumberRef(count.get()), kCFNumberSInt64Type, &integer));
+    EXPECT_EQ(integer, -42);
+    EXPECT_TRUE(CFNumberIsFloatType(CFNumberRef(ratio.get())));
+    EXPECT_TRUE(CFNumberGetValue(CFNumberRef(ratio.get()), kCFNumberFloat64Type, &real));
+    EXPECT_EQ(real, 0.5);
+    CFRef<CFTypeRef> blob(Copy("Blob", "loginwindow")), when(Copy("When", "loginwindow"));
+    ASSERT_EQ(CFGetTypeID(blob.get()), CFDataGetTypeID());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(CFDataGetBytePtr(CFDataRef(blob.get()))),
+                          size_t(CFDataGetLength(CFDataRef(blob.get())))),
+              std::string("\0\1\2\xFF", 4));
+    EXPECT_EQ(CFDateGetAbsoluteTime(CFDateRef(when.get())), 86400.0);
+    EXPECT_EQ(CopyText("Name", "loginwindow"), "Zoë");
+    EXPECT_EQ(CopyText("Missing", "loginwindow"), "<none>");
+    EXPECT_EQ(CopyText("Name", "nonexistent-domain"), "<none>");
+}
+
+TEST_F(PreferencesTest, ChangesAreSeenAtOnceAndWrittenOnlyBySynchronize) {
+    const std::string path = Write("loginwindow", kXmlPlist, 0640);
+    Set("Name", CFSTR("changed"), "loginwindow");
+    Set("Count", nullptr, "loginwindow");
+    CFRef<CFURLRef> url(
+        CFURLCreateWithFileSystemPath(nullptr, CFSTR("/tmp"), kCFURLPOSIXPathStyle, true));
+    Set("Name", url.get(), "loginwindow"); // no property-list value: ignored
+    EXPECT_EQ(CopyText("Name", "loginwindow"), "changed");
+    EXPECT_EQ(Copy("Count", "loginwindow"), nullptr);
+    EXPECT_EQ(ReadFile(path), kXmlPlist);
+
+    ASSERT_TRUE(Sync("loginwindow"));
+    const std::string after = ReadFile(path);
+    EXPECT_EQ(after.rfind("<?xml", 0), 0u) << "XML stays XML";
+    EXPECT_NE(after.find("<string>changed</string>"), std::string::npos);
+    EXPECT_EQ(after.find("<key>Count</key>"), std::string::npos);
+    EXPECT_NE(after.find("Helper.app"), std::string::npos) << "other keys are kept";
+    EXPECT_EQ(ModeOf(path), 0640u);
+    EXPECT_EQ(Fingerprint(folder_).find("loginwindow.plist."), std::string::npos);
+    // A second synchronize without changes writes nothing and succeeds.
+    EXPECT_TRUE(SetImmutable(path, true));
+    EXPECT_TRUE(Sync("loginwindow"));
+    EXPECT_TRUE(SetImmutable(path, false));
+
+    // A new file, and the folders it needs, are made; values of every type go in.
+    CFStringRef domain = CFSTR("com.example.new");
+    const int64_t seven = 7;
+    const double half = 0.5;
+    const UInt8 bytes[] = {1, 2};
+    CFRef<CFNumberRef> n7(CFNumberCreate(nullptr, kCFNumberSInt64Type, &seven));
+    CFRef<CFNumberRef> nHalf(CFNumberCreate(nullptr, kCFNumberFloat64Type, &half));
+    CFRef<CFDataRef> data(CFDataCreate(nullptr, bytes, 2));
+    CFRef<CFDateRef> date(CFDateCreate(nullptr, 86400.0));
+    const void* items[] = {n7.get(), nHalf.get(), data.get(), date.get(), kCFBooleanTrue};
+    CFRef<CFArrayRef> array(CFArrayCreate(nullptr, items, 5, &kCFTypeArrayCallBacks));
+    CFPreferencesSetAppValue(CFSTR("All"), array.get(), domain);
+    ASSERT_TRUE(CFPreferencesAppSynchronize(domain));
+    const std::string made = root_ + "/home/tester/Library/Preferences/com.example.new.plist";
+    EXPECT_EQ(ModeOf(made), 0644u);
+    SetPreferencesRootPrefix(root_); // forget everything held in memory
+    CFRef<CFTypeRef> back(CFPreferencesCopyAppValue(CFSTR("All"), domain));
+    EXPECT_TRUE(CFEqual(back.get(), array.get()));
+}
+
+TEST_F(PreferencesTest, BinaryFilesStayBinaryWithTheirModeAndOwner) {
+    if (!IsRoot())
+        GTEST_SKIP() << "needs root";
+    const std::string path = Write("com.example.binary", BinaryPlist(), 0600);
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(CopyText("Path", "com.example.binary"), "/x");
+    Set("Seven", CFSTR("7"), "com.example.binary");
+    ASSERT_TRUE(Sync("com.example.binary"));
+    EXPECT_EQ(ReadFile(path).rfind("bplist00", 0), 0u);
+    struct stat info;
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(info.st_uid, 65534u);
+    EXPECT_EQ(info.st_gid, 65534u);
+    SetPreferencesRootPrefix(root_);
+    EXPECT_EQ(CopyText("Path", "com.example.binary"), "/x");
+    EXPECT_EQ(CopyText("Seven", "com.example.binary"), "7");
+}
+
+TEST_F(PreferencesTest, UnreadableFilesGiveNullAndAreNeverOverwritten) {
+    auto nested = [](int levels) {
+        std::string text = "<plist><dict><key>Deep</key>";
+        for (int i = 0; i < levels; ++i)
+            text += "<array>";
+        for (int i = 0; i < levels; ++i)
+            text += "</array>";
+        return text + "<key>Any</key><true/></dict></plist>";
+    };
+    Write("deep", nested(200), 0644);
+    CFRef<CFTypeRef> flat(Copy("Any", "deep"));
+    EXPECT_EQ(flat.get(), kCFBooleanTrue) << "200 levels are still read";
+    for (const std::string& content :
+         {std::string("not a property list"), std::string("bplist00"),
+          std::string("<plist><array/></plist>"), std::string(),
+          std::string("<plist><dict><key>\x92\x94</key><string/></dict></plist>"),
+          // A zero byte in a text: raw in XML, U+0000 in a binary file's UTF-16 string.
+          std::string("<plist><dict><key>k</key><string>a\0b</string></dict></plist>", 60),
+          std::string("bplist00\xD1\x01\x02\x51k\x62\0a\0\0\x08\x0B\x0D\0\0\0\0\0\0\x01\x01"
+                      "\0\0\0\0\0\0\0\x03\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x12",
+                      53),
+          nested(300)}) {
+        const std::string path = Write("broken", content, 0644);
+        EXPECT_EQ(Copy("Any", "broken"), nullptr) << content;
+        Set("Any", kCFBooleanTrue, "broken");
+        EXPECT_FALSE(Sync("broken")) << content;
+        EXPECT_EQ(ReadFile(path), content);
+        SetPreferencesRootPrefix(root_);
+    }
+    ASSERT_EQ(mkfifo((folder_ + "/fifo.plist").c_str(), 0644), 0); // no hang either
+    EXPECT_EQ(Copy("Any", "fifo"), nullptr);
+    Set("Any", kCFBooleanTrue, "fifo");
+    EXPECT_FALSE(Sync("fifo"));
+}
+
+// A write refused by the folder or at the rename, or cut short by a full file system, fails
+// the synchronize and leaves the folder exactly as it was; the change stays pending and is
+// written by a later synchronize that can.
+TEST_F(PreferencesTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    if (!IsRoot())
+        GTEST_SKIP() << "needs root";
+    const std::string path = Write("app", kXmlPlist, 0644);
+    for (const std::string& locked : {path, folder_}) {
+        Set("Name", CFSTR("new"), "app");
+        ASSERT_TRUE(SetImmutable(locked, true)) << "no immutable flag here";
+        const std::string before = Fingerprint(folder_);
+        EXPECT_FALSE(Sync("app")) << locked;
+        EXPECT_EQ(Fingerprint(folder_), before) << locked;
+        EXPECT_EQ(CopyText("Name", "app"), "new");
+        ASSERT_TRUE(SetImmutable(locked, false));
+        EXPECT_TRUE(Sync("app"));
+        EXPECT_NE(ReadFile(path).find("<string>new</string>"), std::string::npos);
+        ASSERT_TRUE(WriteFile(path, kXmlPlist, 0644));
+    }
+    // The same on a file system too small for the new file: the write itself fails.
+    const int status = InPrivateMountNamespace([&] {
+        if (mount("tmpfs", folder_.c_str(), "tmpfs", 0, "size=16k,mode=0755") != 0)
+            return 77;
+        if (!WriteFile(path, kXmlPlist, 0644))
+            return 1;
+        const std::string before = Fingerprint(folder_);
+        std::string big(64 * 1024, 'x');
+        CFRef<CFDataRef> data(
+            CFDataCreate(nullptr, reinterpret_cast<const UInt8*>(big.data()), CFIndex(big.size())));
+        Set("Blob", data.get(), "app");
+        if (Sync("app"))
+            return 2;
+        if (Fingerprint(folder_) != before)
+            return 3;
+        return ReadFile(path) == kXmlPlist ? 0 : 4;
+    });
+    if (status == 77)
+        GTEST_SKIP() << "no private mount namespace or tmpfs here";
+    EXPECT_EQ(status, 0)
+        << "1: setup, 2: synchronize succeeded, 3: folder changed, 4: file changed";
+}
+
+TEST_F(PreferencesTest, LanguagesComeFromTheEnvironment) {
+    ScopedEnv language("LANGUAGE", "fr_CA:de"), all("LC_ALL", nullptr);
+    CFRef<CFTypeRef> value(
+        CFPreferencesCopyAppValue(CFSTR("AppleLanguages"), kCFPreferencesCurrentApplication));
+    ASSERT_NE(value.get(), nullptr);
+    EXPECT_EQ(CFArrayGetCount(CFArrayRef(value.get())), 2);
+    EXPECT_EQ(Utf8(CFStringRef(CFArrayGetValueAtIndex(CFArrayRef(value.get()), 1))), "de");
+    ScopedEnv none("LANGUAGE", "C"), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
+    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("AppleLanguages"), kCFPreferencesCurrentApplication),
+              nullptr);
+}
+
+} // namespace

@@ -1,0 +1,117 @@
+// URLs: file-system paths to URLs and back (escapes, bytes that are not UTF-8, folders),
+// the parts of other URLs, relative references, and what is refused.
+#include "tests/platform/CFTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+
+using namespace cftest;
+
+namespace {
+
+CFURLRef FileURL(std::u16string_view path, bool dir) {
+    return CFURLCreateWithFileSystemPath(nullptr, Str(Make(path)).get(), kCFURLPOSIXPathStyle, dir);
+}
+
+TEST(CFURL, FileSystemPathsRoundTrip) {
+    struct Row {
+        std::u16string path;
+        bool dir;
+        std::u16string string, fsPath, last, parent;
+    } rows[] = {
+        {u"/tmp/a b/c.txt", false, u"file:///tmp/a%20b/c.txt", u"/tmp/a b/c.txt", u"c.txt",
+         u"file:///tmp/a%20b/"},
+        {u"/tmp/dir", true, u"file:///tmp/dir/", u"/tmp/dir", u"dir", u"file:///tmp/"},
+        {u"/tmp/dir/", false, u"file:///tmp/dir/", u"/tmp/dir", u"dir", u"file:///tmp/"},
+        {u"/caf\u00E9/100%#?", false, u"file:///caf%C3%A9/100%25%23%3F", u"/caf\u00E9/100%#?",
+         u"100%#?", u"file:///caf%C3%A9/"},
+        {u"/", true, u"file:///", u"/", u"/", u"file:///../"},
+        {u"/top", false, u"file:///top", u"/top", u"top", u"file:///"},
+        // A byte that is not UTF-8 travels as U+DC00 + byte and comes back the same.
+        {u"/x\xDCE9", false, u"file:///x%E9", u"/x\xDCE9", u"x\xDCE9", u"file:///"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.string));
+        CFRef<CFURLRef> u(FileURL(r.path, r.dir));
+        ASSERT_TRUE(u);
+        EXPECT_EQ(Units(CFURLGetString(u.get())), r.string);
+        EXPECT_EQ(Take(CFURLCopyFileSystemPath(u.get(), kCFURLPOSIXPathStyle)), r.fsPath);
+        EXPECT_EQ(Take(CFURLCopyLastPathComponent(u.get())), r.last);
+        CFRef<CFURLRef> parent(CFURLCreateCopyDeletingLastPathComponent(nullptr, u.get()));
+        EXPECT_EQ(Units(CFURLGetString(parent.get())), r.parent);
+        EXPECT_EQ(bool(CFURLHasDirectoryPath(u.get())), r.string.back() == u'/');
+        CFRef<CFURLRef> again(CFURLCreateWithString(nullptr, CFURLGetString(u.get()), nullptr));
+        EXPECT_TRUE(CFEqual(again.get(), u.get()));
+    }
+    // A relative path is taken from the working folder.
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    const std::string expect = std::string(cwd) + (std::string(cwd) == "/" ? "" : "/") + "rel/x";
+    EXPECT_EQ(TakeUtf8(CFURLCopyFileSystemPath(CFRef<CFURLRef>(FileURL(u"rel/x", false)).get(),
+                                               kCFURLPOSIXPathStyle)),
+              expect);
+}
+
+TEST(CFURL, FileSystemRepresentationIsTheBytes) {
+    CFRef<CFURLRef> u(FileURL(u"/tmp/caf\u00E9/\xDC80", false));
+    UInt8 buf[32];
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_FALSE(CFURLGetFileSystemRepresentation(u.get(), true, buf, 12)); // needs 13
+    ASSERT_TRUE(CFURLGetFileSystemRepresentation(u.get(), true, buf, 13));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 14),
+              std::string("/tmp/caf\xC3\xA9/\x80\0#", 14));
+    // A zero byte inside can't be given as a zero-terminated path.
+    CFRef<CFURLRef> zero(CFURLCreateWithString(nullptr, CFSTR("file:///tmp/a%00b"), nullptr));
+    ASSERT_TRUE(zero);
+    EXPECT_FALSE(CFURLGetFileSystemRepresentation(zero.get(), true, buf, sizeof buf));
+
+    const char raw[] = "/tmp/\xFF";
+    CFRef<CFURLRef> bytes(CFURLCreateFromFileSystemRepresentation(
+        nullptr, reinterpret_cast<const UInt8*>(raw), sizeof raw - 1, false));
+    EXPECT_EQ(Units(CFURLGetString(bytes.get())), u"file:///tmp/%FF");
+    EXPECT_EQ(Take(CFURLCopyFileSystemPath(bytes.get(), kCFURLPOSIXPathStyle)), u"/tmp/\xDCFF");
+}
+
+TEST(CFURL, OtherUrlsRelativeReferencesAndBadInput) {
+    for (const char* bad : {"", "file:///a b", "file:///a%2", "file:///a%g0"}) {
+        EXPECT_EQ(CFURLCreateWithString(
+                      nullptr,
+                      Str(CFStringCreateWithCString(nullptr, bad, kCFStringEncodingUTF8)).get(),
+                      nullptr),
+                  nullptr)
+            << bad;
+    }
+    EXPECT_EQ(CFURLCreateWithString(nullptr, nullptr, nullptr), nullptr);
+    EXPECT_EQ(FileURL(u"", false), nullptr);
+    EXPECT_EQ(FileURL(u"/a\xD800", false), nullptr);
+    EXPECT_EQ(CFURLCreateWithFileSystemPath(nullptr, CFSTR("/a"), kCFURLWindowsPathStyle, false),
+              nullptr);
+
+    CFRef<CFURLRef> web(
+        CFURLCreateWithString(nullptr, CFSTR("HTTPS://host.example/p/q.html?x=1#f"), nullptr));
+    ASSERT_TRUE(web);
+    EXPECT_EQ(Take(CFURLCopyScheme(web.get())), u"https");
+    EXPECT_EQ(Take(CFURLCopyPath(web.get())), u"/p/q.html");
+    EXPECT_EQ(Take(CFURLCopyLastPathComponent(web.get())), u"q.html");
+    EXPECT_EQ(CFURLCopyFileSystemPath(web.get(), kCFURLPOSIXPathStyle), nullptr);
+    UInt8 buf[8];
+    EXPECT_FALSE(CFURLGetFileSystemRepresentation(web.get(), true, buf, sizeof buf));
+
+    CFRef<CFURLRef> base(FileURL(u"/base/dir", true));
+    CFRef<CFURLRef> rel(CFURLCreateWithString(nullptr, CFSTR("../other/f%20g"), base.get()));
+    ASSERT_TRUE(rel);
+    EXPECT_EQ(Take(CFURLCopyFileSystemPath(rel.get(), kCFURLPOSIXPathStyle)), u"/base/other/f g");
+    CFRef<CFURLRef> abs(CFURLCopyAbsoluteURL(rel.get()));
+    EXPECT_EQ(Units(CFURLGetString(abs.get())), u"file:///base/other/f%20g");
+    CFRef<CFURLRef> child(
+        CFURLCreateCopyAppendingPathComponent(nullptr, base.get(), CFSTR("a b"), true));
+    EXPECT_EQ(Units(CFURLGetString(child.get())), u"file:///base/dir/a%20b/");
+    CFRef<CFURLRef> file(
+        CFURLCreateCopyAppendingPathComponent(nullptr, base.get(), CFSTR("f"), false));
+    EXPECT_EQ(Units(CFURLGetString(file.get())), u"file:///base/dir/f");
+}
+
+} // namespace

@@ -1,0 +1,54 @@
+// The user's locale and languages as the environment names them: the order of the
+// variables, codesets and modifiers dropped, C and POSIX and malformed names meaning none.
+#include "platform/intl/LocaleEnvironment.h"
+#include "tests/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+using namespace orvik::platform;
+
+TEST(LocaleEnvironment, VariablesInGettextOrder) {
+    const struct {
+        std::map<std::string, std::string> vars;
+        std::string locale;
+        std::vector<std::string> languages;
+    } rows[] = {
+        {{{"LANGUAGE", "fr_CA:de"}, {"LANG", "es_ES.UTF-8"}}, "es_ES", {"fr-CA", "de"}},
+        {{{"LANGUAGE", ":C:ja::"}}, "", {"ja"}},
+        {{{"LANGUAGE", "POSIX"}, {"LANG", "ja_JP.UTF-8"}}, "ja_JP", {"ja-JP"}},
+        {{{"LC_ALL", "de_DE.UTF-8"}, {"LC_MESSAGES", "fr_FR"}, {"LANG", "es"}}, "de_DE", {"de-DE"}},
+        {{{"LC_MESSAGES", "es_ES@euro"}, {"LANG", "fr_FR"}}, "es_ES", {"es-ES"}},
+        {{{"LC_ALL", ""}, {"LANG", "sr_RS@latin"}}, "sr_RS", {"sr-RS"}},
+        {{{"LANGUAGE", ""}, {"LANG", "zh-Hant9"}}, "zh-Hant9", {"zh-Hant9"}},
+        {{{"LANG", "C.UTF-8"}}, "", {}},
+        {{{"LC_ALL", "POSIX"}, {"LANG", "de_DE"}}, "", {}},
+        {{{"LANG", "de;rm -rf"}}, "", {}},
+        {{{"LANG", ".UTF-8"}}, "", {}},
+        {{{"LANG", "de DE"}}, "", {}},
+        {{}, "", {}},
+    };
+    for (const auto& row : rows) {
+        testsupport::ScopedEnv language("LANGUAGE", nullptr), all("LC_ALL", nullptr),
+            messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
+        std::string description;
+        for (const auto& [name, value] : row.vars) {
+            setenv(name.c_str(), value.c_str(), 1);
+            description += name + "=" + value + " ";
+        }
+        EXPECT_EQ(LocaleFromEnvironment(), row.locale) << description;
+        EXPECT_EQ(LanguagesFromEnvironment(), row.languages) << description;
+    }
+    EXPECT_EQ(NormalizeLocaleName("az_AZ09-x@euro"), "az_AZ09-x");
+    const std::pair<const char*, const char*> names[] = {
+        {"xde/DE", ""},    {"xde:DE", ""},    {"xde`", ""}, {"xde[", ""},       {"xde{", ""},
+        {"xde@DE", "xde"}, {"x\xC3\xA9", ""}, {"C", ""},    {"POSIX.UTF-8", ""}};
+    for (const auto& [name, normal] : names) {
+        EXPECT_EQ(NormalizeLocaleName(name), normal) << name;
+    }
+}
+
+} // namespace
