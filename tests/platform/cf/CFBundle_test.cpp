@@ -27,18 +27,6 @@ std::string Translate(const char* key, CFStringRef value = nullptr, CFStringRef 
         table));
 }
 
-TEST(MainBundle, FoldersSitBesideTheExecutablesBinFolder) {
-    char exe[PATH_MAX] = {};
-    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
-    std::string prefix = exe;
-    prefix.erase(prefix.rfind('/'));
-    prefix.erase(prefix.rfind('/'));
-    EXPECT_EQ(orvik::bundle::MainBundleResourcesFolder(), prefix + "/share/orvik-uninstaller");
-    EXPECT_EQ(orvik::bundle::MainBundleLocalesFolder(), prefix + "/share/locale");
-    EXPECT_EQ(CFBundleGetMainBundle(), CFBundleGetMainBundle());
-    EXPECT_EQ(CFGetTypeID(CFBundleGetMainBundle()), CFBundleGetTypeID());
-}
-
 TEST(MainBundle, LanguagesAreTriedInOrderWithRegionThenLanguage) {
     NoLanguage clear;
     const struct {

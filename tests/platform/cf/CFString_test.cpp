@@ -151,17 +151,6 @@ TEST(CFString, CStringPointerOnlyForKeptBytesThatReadTheSame) {
     EXPECT_EQ(CFStringGetCStringPtr(m.get(), kCFStringEncodingUTF8), nullptr);
 }
 
-TEST(CFString, ConstantsAreCachedImmortalAndNeverFail) {
-    CFStringRef a = CFSTR("constant");
-    EXPECT_EQ(CFSTR("constant"), a);
-    CFRelease(a);
-    CFRelease(a);
-    EXPECT_EQ(Units(a), u"constant");
-    EXPECT_EQ(Units(CFSTR("\u00E9")), u"\u00E9");
-    EXPECT_EQ(Units(__CFStringMakeConstantString("caf\xE9")), u"caf\u00E9"); // Latin-1
-    EXPECT_EQ(Units(__CFStringMakeConstantString(nullptr)), u"");
-}
-
 TEST(CFString, EqualStringsHashAlike) {
     Str a(Make(u"same")), b(CFStringCreateWithCString(nullptr, "same", kCFStringEncodingASCII));
     EXPECT_TRUE(CFEqual(a.get(), b.get()));

@@ -119,33 +119,4 @@ TEST(CFValues, NumbersCompareAcrossKinds) {
     EXPECT_EQ(Take(CFCopyDescription(CFRef<CFNumberRef>(Int(-12)).get())), u"-12");
 }
 
-TEST(CFValues, BooleansDataAndDates) {
-    EXPECT_TRUE(CFBooleanGetValue(kCFBooleanTrue));
-    EXPECT_FALSE(CFBooleanGetValue(kCFBooleanFalse));
-    CFRelease(kCFBooleanTrue); // immortal
-    EXPECT_TRUE(CFBooleanGetValue(kCFBooleanTrue));
-
-    const UInt8 bytes[] = {1, 2, 3};
-    CFRef<CFDataRef> data(CFDataCreate(nullptr, bytes, 3));
-    CFRef<CFMutableDataRef> md(CFDataCreateMutableCopy(nullptr, 0, data.get()));
-    CFDataAppendBytes(md.get(), CFDataGetBytePtr(md.get()), 3); // from its own buffer
-    CFDataSetLength(md.get(), 8);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(CFDataGetBytePtr(md.get())),
-                          size_t(CFDataGetLength(md.get()))),
-              std::string("\1\2\3\1\2\3\0\0", 8));
-    UInt8 out[3] = {0xEE, 0xEE, 0xEE};
-    CFDataGetBytes(md.get(), CFRangeMake(1, 1), out);
-    CFDataGetBytes(md.get(), CFRangeMake(7, 2), out); // past the end: nothing
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 3), "\x02\xEE\xEE");
-    EXPECT_TRUE(CFEqual(data.get(), CFRef<CFDataRef>(CFDataCreate(nullptr, bytes, 3)).get()));
-    EXPECT_FALSE(CFEqual(data.get(), CFRef<CFDataRef>(CFDataCreate(nullptr, bytes, 2)).get()));
-
-    CFRef<CFDateRef> epoch(CFDateCreate(nullptr, 0.0)), later(CFDateCreate(nullptr, 0.5));
-    EXPECT_EQ(Take(CFCopyDescription(epoch.get())), u"2001-01-01 00:00:00 +0000");
-    EXPECT_EQ(CFDateCompare(epoch.get(), later.get(), nullptr), kCFCompareLessThan);
-    EXPECT_EQ(CFDateCompare(later.get(), epoch.get(), nullptr), kCFCompareGreaterThan);
-    EXPECT_EQ(CFDateCompare(epoch.get(), epoch.get(), nullptr), kCFCompareEqualTo);
-    EXPECT_GT(CFAbsoluteTimeGetCurrent(), 7e8); // after 2023
-}
-
 } // namespace
