@@ -1,101 +1,59 @@
-// Helpers for the file-layer tests: a fresh temporary folder per test, 16-bit paths, and
-// direct POSIX access to set up and check what the functions under test did. Nothing here
-// uses the functions under test, so a fault in them cannot hide behind a helper.
+// The file-layer tests' fixture: a fresh temporary folder per test, paths in it as the
+// functions under test take them (W) and as POSIX takes them (P), and plain POSIX set-up,
+// so that a fault in the code under test cannot hide behind a helper.
 #pragma once
 
+#include <initializer_list>
 #include <string>
-#include <vector>
 
 #include "platform/FileManager.h"
 #include "tests/TestSupport.h"
 
 namespace filetest {
 
-// UTF-8 to UTF-16, enough for test paths.
+using namespace testsupport;
+
+// Test paths are ASCII; a test spells any other character in 16 bits itself.
 inline std::u16string U(const std::string& s) {
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        char32_t cp;
-        int extra;
-        if (c < 0x80) {
-            cp = c;
-            extra = 0;
-        } else if (c < 0xE0) {
-            cp = c & 0x1F;
-            extra = 1;
-        } else if (c < 0xF0) {
-            cp = c & 0x0F;
-            extra = 2;
-        } else {
-            cp = c & 0x07;
-            extra = 3;
-        }
-        for (int k = 1; k <= extra && i + k < s.size(); ++k)
-            cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-        i += 1 + extra;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
+    return std::u16string(s.begin(), s.end());
 }
 
-inline std::string Narrow(const char16_t* s) {
-    std::string out;
-    for (; *s != 0; ++s)
-        out.push_back(*s < 0x80 ? static_cast<char>(*s) : '?');
-    return out;
-}
-
-using testsupport::Exists;
-using testsupport::IsDir;
-using testsupport::IsImmutable;
-using testsupport::IsLink;
-using testsupport::IsRoot;
-using testsupport::ModeOf;
-using testsupport::ReadFile;
-using testsupport::RemoveTree;
-using testsupport::SetImmutable;
-using testsupport::WriteFile;
-
-inline void MakeDir(const std::string& path, mode_t mode = 0755) {
-    mkdir(path.c_str(), mode);
-}
-
-// The common fixture, with paths relative to the test folder as the functions under test
-// take them (W) and as POSIX takes them (P). Extra folders (on other file systems) are
-// removed with it.
-class TempDirTest : public testsupport::TempFolderTest {
+class TempDirTest : public TempFolderTest {
 protected:
-    void TearDown() override {
-        for (const auto& d : extraDirs_)
-            RemoveTree(d);
-        TempFolderTest::TearDown();
-    }
-    std::string MakeTempDir(const std::string& base) {
-        std::string dir = testsupport::MakeTempFolder(base);
-        if (!dir.empty())
-            extraDirs_.push_back(dir);
-        return dir.empty() ? base : dir;
-    }
     std::string P(const std::string& rel) const { return Path(rel); }
+    std::u16string W(const std::string& rel) const { return U(Path(rel)); }
+    void Dir(const std::string& rel) const { mkdir(Path(rel).c_str(), 0755); }
+    void File(const std::string& rel, const std::string& content = "x") const {
+        WriteFile(Path(rel), content);
+    }
+    // Entries in order: "d/" a folder, "f=text" a file ("f" alone holds "x"), "l->t" a link
+    // to t, taken as it is when it starts with '.' or '/', else inside the test folder.
+    void Make(std::initializer_list<std::string> entries) const {
+        for (const std::string& e : entries) {
+            const size_t arrow = e.find("->"), eq = e.find('=');
+            if (arrow != std::string::npos) {
+                const std::string to = e.substr(arrow + 2);
+                symlink((to[0] == '.' || to[0] == '/' ? to : P(to)).c_str(),
+                        P(e.substr(0, arrow)).c_str());
+            } else if (e.back() == '/') {
+                Dir(e);
+            } else {
+                File(e.substr(0, eq), eq == std::string::npos ? "x" : e.substr(eq + 1));
+            }
+        }
+    }
+    std::string Read(const std::string& rel) const { return ReadFile(Path(rel)); }
+    bool Has(const std::string& rel) const { return Exists(Path(rel)); }
     // The reference of what the path names, its last link kept as itself.
-    FSRef RefOf(const std::string& path) {
-        FSRef ref;
+    static FSRef RefOf(const std::string& path) {
+        FSRef ref{};
         EXPECT_EQ(FSPathMakeRefWithOptions(reinterpret_cast<const UInt8*>(path.c_str()),
                                            kFSPathMakeRefDoNotFollowLeafSymlink, &ref, nullptr),
                   noErr)
             << path;
         return ref;
     }
-    std::u16string W(const std::string& rel) const { return U(P(rel)); }
-
-    std::vector<std::string> extraDirs_;
+    static bool Same(const FSRef& a, const FSRef& b) { return FSCompareFSRefs(&a, &b) == noErr; }
 };
 
 } // namespace filetest
