@@ -15,14 +15,8 @@ TEST(AtlStringFormat, SixteenBitFormatsReadPercentSAsSixteenBit) {
     EXPECT_EQ(s.GetAllocLength(), 5); // one unit more than the text
     s.Format(u"%%s");
     EXPECT_EQ(Text(s), u"%S");
-    s.Format(u"%5s|", "ab"); // not the exact two units: still an 8-bit string
-    EXPECT_EQ(Text(s), u"   ab|");
-    s.Format(reinterpret_cast<const unsigned short*>(u"%s%c%x"), u"\u00E9", 0x2F, 255u);
-    EXPECT_EQ(Text(s), u"\u00E9/ff");
-    CFStringRef cf = CFStringCreateWithCharacters(nullptr, u"cf", 2);
-    s.Format(u"%@", cf);
-    EXPECT_EQ(Text(s), u"cf");
-    CFRelease(cf);
+    s.Format(reinterpret_cast<const unsigned short*>(u"%5s|%s"), "ab", u"\u00E9");
+    EXPECT_EQ(Text(s), u"   ab|\u00E9"); // "%5s" is no exact "%s": still an 8-bit string
     // Nothing to format: a real buffer of one unit.
     s.Format(u"");
     EXPECT_FALSE(IsNil(s));
@@ -46,10 +40,8 @@ TEST(AtlStringFormat, SharedAndLockedBuffersAreReleasedNeverWritten) {
     EXPECT_NE(locked.GetString(), p);
     EXPECT_EQ(Refs(locked), 1);
     EXPECT_EQ(Text(locked), u"1");
-    // The string's own text as an argument.
-    CAtlString self(u"ab");
-    self.Format(u"%s%s", self.GetString(), self.GetString());
-    EXPECT_EQ(Text(self), u"abab");
+    locked.Format(u"%s%s", locked.GetString(), locked.GetString()); // its own text
+    EXPECT_EQ(Text(locked), u"11");
 }
 
 TEST(AtlStringFormat, AppendFormat) {
@@ -58,14 +50,9 @@ TEST(AtlStringFormat, AppendFormat) {
     s.AppendFormat(reinterpret_cast<const unsigned short*>(u"%s"), u"!");
     EXPECT_EQ(Text(s), u"n=0!");
     EXPECT_EQ(s.GetAllocLength(), 4); // exact-fit growth
-    CAtlString room;
-    const char16_t* p = room.GetBuffer(20);
-    room.AppendFormat(u"%d-%d", 1, 2);
-    EXPECT_EQ(room.GetString(), p);
-    CAtlString shared(room);
+    CAtlString shared(s);
     shared.AppendFormat(u"%s", u"+");
-    EXPECT_EQ(Text(room), u"1-2");
-    EXPECT_EQ(Text(shared), u"1-2+");
+    EXPECT_EQ(Text(s) + u"|" + Text(shared), u"n=0!|n=0!+");
     CAtlString nothing;
     nothing.AppendFormat(u"");
     EXPECT_TRUE(IsNil(nothing));
@@ -90,17 +77,11 @@ TEST(AtlStringFormat, EightBitFormats) {
     EXPECT_EQ(a.GetAllocLength(), 5);
     a.Format("%S|%s", u"wide", "caf\xC3\xA9"); // "%s" is UTF-8, the result Mac OS Roman
     EXPECT_EQ(Text(a), "wide|caf\x8E");
+    CAtlStringA keep(a);
     a.Format("%S", u"a\u4E2Db"); // what Mac OS Roman lacks becomes '?'
-    EXPECT_EQ(Text(a), "a?b");
-    a.Format("");
-    EXPECT_EQ(a.GetAllocLength(), 1);
     a.AppendFormat("%d", 0);
     a.AppendFormat("%c%S", 'o', u"\u4E2D");
-    EXPECT_EQ(Text(a), "0o?");
-    CAtlStringA shared(a);
-    shared.Format("%x", 255);
-    EXPECT_EQ(Text(shared), "ff");
-    EXPECT_EQ(Text(a), "0o?");
+    EXPECT_EQ(Text(a) + "|" + Text(keep), "a?b0o?|wide|caf\x8E");
     CAtlStringA n("x");
     n.Format(nullptr);
     EXPECT_EQ(n.GetLength(), 0);
