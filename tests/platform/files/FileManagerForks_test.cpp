@@ -1,11 +1,11 @@
-// Forks (the data fork as content, named forks as user.* attributes), fork
-// copies in bounded chunks, the exchange of two files and volume parameters.
-#include <sys/statfs.h>
+// Forks: the data fork is the content, a named fork a user.* attribute; a fork
+// copy moves bounded chunks, in the kernel on one device and through memory
+// across devices or to a named fork.
 #include <sys/xattr.h>
 
 #include <vector>
 
-#include "tests/platform/FileManagerTestSupport.h"
+#include "tests/platform/files/FileManagerTestSupport.h"
 
 namespace {
 
@@ -153,22 +153,20 @@ TEST_F(FileManagerForksTest, NamedForksAreUserAttributes) {
               errFSForkNotFound);
 }
 
-// A copy in chunks of the copy buffer's size: 600,000 bytes move as 262,144,
-// 262,144 and 75,712, on one device (copy_file_range) and across devices.
+// 10,000 bytes in chunks of 4,096: 4,096, 4,096 and 1,808, on one device and
+// across devices.
 TEST_F(FileManagerForksTest, ForkCopyMovesBoundedChunks) {
-    std::string data(600000, '\0');
+    std::string data(10000, '\0');
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = char(i * 7 + i / 1000);
     MakeFile("source", data);
     std::vector<std::string> targets = {Path("copy")};
     char pattern[] = "/dev/shm/orvik-fm-XXXXXX";
-    bool shm = access("/dev/shm", W_OK) == 0 && mkdtemp(pattern);
+    const bool shm = access("/dev/shm", W_OK) == 0 && mkdtemp(pattern);
     if (shm)
         targets.push_back(std::string(pattern) + "/copy");
     for (const std::string& target : targets) {
-        int fd = open(target.c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        close(fd);
+        ASSERT_TRUE(testsupport::WriteFile(target, ""));
         FSRef from, to;
         ASSERT_EQ(Ref("source", &from), noErr);
         ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(target.c_str()), &to, nullptr),
@@ -176,19 +174,7 @@ TEST_F(FileManagerForksTest, ForkCopyMovesBoundedChunks) {
         FSIORefNum in, out;
         ASSERT_EQ(FSOpenFork(&from, 0, nullptr, fsRdPerm, &in), noErr);
         ASSERT_EQ(FSOpenFork(&to, 0, nullptr, fsWrPerm, &out), noErr);
-        // A reservation the device cannot hold fails; one it can, succeeds.
-        UInt64 reserved = 1;
-        EXPECT_EQ(
-            FSAllocateFork(out, kFSAllocNoRoundUpMask, fsFromStart, 0, UInt64(1) << 60, &reserved),
-            dskFulErr)
-            << target;
-        EXPECT_EQ(reserved, 0u);
-        EXPECT_EQ(
-            FSAllocateFork(out, kFSAllocNoRoundUpMask, fsFromStart, 0, data.size(), &reserved),
-            noErr)
-            << target;
-        EXPECT_EQ(reserved, data.size());
-        std::vector<char> scratch(262144);
+        std::vector<char> scratch(4096);
         std::vector<ByteCount> moved;
         OSErr status;
         do {
@@ -197,10 +183,13 @@ TEST_F(FileManagerForksTest, ForkCopyMovesBoundedChunks) {
             moved.push_back(n);
         } while (status == noErr);
         EXPECT_EQ(status, eofErr);
-        EXPECT_EQ(moved, (std::vector<ByteCount>{262144, 262144, 75712})) << target;
+        EXPECT_EQ(moved, (std::vector<ByteCount>{4096, 4096, 1808})) << target;
         SInt64 position = 0;
         EXPECT_EQ(FSGetForkPosition(out, &position), noErr);
-        EXPECT_EQ(position, 600000);
+        EXPECT_EQ(position, 10000);
+        EXPECT_EQ(FSCopyForkChunk(out, in, 1, scratch.data(), nullptr), afpAccessDenied);
+        EXPECT_EQ(FSCopyForkChunk(in, in, 1, scratch.data(), nullptr), wrPermErr);
+        EXPECT_EQ(FSCopyForkChunk(in, 0, 1, scratch.data(), nullptr), rfNumErr);
         EXPECT_EQ(FSCloseFork(in), noErr);
         EXPECT_EQ(FSCloseFork(out), noErr);
         EXPECT_TRUE(testsupport::ReadFile(target) == data) << target;
@@ -209,56 +198,6 @@ TEST_F(FileManagerForksTest, ForkCopyMovesBoundedChunks) {
         unlink((std::string(pattern) + "/copy").c_str());
         rmdir(pattern);
     }
-}
-
-TEST_F(FileManagerForksTest, ExchangeSwapsContentsAndKeepsMetadataWithTheNames) {
-    MakeFile("a", "contents of a", 0600);
-    MakeFile("b", "b", 0644);
-    struct timespec times[2] = {{1000000000, 0}, {1200000000, 0}}; // access, modification
-    ASSERT_EQ(utimensat(AT_FDCWD, Path("a").c_str(), times, 0), 0);
-    FSRef a, b;
-    ASSERT_EQ(Ref("a", &a), noErr);
-    ASSERT_EQ(Ref("b", &b), noErr);
-    FSCatalogInfo info;
-    ASSERT_EQ(FSGetCatalogInfo(&a, kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
-    GetVolParmsInfoBuffer parms{};
-    ByteCount size = 0;
-    ASSERT_EQ(FSGetVolParms(info.volume, sizeof parms, &parms, &size), noErr);
-    EXPECT_EQ(size, sizeof parms);
-    EXPECT_GE(parms.vMVersion, 3);
-    EXPECT_EQ(FSGetVolParms(FSVolumeRefNum(1), sizeof parms, &parms, &size), nsvErr);
-    struct statfs fs;
-    ASSERT_EQ(statfs(root_.c_str(), &fs), 0);
-    OSErr status = FSExchangeObjects(&a, &b);
-    if (status == paramErr) {
-        EXPECT_EQ(parms.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects), 0)
-            << "refused, yet reported as native";
-        GTEST_SKIP() << "this file system refuses RENAME_EXCHANGE";
-    }
-    ASSERT_EQ(status, noErr);
-    EXPECT_NE(parms.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects), 0);
-    struct stat st;
-    ASSERT_EQ(stat(Path("a").c_str(), &st), 0);
-    // The access date stays with the name; the modification date is the data's own.
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
-    EXPECT_NE(st.st_mtim.tv_sec, 1200000000);
-    ASSERT_EQ(stat(Path("b").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0644u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
-    EXPECT_EQ(Content("a"), "b");
-    EXPECT_EQ(Content("b"), "contents of a");
-
-    // The references name the objects they were made for, which now lie at the other
-    // name: an exchange through them is refused.
-    EXPECT_EQ(FSExchangeObjects(&a, &b), fnfErr);
-    EXPECT_EQ(Content("a"), "b");
-    MakeFolder("d");
-    FSRef d;
-    ASSERT_EQ(Ref("d", &d), noErr);
-    ASSERT_EQ(Ref("a", &a), noErr);
-    EXPECT_EQ(FSExchangeObjects(&a, &d), notAFileErr);
-    EXPECT_EQ(FSExchangeObjects(&a, nullptr), paramErr);
 }
 
 } // namespace

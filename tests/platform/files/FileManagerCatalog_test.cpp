@@ -1,0 +1,319 @@
+// Catalog information: what a read fills (and leaves alone), what a write
+// changes, the locked flag as the inode's immutable flag (lifted for a change
+// and always put back), writes racing a swap of names, volumes and the
+// temporary-items folder.
+#include <linux/capability.h>
+#include <sys/syscall.h>
+
+#include <thread>
+
+#include "platform/files/FileManagerInternal.h"
+#include "tests/platform/files/FileManagerTestSupport.h"
+
+namespace {
+
+using orvik::fm::ToUTCDateTime;
+
+class FileManagerCatalogTest : public fmtest::TempFolderTest {
+protected:
+    OSErr Change(const std::string& relative, FSCatalogInfoBitmap which, UInt16 flags,
+                 UInt16 mode = 0, UInt32 uid = 0) {
+        FSRef ref;
+        FSCatalogInfo info;
+        if (OSErr status = Ref(relative, &ref, false))
+            return status;
+        EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr),
+                  noErr);
+        info.nodeFlags = flags;
+        info.permissions.mode = mode ? mode : info.permissions.mode;
+        info.permissions.userID = uid ? uid : info.permissions.userID;
+        info.contentModDate = ToUTCDateTime(1000000000, 0);
+        return FSSetCatalogInfo(&ref, which, &info);
+    }
+    struct stat Stat(const std::string& relative) {
+        struct stat st {};
+        EXPECT_EQ(lstat(Path(relative).c_str(), &st), 0) << relative;
+        return st;
+    }
+};
+
+class FileManagerLockedTest : public FileManagerCatalogTest {
+protected:
+    void SetUp() override {
+        if (!testsupport::IsRoot())
+            GTEST_SKIP() << "needs root";
+        FileManagerCatalogTest::SetUp();
+        MakeFile("probe");
+        if (!testsupport::SetImmutable(Path("probe"), true) &&
+            !testsupport::IsImmutable(Path("probe")))
+            GTEST_SKIP() << "this file system has no immutable flag";
+    }
+};
+
+TEST_F(FileManagerCatalogTest, AReadFillsExactlyTheFieldsAskedFor) {
+    MakeFile("f", "hello", 0640);
+    ASSERT_EQ(link(Path("f").c_str(), Path("hard").c_str()), 0);
+    MakeFolder("d");
+    MakeFile("d/1");
+    MakeFile("d/2");
+    ASSERT_EQ(symlink("f", Path("l").c_str()), 0);
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0); // opening it would block the test
+    FSRef ref, parent, folder;
+    ASSERT_EQ(Ref("f", &ref), noErr);
+    FSCatalogInfo info;
+    memset(&info, 0xA5, sizeof info);
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, &parent),
+              noErr);
+    EXPECT_EQ(info.permissions.mode, S_IFREG | 0640);
+    EXPECT_EQ(info.permissions.userID, getuid());
+    EXPECT_EQ(info.nodeFlags, 0xA5A5); // not asked for, not written
+    EXPECT_EQ(info.dataLogicalSize, 0xA5A5A5A5A5A5A5A5ull);
+    EXPECT_EQ(fmtest::PathOf(parent), root_);
+    EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, nullptr, nullptr, nullptr, nullptr),
+              paramErr);
+    FSRef root;
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("/"), &root, nullptr), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&root, 0, nullptr, nullptr, nullptr, &parent), noErr);
+    EXPECT_EQ(parent.node, nullptr); // "/" has none
+
+    const struct stat st = Stat("f"), dir = Stat("");
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr),
+              noErr);
+    EXPECT_EQ(info.nodeFlags, kFSNodeHardLinkMask);
+    EXPECT_EQ(info.nodeID, UInt32(st.st_ino));
+    EXPECT_EQ(info.parentDirID, UInt32(dir.st_ino));
+    EXPECT_EQ(info.dataLogicalSize, 5u);
+    EXPECT_EQ(info.dataPhysicalSize, UInt64(st.st_blocks) * 512);
+    EXPECT_EQ(info.valence, 0u);
+    EXPECT_EQ(info.textEncodingHint, 0x08000100u);
+    EXPECT_EQ(info.contentModDate.lowSeconds, UInt32(st.st_mtim.tv_sec + 2082844800));
+    EXPECT_EQ(info.backupDate.lowSeconds, 0u);
+    struct Row {
+        const char* name;
+        UInt16 flags;
+        UInt32 valence;
+        mode_t type;
+        OSType fileType;
+    } rows[] = {{"d", kFSNodeIsDirectoryMask, 2, S_IFDIR, 0},
+                {"l", 0, 0, S_IFLNK, kSymLinkFileType},
+                {"fifo", 0, 0, S_IFIFO, 0}};
+    for (const Row& row : rows) {
+        ASSERT_EQ(Ref(row.name, &folder, false), noErr);
+        ASSERT_EQ(
+            FSGetCatalogInfo(&folder, kFSCatInfoGettableInfo, &info, nullptr, nullptr, nullptr),
+            noErr);
+        EXPECT_EQ(info.nodeFlags, row.flags) << row.name;
+        EXPECT_EQ(info.valence, row.valence) << row.name;
+        EXPECT_EQ(info.permissions.mode & S_IFMT, row.type) << row.name;
+        FileInfo finder;
+        memcpy(&finder, info.finderInfo, sizeof finder);
+        EXPECT_EQ(finder.fileType, row.fileType) << row.name;
+    }
+    // Dates: seconds since 1904 in 48 bits, a 16-bit fraction; nothing before 1904.
+    const UTCDateTime date = ToUTCDateTime(5000000000, 500000000);
+    EXPECT_EQ(date.highSeconds, 1u);
+    EXPECT_EQ(date.lowSeconds, UInt32(5000000000 + 2082844800 - (1ll << 32)));
+    EXPECT_EQ(date.fraction, 0x8000);
+    const UTCDateTime early = ToUTCDateTime(-2082844801, 0);
+    EXPECT_EQ(early.highSeconds | early.lowSeconds, 0u);
+    int64_t seconds = 0;
+    uint32_t nanoseconds = 0;
+    orvik::fm::FromUTCDateTime(date, &seconds, &nanoseconds);
+    EXPECT_EQ(seconds, 5000000000);
+    EXPECT_EQ(nanoseconds, 500000000u);
+}
+
+TEST_F(FileManagerCatalogTest, AWriteChangesOnlyTheNamedFields) {
+    MakeFile("f", "", 0640);
+    MakeFile("tool", "", 06755);
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    const struct stat before = Stat("f");
+    ASSERT_EQ(Change("f", kFSCatInfoPermissions, 0, S_IFREG | 0604), noErr);
+    EXPECT_EQ(Stat("f").st_mode & 07777, 0604u);
+    EXPECT_EQ(Stat("f").st_mtim.tv_sec, before.st_mtim.tv_sec);
+    ASSERT_EQ(Change("f", kFSCatInfoContentMod, 0, S_IFREG | 0600), noErr);
+    EXPECT_EQ(Stat("f").st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(Stat("f").st_mode & 07777, 0604u);
+    ASSERT_EQ(Change("fifo", kFSCatInfoPermissions, 0, S_IFIFO | 0644), noErr);
+    EXPECT_EQ(Stat("fifo").st_mode & 07777, 0644u);
+    EXPECT_EQ(Change("missing", kFSCatInfoPermissions, 0), fnfErr);
+    FSRef empty;
+    EXPECT_EQ(FSSetCatalogInfo(&empty, 0, nullptr), paramErr);
+    if (!testsupport::IsRoot())
+        return;
+    // A new owner clears the set-id bits: the mode asked for is written after it.
+    ASSERT_EQ(Change("tool", kFSCatInfoPermissions, 0, 0, 4321), noErr);
+    EXPECT_EQ(Stat("tool").st_uid, 4321u);
+    EXPECT_EQ(Stat("tool").st_mode & 07777, 06755u);
+}
+
+TEST_F(FileManagerLockedTest, TheLockIsLiftedForAChangeAndPutBack) {
+    MakeFile("f", "data", 0644);
+    MakeFolder("d");
+    MakeFile("d/x");
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(Change("f", kFSCatInfoNodeFlags, kFSNodeLockedMask), noErr);
+    EXPECT_TRUE(testsupport::IsImmutable(Path("f")));
+    FSRef ref, x, d;
+    FSCatalogInfo info;
+    ASSERT_EQ(Ref("f", &ref), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags, &info, nullptr, nullptr, nullptr), noErr);
+    EXPECT_EQ(info.nodeFlags, kFSNodeLockedMask);
+    EXPECT_EQ(FSDeleteObject(&ref), permErr);
+    FSIORefNum fork;
+    EXPECT_EQ(FSOpenFork(&ref, 0, nullptr, fsWrPerm, &fork), permErr);
+    // Locked and staying locked: the mode changes under the lock.
+    ASSERT_EQ(
+        Change("f", kFSCatInfoNodeFlags | kFSCatInfoPermissions, kFSNodeLockedMask, S_IFREG | 0600),
+        noErr);
+    EXPECT_EQ(Stat("f").st_mode & 07777, 0600u);
+    EXPECT_TRUE(testsupport::IsImmutable(Path("f")));
+    // Only the other fields named: the lock stays as it is.
+    ASSERT_EQ(Change("f", kFSCatInfoContentMod, 0), noErr);
+    EXPECT_EQ(Stat("f").st_mtim.tv_sec, 1000000000);
+    EXPECT_TRUE(testsupport::IsImmutable(Path("f")));
+    ASSERT_EQ(Change("f", kFSCatInfoNodeFlags | kFSCatInfoPermissions, 0, S_IFREG | 0640), noErr);
+    EXPECT_EQ(Stat("f").st_mode & 07777, 0640u);
+    EXPECT_FALSE(testsupport::IsImmutable(Path("f")));
+    EXPECT_EQ(FSDeleteObject(&ref), noErr);
+    // A locked folder keeps its entries; only files and folders can be locked.
+    ASSERT_EQ(Change("d", kFSCatInfoNodeFlags, kFSNodeLockedMask), noErr);
+    ASSERT_EQ(Ref("d/x", &x), noErr);
+    ASSERT_EQ(Ref("d", &d), noErr);
+    EXPECT_EQ(FSDeleteObject(&x), permErr);
+    EXPECT_EQ(FSCreateFileUnicode(&d, 1, u"y", 0, nullptr, nullptr, nullptr), permErr);
+    ASSERT_EQ(Change("d", kFSCatInfoNodeFlags, 0), noErr);
+    EXPECT_EQ(FSDeleteObject(&x), noErr);
+    EXPECT_EQ(Change("fifo", kFSCatInfoNodeFlags, kFSNodeLockedMask), paramErr);
+    // A new file gets its mode before its lock.
+    info = FSCatalogInfo{};
+    info.nodeFlags = kFSNodeLockedMask;
+    info.permissions.mode = S_IFREG | 0444;
+    ASSERT_EQ(FSCreateFileUnicode(&d, 1, u"z", kFSCatInfoNodeFlags | kFSCatInfoPermissions, &info,
+                                  nullptr, nullptr),
+              noErr);
+    EXPECT_TRUE(testsupport::IsImmutable(Path("d/z")));
+    EXPECT_EQ(Stat("d/z").st_mode & 07777, 0444u);
+}
+
+// Without the right to give files away, an owner change that must succeed
+// fails after the lock was lifted: the object is locked again, and the mode
+// and date named with it are not written.
+TEST_F(FileManagerLockedTest, AChangeRefusedAfterTheLockWasLiftedLeavesTheObjectLocked) {
+    MakeFile("f", "data", 0640);
+    ASSERT_TRUE(testsupport::SetImmutable(Path("f"), true));
+    const struct stat before = Stat("f");
+    struct Row {
+        UInt16 flags;
+        FSCatalogInfoBitmap ownership;
+        int exit; // the status, negated
+        bool locked;
+        mode_t mode;
+        time_t modified;
+    } rows[] = {
+        {kFSNodeLockedMask, kFSCatInfoSetOwnership, -permErr, true, 0640, before.st_mtim.tv_sec},
+        {0, kFSCatInfoSetOwnership, -permErr, true, 0640, before.st_mtim.tv_sec},
+        {0, 0, 0, false, 0600, 1000000000}, // a refused owner is no error unless asked for
+    };
+    for (const Row& row : rows) {
+        fflush(nullptr);
+        const int exit = testsupport::InChild([&] {
+            __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+            __user_cap_data_struct data[2];
+            if (syscall(SYS_capget, &header, data) != 0)
+                return 100;
+            data[0].effective &= ~(1u << CAP_CHOWN);
+            if (syscall(SYS_capset, &header, data) != 0)
+                return 101;
+            return -Change("f",
+                           kFSCatInfoNodeFlags | kFSCatInfoPermissions | kFSCatInfoContentMod |
+                               row.ownership,
+                           row.flags, S_IFREG | 0600, 4321);
+        });
+        EXPECT_EQ(exit, row.exit) << row.flags << " " << row.ownership;
+        EXPECT_EQ(testsupport::IsImmutable(Path("f")), row.locked) << row.flags;
+        const struct stat after = Stat("f");
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_mode & 07777, row.mode);
+        EXPECT_EQ(after.st_mtim.tv_sec, row.modified);
+    }
+}
+
+// The attack a catalog write must withstand as root: a user swaps their own
+// file with a set-user-id tool of root's while root changes the user's file.
+TEST_F(FileManagerCatalogTest, ACatalogWriteRacingASwapNeverLandsOnTheOtherFile) {
+    if (!testsupport::IsRoot())
+        GTEST_SKIP() << "needs root";
+    MakeFile("mine", "mine", 0600);
+    ASSERT_EQ(chown(Path("mine").c_str(), 4321, 4321), 0);
+    MakeFile("tool", "root's tool", 04755);
+    const ino_t tool = Stat("tool").st_ino;
+    FSRef folder, mine;
+    ASSERT_EQ(Ref("", &folder), noErr);
+    ASSERT_EQ(FSMakeFSRefUnicode(&folder, 4, u"mine", kTextEncodingUnknown, &mine), noErr);
+    std::atomic<bool> stop{false};
+    std::atomic<int> swaps{0};
+    std::thread swapper([&, a = Path("mine"), b = Path("tool")] {
+        while (!stop.load(std::memory_order_relaxed))
+            swaps += renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+    });
+    while (swaps.load() == 0)
+        std::this_thread::yield();
+    FSCatalogInfo info{};
+    info.permissions.userID = info.permissions.groupID = 4321;
+    for (int round = 0; round < 200; ++round) {
+        info.permissions.mode = S_IFREG | (round % 2 ? 0644 : 0600);
+        FSSetCatalogInfo(&mine, kFSCatInfoPermissions, &info);
+        std::this_thread::yield(); // so that the two threads do not fall into step
+    }
+    stop = true;
+    swapper.join();
+    const struct stat now = Stat(Stat("tool").st_ino == tool ? "tool" : "mine");
+    ASSERT_EQ(now.st_ino, tool);
+    EXPECT_EQ(now.st_uid, 0u);
+    EXPECT_EQ(now.st_mode & 07777, 04755u);
+}
+
+TEST_F(FileManagerCatalogTest, VolumesFinderInformationAndTheTemporaryFolder) {
+    MakeFile("f");
+    FSRef ref;
+    FSCatalogInfo info;
+    ASSERT_EQ(Ref("f", &ref), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoVolume, &info, nullptr, nullptr, nullptr), noErr);
+    EXPECT_LE(info.volume, -100);
+    GetVolParmsInfoBuffer parms;
+    memset(&parms, 0x5A, sizeof parms);
+    ByteCount size = 0;
+    ASSERT_EQ(FSGetVolParms(info.volume, 2, &parms, &size), noErr);
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(parms.vMVersion, 4);
+    EXPECT_EQ(parms.vMAttrib, 0x5A5A5A5A); // past the two bytes asked for
+    ASSERT_EQ(FSGetVolParms(info.volume, sizeof parms, &parms, &size), noErr);
+    EXPECT_EQ(size, sizeof parms);
+    EXPECT_EQ(parms.vMMaxNameLength, 255u);
+    EXPECT_EQ(FSGetVolParms(-99, sizeof parms, &parms, &size), nsvErr);
+    EXPECT_EQ(FSGetVolParms(info.volume, 0, &parms, &size), paramErr);
+
+    FSSpec spec;
+    ASSERT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, &spec, nullptr), noErr);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(spec.name + 1), spec.name[0]), "f");
+    const FInfo finder{};
+    EXPECT_EQ(FSpSetFInfo(&spec, &finder), noErr);
+    EXPECT_EQ(FSpSetFInfo(&spec, nullptr), paramErr);
+    ASSERT_EQ(unlink(Path("f").c_str()), 0);
+    EXPECT_EQ(FSpSetFInfo(&spec, &finder), fnfErr);
+
+    testsupport::ScopedEnv tmpdir("TMPDIR", root_.c_str());
+    ASSERT_EQ(FSFindFolder(kUserDomain, kTemporaryFolderType, kCreateFolder, &ref), noErr);
+    EXPECT_EQ(fmtest::PathOf(ref), root_);
+    MakeFile("plain");
+    for (const std::string& unusable : {Path("plain"), Path("missing"), std::string()}) {
+        tmpdir.Set(unusable.c_str());
+        ASSERT_EQ(FSFindFolder(kUserDomain, kTemporaryFolderType, kCreateFolder, &ref), noErr);
+        EXPECT_EQ(fmtest::PathOf(ref), "/tmp") << unusable;
+    }
+    EXPECT_EQ(FSFindFolder(kUserDomain, 0x70726566 /* 'pref' */, kCreateFolder, &ref), fnfErr);
+    EXPECT_EQ(FSFindFolder(kUserDomain, kTemporaryFolderType, kCreateFolder, nullptr), paramErr);
+}
+
+} // namespace

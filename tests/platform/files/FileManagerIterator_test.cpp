@@ -1,0 +1,116 @@
+// Folder iteration: every entry exactly once, with its catalog information, a
+// link as an entry of its own; an iterator whose descriptor the pool gave back
+// goes on where it stopped.
+#include <map>
+#include <set>
+#include <vector>
+
+#include "tests/platform/files/FileManagerTestSupport.h"
+
+namespace {
+
+class FileManagerIteratorTest : public fmtest::TempFolderTest {};
+
+TEST_F(FileManagerIteratorTest, ListsEveryEntryOnceWithItsCatalogInformation) {
+    std::map<std::string, UInt16> expected; // name -> node flags
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = (i % 7 == 0 ? "." : "") + std::string("e") + std::to_string(i);
+        if (i % 5 == 0)
+            MakeFolder(name);
+        else
+            MakeFile(name, std::string(size_t(i), 'x'));
+        expected[name] = i % 5 == 0 ? kFSNodeIsDirectoryMask : 0;
+    }
+    ASSERT_EQ(symlink("e5", Path("link").c_str()), 0);
+    expected["link"] = 0;
+    FSRef top, file;
+    ASSERT_EQ(Ref("", &top), noErr);
+    FSIterator iterator;
+    ASSERT_EQ(FSOpenIterator(&top, kFSIterateFlat, &iterator), noErr);
+    std::map<std::string, UInt16> seen;
+    OSErr status;
+    ItemCount count = 0;
+    do {
+        FSCatalogInfo infos[7];
+        HFSUniStr255 names[7];
+        FSRef refs[7];
+        Boolean changed = 7;
+        status = FSGetCatalogInfoBulk(iterator, 7, &count, &changed,
+                                      kFSCatInfoNodeFlags | kFSCatInfoDataSizes, infos, refs,
+                                      nullptr, names);
+        EXPECT_EQ(changed, false);
+        EXPECT_EQ(status == noErr, count > 0);
+        for (ItemCount i = 0; i < count; ++i) {
+            const std::string name = fmtest::NameOf(names[i]);
+            EXPECT_TRUE(seen.emplace(name, infos[i].nodeFlags).second) << "twice: " << name;
+            EXPECT_EQ(fmtest::PathOf(refs[i]), Path(name));
+            if (name != "link" && !infos[i].nodeFlags) {
+                EXPECT_EQ(infos[i].dataLogicalSize, std::stoul(name.substr(name.find('e') + 1)));
+            }
+        }
+    } while (status == noErr);
+    EXPECT_EQ(status, errFSNoMoreItems);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(
+        FSGetCatalogInfoBulk(iterator, 0, &count, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+        errFSBadItemCount);
+    EXPECT_EQ(
+        FSGetCatalogInfoBulk(iterator, 1, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
+        paramErr);
+    EXPECT_EQ(FSGetCatalogInfoBulk(iterator, 1, &count, nullptr, kFSCatInfoNodeFlags, nullptr,
+                                   nullptr, nullptr, nullptr),
+              paramErr);
+    EXPECT_EQ(FSCloseIterator(iterator), noErr);
+    EXPECT_EQ(FSCloseIterator(nullptr), paramErr);
+
+    ASSERT_EQ(Ref("e1", &file), noErr);
+    EXPECT_EQ(FSOpenIterator(&file, kFSIterateFlat, &iterator), dirNFErr);
+    EXPECT_EQ(FSOpenIterator(&top, kFSIterateSubtree, &iterator), errFSIteratorNotSupported);
+    EXPECT_EQ(FSOpenIterator(&top, 4, &iterator), errFSBadIteratorFlags);
+    EXPECT_EQ(FSOpenIterator(&top, kFSIterateFlat, nullptr), paramErr);
+
+    std::map<std::string, bool> names;
+    EXPECT_EQ(
+        orvik::fm::ReadFolderNames(
+            &top, [&](std::string_view name, bool folder) { names[std::string(name)] = folder; }),
+        noErr);
+    for (const auto& [name, flags] : expected)
+        EXPECT_EQ(names[name], flags != 0) << name;
+    EXPECT_EQ(names.size(), expected.size());
+    EXPECT_EQ(orvik::fm::ReadFolderNames(&file, [](std::string_view, bool) {}), dirNFErr);
+}
+
+// More iterators open at once than the pool has descriptors: each one whose
+// descriptor was given back reopens its folder and goes on after its last entry.
+TEST_F(FileManagerIteratorTest, AnIteratorGoesOnAfterItsDescriptorWasGivenBack) {
+    constexpr int kFolders = 70, kEntries = 3;
+    std::vector<FSIterator> iterators(kFolders);
+    std::vector<std::set<std::string>> seen(kFolders);
+    for (int f = 0; f < kFolders; ++f) {
+        MakeFolder(std::to_string(f));
+        for (int e = 0; e < kEntries; ++e)
+            MakeFile(std::to_string(f) + "/" + std::to_string(e));
+        FSRef folder;
+        ASSERT_EQ(Ref(std::to_string(f), &folder), noErr);
+        ASSERT_EQ(FSOpenIterator(&folder, kFSIterateFlat, &iterators[size_t(f)]), noErr);
+    }
+    for (int round = 0; round < kEntries + 1; ++round) {
+        for (int f = 0; f < kFolders; ++f) {
+            ItemCount count = 0;
+            HFSUniStr255 name;
+            const OSErr status = FSGetCatalogInfoBulk(iterators[size_t(f)], 1, &count, nullptr, 0,
+                                                      nullptr, nullptr, nullptr, &name);
+            EXPECT_EQ(status, round < kEntries ? noErr : errFSNoMoreItems) << f;
+            if (count == 1) {
+                EXPECT_TRUE(seen[size_t(f)].insert(fmtest::NameOf(name)).second) << f;
+            }
+        }
+    }
+    for (int f = 0; f < kFolders; ++f) {
+        EXPECT_EQ(seen[size_t(f)].size(), size_t(kEntries)) << f;
+        FSCloseIterator(iterators[size_t(f)]);
+    }
+}
+
+} // namespace

@@ -1,0 +1,158 @@
+// References: made from paths and names, printed back, compared and copied; the
+// conversion of names between UTF-16 and the bytes on disk.
+#include "platform/FileManager.h"
+
+#include <algorithm>
+
+#include "tests/platform/files/FileManagerTestSupport.h"
+
+namespace {
+
+class FileManagerTest : public fmtest::TempFolderTest {};
+
+TEST_F(FileManagerTest, PathsMakeReferencesThatPrintBack) {
+    MakeFolder("dir");
+    MakeFile("dir/file", "abc");
+    MakeFile("caf\xE9");
+    FSRef ref, other;
+    Boolean isDirectory = 7;
+    const std::string path = Path("dir/./file");
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &isDirectory),
+              noErr);
+    EXPECT_EQ(isDirectory, 0);
+    const std::string printed = Path("dir/file");
+    EXPECT_EQ(fmtest::PathOf(ref), printed);
+    // The buffer must hold the text and its zero; a failure writes nothing.
+    std::string buffer(printed.size() + 2, '#');
+    auto* bytes = reinterpret_cast<UInt8*>(buffer.data());
+    EXPECT_EQ(FSRefMakePath(&ref, bytes, UInt32(printed.size())), pathTooLongErr);
+    EXPECT_EQ(buffer, std::string(printed.size() + 2, '#'));
+    EXPECT_EQ(FSRefMakePath(&ref, bytes, UInt32(printed.size() + 1)), noErr);
+    EXPECT_EQ(buffer, printed + '\0' + '#');
+    EXPECT_EQ(FSRefMakePath(&ref, nullptr, 100), paramErr);
+
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("/"), &other, &isDirectory), noErr);
+    EXPECT_EQ(isDirectory, 1);
+    EXPECT_EQ(fmtest::PathOf(other), "/");
+    // Relative paths start at the working folder.
+    const int saved = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(chdir(Path("dir").c_str()), 0);
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("file"), &other, nullptr), noErr);
+    EXPECT_EQ(fchdir(saved), 0);
+    close(saved);
+    EXPECT_EQ(FSCompareFSRefs(&other, &ref), noErr);
+    EXPECT_NE(other.node, ref.node);
+
+    // Bytes that are not UTF-8 never name a file, even one with those bytes.
+    EXPECT_EQ(Ref("caf\xE9", &other), fnfErr);
+    EXPECT_EQ(FSPathMakeRef(nullptr, &other, nullptr), paramErr);
+    EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("/"), nullptr, nullptr), paramErr);
+}
+
+TEST_F(FileManagerTest, NamesInAFolderMakeReferencesThatCompareByObject) {
+    MakeFolder("d");
+    MakeFile("d/x");
+    MakeFile("d/y");
+    FSRef folder, x, y, empty;
+    ASSERT_EQ(Ref("d", &folder), noErr);
+    ASSERT_EQ(FSMakeFSRefUnicode(&folder, 1, u"x", kTextEncodingUnknown, &x), noErr);
+    EXPECT_EQ(fmtest::PathOf(x), Path("d/x"));
+    struct Row {
+        std::u16string name;
+        OSErr expected;
+    } rows[] = {{u"y", noErr},    {u"z", fnfErr},
+                {u".", fnfErr},   {u"..", fnfErr},
+                {u"a/b", fnfErr}, {std::u16string(86, u'\u20AC'), errFSNameTooLong}};
+    for (const Row& row : rows) {
+        FSRef found;
+        EXPECT_EQ(FSMakeFSRefUnicode(&folder, row.name.size(), row.name.data(), 0, &found),
+                  row.expected)
+            << row.name.size();
+        EXPECT_EQ(found.node != nullptr, row.expected == noErr);
+    }
+    EXPECT_EQ(FSMakeFSRefUnicode(&empty, 1, u"x", 0, &y), paramErr);
+    EXPECT_EQ(FSMakeFSRefUnicode(&folder, 1, u"x", 0, nullptr), paramErr);
+    EXPECT_EQ(FSMakeFSRefUnicode(&folder, 1, nullptr, 0, &y), paramErr);
+    FSRefParam block{};
+    block.ref = &folder;
+    block.nameLength = 1;
+    block.name = u"q";
+    block.newRef = &y;
+    EXPECT_EQ(PBMakeFSRefUnicodeSync(&block), fnfErr);
+    EXPECT_EQ(block.ioResult, fnfErr);
+    block.name = u"y";
+    EXPECT_EQ(PBMakeFSRefUnicodeSync(&block), noErr);
+    EXPECT_EQ(block.ioResult, noErr);
+    EXPECT_EQ(PBMakeFSRefUnicodeSync(nullptr), paramErr);
+
+    // Compared by what the names hold now, not by record.
+    FSRef again;
+    ASSERT_EQ(Ref("d/x", &again), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&x, &x), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&x, &again), noErr);
+    EXPECT_EQ(FSCompareFSRefs(&x, &y), errFSRefsDifferent);
+    EXPECT_EQ(FSCompareFSRefs(&y, &x), errFSRefsDifferent);
+    EXPECT_EQ(FSCompareFSRefs(&x, &empty), paramErr);
+    EXPECT_EQ(FSCompareFSRefs(nullptr, &x), paramErr);
+    ASSERT_EQ(unlink(Path("d/y").c_str()), 0);
+    EXPECT_EQ(FSCompareFSRefs(&x, &y), fnfErr);
+    EXPECT_EQ(FSCompareFSRefs(&y, &x), fnfErr);
+
+    // A reference is a shared record: copies share it, a move leaves nothing behind.
+    FSRef copy = x;
+    EXPECT_EQ(copy.node, x.node);
+    copy = copy;
+    FSRef moved = std::move(copy);
+    EXPECT_EQ(copy.node, nullptr);
+    EXPECT_EQ(moved.node, x.node);
+    moved = std::move(again);
+    EXPECT_EQ(again.node, nullptr);
+    EXPECT_EQ(FSCompareFSRefs(&moved, &x), noErr);
+}
+
+TEST(FileManagerNames, ConversionsFillExactlyTheBufferGiven) {
+    // Each byte that is not UTF-8 becomes one lone surrogate; the count fits or fails.
+    struct Row {
+        std::string bytes;
+        size_t capacity;
+        bool fits;
+        std::u16string units;
+    } rows[] = {
+        {"a\xFF\xC3", 3, true, u"a\xDCFF\xDCC3"},
+        {"\xE2\x82\xAC\xE2\x82\xAC", 2, true, u"\u20AC\u20AC"},
+        {"\xE2\x82\xAC\xE2\x82\xAC", 1, false, u""},
+        {"", 0, true, u""},
+    };
+    for (const Row& row : rows) {
+        UniChar out[8];
+        std::fill(std::begin(out), std::end(out), u'#');
+        UniCharCount length = 99;
+        EXPECT_EQ(
+            FSNameBytesToUnicode(row.bytes.data(), row.bytes.size(), out, row.capacity, &length),
+            row.fits)
+            << row.bytes;
+        if (row.fits) {
+            EXPECT_EQ(std::u16string(out, length), row.units) << row.bytes;
+        }
+        EXPECT_EQ(out[row.units.size()], u'#') << row.bytes;
+    }
+    UniCharCount counted = 0;
+    EXPECT_TRUE(FSNameBytesToUnicode("\xE2\x82\xAC", 3, nullptr, 0, &counted));
+    EXPECT_EQ(counted, 1u);
+    EXPECT_FALSE(FSNameBytesToUnicode(nullptr, 1, nullptr, 0, &counted));
+
+    char bytes[8] = "#######";
+    size_t length = 99;
+    EXPECT_FALSE(FSNameUnicodeToBytes(u"ab\xDCFF", 3, bytes, 3, &length)); // 4 bytes needed
+    EXPECT_EQ(std::string(bytes), "#######");
+    EXPECT_EQ(length, 99u);
+    EXPECT_TRUE(FSNameUnicodeToBytes(u"ab\xDCFF", 3, bytes, 4, &length));
+    EXPECT_EQ(std::string(bytes, 4), std::string("ab\xFF\0", 4));
+    EXPECT_EQ(length, 3u);
+    EXPECT_TRUE(FSNameUnicodeToBytes(u"\u20AC", 1, nullptr, 0, &length));
+    EXPECT_EQ(length, 3u);
+    EXPECT_FALSE(FSNameUnicodeToBytes(u"a\xD800", 2, nullptr, 0, nullptr)); // no escape
+    EXPECT_FALSE(FSNameUnicodeToBytes(nullptr, 1, nullptr, 0, nullptr));
+}
+
+} // namespace
