@@ -1,76 +1,54 @@
+// The authorization service: which way of asking is used (none for root, pkexec
+// in a graphical session, sudo on a terminal), what each refusal means, and the
+// tool started detached with exactly its arguments and the caller's display.
 #include "platform/Authorization.h"
 
-#include <gtest/gtest.h>
-
-#include "tests/TestSupport.h"
-
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
+
+#include "tests/TestSupport.h"
 
 namespace {
 
 using orvik::authorization::Environment;
 using orvik::authorization::SetEnvironmentOverride;
+using testsupport::Exists;
+using testsupport::ReadFile;
 
 constexpr AuthorizationFlags kUninstallFlags = kAuthorizationFlagInteractionAllowed |
                                                kAuthorizationFlagExtendRights |
                                                kAuthorizationFlagPreAuthorize;
 
-using testsupport::Exists;
-using testsupport::ReadFile;
-
 class AuthorizationTest : public testsupport::TempFolderTest {
 protected:
     void SetUp() override {
         TempFolderTest::SetUp();
-        ASSERT_EQ(mkfifo((root_ + "/go").c_str(), 0600), 0);
-        // The tool waits for the test's go-ahead, so a call that waited for
-        // the tool to finish would never return.
-        WriteScript("tool", "read go < " + root_ +
-                                "/go\n"
-                                "printf '%s\\n' \"$0\" \"$@\" > " +
-                                root_ +
-                                "/out.tmp\n"
-                                "set -- $(cut -d')' -f2 /proc/$$/stat)\n"
+        ASSERT_EQ(mkfifo(Path("go").c_str(), 0600), 0);
+        // The tool waits for the test's go-ahead, so a call that waited for the
+        // tool to finish would never return.
+        const std::string out = Path("out");
+        WriteScript("tool", "read go < " + Path("go") + "\nprintf '%s\\n' \"$0\" \"$@\" > " + out +
+                                ".tmp\nset -- $(cut -d')' -f2 /proc/$$/stat)\n"
                                 "echo \"session=$4 tty=$5 stdin=$(readlink /proc/$$/fd/0)\" >> " +
-                                root_ +
-                                "/out.tmp\n"
-                                "cat >> " +
-                                root_ +
-                                "/out.tmp\n"
-                                "mv " +
-                                root_ + "/out.tmp " + root_ + "/out\n");
-        WriteScript("marker-tool", "touch " + root_ + "/started\n");
+                                out + ".tmp\ncat >> " + out + ".tmp\nmv " + out + ".tmp " + out +
+                                "\n");
+        WriteScript("marker-tool", "touch " + Path("started") + "\n");
         // Stand-ins for the elevation tools: they obey a mode file and record
         // their arguments.
-        WriteScript("pkexec", "printf '%s\\n' \"$@\" > " + root_ +
-                                  "/pkexec-args\n"
-                                  "case $(cat " +
-                                  root_ +
-                                  "/mode) in\n"
-                                  "  dismiss) exit 126;;\n  deny) exit 127;;\n"
-                                  "esac\n"
+        const std::string mode = "$(cat " + Path("mode") + ")";
+        WriteScript("pkexec", "printf '%s\\n' \"$@\" > " + Path("pkexec-args") + "\ncase " + mode +
+                                  " in\n  dismiss) exit 126;;\n  deny) exit 127;;\n"
+                                  "  broken) exit 3;;\nesac\n"
                                   "for fd in /proc/$$/fd/*; do n=${fd##*/}\n"
                                   "  [ \"$n\" -gt 2 ] 2>/dev/null && eval \"exec $n>&-\"\n"
                                   "done\nexec \"$@\"\n");
-        WriteScript("sudo", "echo \"$*\" >> " + root_ +
-                                "/sudo-calls\n"
-                                "if [ \"$1\" = -v ]; then [ $(cat " +
-                                root_ +
-                                "/mode) = ok ]; exit; fi\n"
-                                "shift\nexec \"$@\"\n");
+        WriteScript("sudo", "echo \"$*\" >> " + Path("sudo-calls") +
+                                "\nif [ \"$1\" = -v ]; then [ " + mode +
+                                " != refuse ]; exit; fi\nshift\nexec \"$@\"\n");
         SetMode("ok");
-        env_.pkexecPath = root_ + "/pkexec";
-        env_.sudoPath = root_ + "/sudo";
+        env_.pkexecPath = Path("pkexec");
+        env_.sudoPath = Path("sudo");
     }
     void TearDown() override {
         SetEnvironmentOverride(nullptr);
@@ -78,11 +56,10 @@ protected:
         TempFolderTest::TearDown();
     }
     void WriteScript(const std::string& name, const std::string& body) {
-        const std::string path = root_ + "/" + name;
-        std::ofstream(path) << "#!/bin/bash\n" << body;
-        ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+        std::ofstream(Path(name)) << "#!/bin/bash\n" << body;
+        ASSERT_EQ(chmod(Path(name).c_str(), 0755), 0);
     }
-    void SetMode(const std::string& mode) { std::ofstream(root_ + "/mode") << mode << "\n"; }
+    void SetMode(const std::string& mode) { std::ofstream(Path("mode")) << mode << "\n"; }
     void Use(bool root, bool graphical, bool terminal) {
         for (const char* variable : {"XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR"})
             unsetenv(variable);
@@ -95,13 +72,11 @@ protected:
     // The uninstaller's call sequence; returns the first failing status.
     OSStatus RunAsRoot(const std::string& tool) {
         AuthorizationRef ref = nullptr;
-        OSStatus status = AuthorizationCreate(nullptr, kAuthorizationEmptyEnvironment,
-                                              kAuthorizationFlagDefaults, &ref);
-        if (status != errAuthorizationSuccess)
-            return status;
         AuthorizationItem item = {kAuthorizationRightExecute, 0, nullptr, 0};
         AuthorizationRights rights = {1, &item};
-        status = AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, nullptr);
+        OSStatus status = AuthorizationCreate(nullptr, kAuthorizationEmptyEnvironment, 0, &ref);
+        if (status == errAuthorizationSuccess)
+            status = AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, nullptr);
         if (status == errAuthorizationSuccess) {
             char argument[] = "-reallyuninstall";
             char* args[] = {argument, nullptr};
@@ -112,94 +87,117 @@ protected:
         EXPECT_EQ(AuthorizationFree(ref, kAuthorizationFlagDefaults), errAuthorizationSuccess);
         return status;
     }
-    // Lets the tool go on and returns what it recorded.
-    std::string ReleaseToolAndReadOutput() {
+    // Lets the tool go on; it must run detached, with exactly its arguments,
+    // and with the caller's display on its input unless root started it.
+    void ExpectDetachedTool(bool handedOver) {
         int fd = -1;
-        for (int i = 0; i < 10000 && fd < 0; ++i) {
-            fd = open((root_ + "/go").c_str(), O_WRONLY | O_NONBLOCK);
-            if (fd < 0)
+        for (int i = 0; i < 10000 && fd < 0; ++i)
+            if ((fd = open(Path("go").c_str(), O_WRONLY | O_NONBLOCK)) < 0)
                 usleep(1000);
-        }
-        if (fd < 0)
-            return "tool never started";
+        ASSERT_GE(fd, 0) << "the tool never started";
         EXPECT_EQ(write(fd, "go\n", 3), 3);
         close(fd);
-        for (int i = 0; i < 10000 && !Exists(root_ + "/out"); ++i)
+        for (int i = 0; i < 10000 && !Exists(Path("out")); ++i)
             usleep(1000);
-        return ReadFile(root_ + "/out");
-    }
-    // A tool started by another user gets the caller's display on its input.
-    void ExpectDetachedToolWithExactArguments(const std::string& output, bool handedOver) {
-        std::istringstream lines(output);
+        std::istringstream lines(ReadFile(Path("out")));
         std::string arg0, arg1, detail, input;
         std::getline(lines, arg0);
         std::getline(lines, arg1);
         std::getline(lines, detail);
         std::getline(lines, input, '\0');
-        EXPECT_EQ(arg0, root_ + "/tool") << output;
-        EXPECT_EQ(arg1, "-reallyuninstall") << output;
+        EXPECT_EQ(arg0, Path("tool"));
+        EXPECT_EQ(arg1, "-reallyuninstall");
         EXPECT_NE(detail.find("tty=0 "), std::string::npos) << "has a terminal: " << detail;
         EXPECT_NE(detail.find(handedOver ? "stdin=pipe:" : "stdin=/dev/null"), std::string::npos)
             << detail;
-        EXPECT_EQ(input, handedOver ? "orvik-session 1\nDISPLAY=:5\nend\n" : "") << output;
         EXPECT_EQ(detail.find("session=" + std::to_string(getsid(0)) + " "), std::string::npos)
             << "runs in the caller's session: " << detail;
+        EXPECT_EQ(input, handedOver ? "orvik-session 1\nDISPLAY=:5\nend\n" : "");
+        unlink(Path("out").c_str());
     }
 
     Environment env_;
 };
 
-TEST_F(AuthorizationTest, RootIsGrantedWithoutPromptAndTheToolRunsDetached) {
-    Use(true, false, false);
-    ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
-    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput(), false);
-    EXPECT_FALSE(Exists(root_ + "/pkexec-args"));
-    EXPECT_FALSE(Exists(root_ + "/sudo-calls"));
-}
-
-TEST_F(AuthorizationTest, GraphicalSessionStartsTheToolThroughPkexec) {
-    Use(false, true, true);
-    ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
-    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput(), true);
-    EXPECT_EQ(ReadFile(root_ + "/pkexec-args"), root_ + "/tool\n-reallyuninstall\n");
-    EXPECT_FALSE(Exists(root_ + "/sudo-calls"));
-}
-
-TEST_F(AuthorizationTest, PkexecRefusalsAreFailuresAndStartNothing) {
-    Use(false, true, false);
-    const struct {
-        const char* mode;
-        OSStatus expected;
-    } rows[] = {{"dismiss", errAuthorizationCanceled}, {"deny", errAuthorizationDenied}};
-    for (const auto& row : rows) {
-        SetMode(row.mode);
-        EXPECT_EQ(RunAsRoot(root_ + "/marker-tool"), row.expected) << row.mode;
-        EXPECT_FALSE(Exists(root_ + "/started")) << row.mode;
+TEST_F(AuthorizationTest, EachWayOfAskingStartsTheToolDetached) {
+    struct Row {
+        bool root, graphical, terminal, pkexec;
+        const char* pkexecArgs; // null: pkexec did not run
+        const char* sudoCalls;  // the start of sudo's calls; null: sudo did not run
+    } rows[] = {
+        {true, true, true, true, nullptr, nullptr},
+        {false, true, true, true, "tool\n-reallyuninstall\n", nullptr},
+        {false, false, true, true, nullptr, "-v\n-- /bin/sh -c "},
+        {false, true, true, false, nullptr, "-v\n-- /bin/sh -c "}, // no pkexec: sudo
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.root << row.graphical << row.terminal << row.pkexec);
+        env_.pkexecPath = row.pkexec ? Path("pkexec") : Path("no-pkexec");
+        Use(row.root, row.graphical, row.terminal);
+        ASSERT_EQ(RunAsRoot(Path("tool")), errAuthorizationSuccess);
+        ExpectDetachedTool(!row.root);
+        EXPECT_EQ(ReadFile(Path("pkexec-args")),
+                  row.pkexecArgs ? root_ + "/" + row.pkexecArgs : "");
+        EXPECT_EQ(ReadFile(Path("sudo-calls")).rfind(row.sudoCalls ? row.sudoCalls : "-", 0),
+                  row.sudoCalls ? 0 : std::string::npos);
+        unlink(Path("pkexec-args").c_str());
+        unlink(Path("sudo-calls").c_str());
     }
 }
 
-TEST_F(AuthorizationTest, TerminalAsksWithSudoThenStartsTheToolDetached) {
-    Use(false, false, true);
-    ASSERT_EQ(RunAsRoot(root_ + "/tool"), errAuthorizationSuccess);
-    ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput(), true);
-    const std::string calls = ReadFile(root_ + "/sudo-calls");
-    EXPECT_EQ(calls.rfind("-v\n", 0), 0u) << calls;
-    EXPECT_NE(calls.find("\n-- /bin/sh -c "), std::string::npos) << calls;
-    EXPECT_NE(calls.find(root_ + "/tool -reallyuninstall\n"), std::string::npos) << calls;
-}
+TEST_F(AuthorizationTest, RefusalsAreFailuresAndStartNothing) {
+    struct Row {
+        bool graphical;
+        const char* mode;
+        OSStatus expected;
+    } rows[] = {{true, "dismiss", errAuthorizationCanceled},
+                {true, "deny", errAuthorizationDenied},
+                {true, "broken", errAuthorizationToolExecuteFailure},
+                {false, "refuse", errAuthorizationDenied}};
+    for (const Row& row : rows) {
+        Use(false, row.graphical, true);
+        SetMode(row.mode);
+        EXPECT_EQ(RunAsRoot(Path("marker-tool")), row.expected) << row.mode;
+        EXPECT_FALSE(Exists(Path("started"))) << row.mode;
+    }
+    EXPECT_EQ(ReadFile(Path("sudo-calls")), "-v\n");
 
-TEST_F(AuthorizationTest, SudoPasswordRefusedIsDeniedAndStartsNothing) {
-    Use(false, false, true);
-    SetMode("refuse");
-    EXPECT_EQ(RunAsRoot(root_ + "/marker-tool"), errAuthorizationDenied);
-    EXPECT_EQ(ReadFile(root_ + "/sudo-calls"), "-v\n");
-    EXPECT_FALSE(Exists(root_ + "/started"));
+    AuthorizationItem item = {kAuthorizationRightExecute, 0, nullptr, 0};
+    AuthorizationItem unknown = {"system.privilege.other", 0, nullptr, 0};
+    AuthorizationRights rights = {1, &item}, other = {1, &unknown};
+    AuthorizationRef ref = nullptr;
+    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &ref), errAuthorizationSuccess);
+    Use(false, false, false);
+    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, nullptr),
+              errAuthorizationInteractionNotAllowed);
+    EXPECT_EQ(
+        AuthorizationExecuteWithPrivileges(ref, Path("marker-tool").c_str(), 0, nullptr, nullptr),
+        errAuthorizationInteractionNotAllowed);
+    Use(false, true, true);
+    EXPECT_EQ(
+        AuthorizationCopyRights(ref, &rights, nullptr, kAuthorizationFlagExtendRights, nullptr),
+        errAuthorizationInteractionNotAllowed);
+    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kAuthorizationFlagInteractionAllowed,
+                                      nullptr),
+              errAuthorizationDenied);
+    EXPECT_EQ(AuthorizationCopyRights(ref, &other, nullptr, kUninstallFlags, nullptr),
+              errAuthorizationDenied);
+    Use(true, false, false); // root is granted any right
+    EXPECT_EQ(AuthorizationCopyRights(ref, &other, nullptr, 0, nullptr), errAuthorizationSuccess);
+    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
+    EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, &ref), errAuthorizationSuccess);
+    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
+    Use(false, true, true);
+    ref = nullptr;
+    EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, &ref), errAuthorizationDenied);
+    EXPECT_EQ(ref, nullptr);
+    EXPECT_FALSE(Exists(Path("started")));
 }
 
 TEST_F(AuthorizationTest, ItsOwnNameStartsTheRunningFileByEveryMethod) {
     // However the program was named when it started, root runs the file that
     // runs now: no PATH search, nothing that has since appeared at the path.
-    env_.programFile = root_ + "/tool";
+    env_.programFile = Path("tool");
     const struct {
         const char* name;
         bool root, graphical, terminal;
@@ -211,8 +209,7 @@ TEST_F(AuthorizationTest, ItsOwnNameStartsTheRunningFileByEveryMethod) {
         env_.programName = row.name;
         Use(row.root, row.graphical, row.terminal);
         ASSERT_EQ(RunAsRoot(row.name), errAuthorizationSuccess);
-        ExpectDetachedToolWithExactArguments(ReleaseToolAndReadOutput(), !row.root);
-        std::remove((root_ + "/out").c_str());
+        ExpectDetachedTool(!row.root);
     }
     // A running file that no longer has a name is not started by its old one.
     env_.programFile.clear();
@@ -225,29 +222,26 @@ TEST_F(AuthorizationTest, ItsOwnNameStartsTheRunningFileByEveryMethod) {
     char resolved[PATH_MAX];
     ASSERT_NE(realpath("/proc/self/exe", resolved), nullptr);
     EXPECT_EQ(own.programFile, resolved);
+    EXPECT_EQ(own.runningAsRoot, geteuid() == 0);
 }
 
-TEST_F(AuthorizationTest, NoWayToAskOrNoPermissionToAskIsRefused) {
-    AuthorizationItem item = {kAuthorizationRightExecute, 0, nullptr, 0};
-    AuthorizationRights rights = {1, &item};
-    AuthorizationRef ref = nullptr;
-    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &ref), errAuthorizationSuccess);
-
-    Use(false, false, false);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, nullptr),
-              errAuthorizationInteractionNotAllowed);
-    Use(false, true, true);
-    EXPECT_EQ(
-        AuthorizationCopyRights(ref, &rights, nullptr, kAuthorizationFlagExtendRights, nullptr),
-        errAuthorizationInteractionNotAllowed);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kAuthorizationFlagInteractionAllowed,
-                                      nullptr),
-              errAuthorizationDenied);
-    AuthorizationItem unknown = {"system.privilege.other", 0, nullptr, 0};
-    AuthorizationRights other = {1, &unknown};
-    EXPECT_EQ(AuthorizationCopyRights(ref, &other, nullptr, kUninstallFlags, nullptr),
-              errAuthorizationDenied);
-    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
+// A graphical session is a display named by either variable; an empty one names none.
+TEST(AuthorizationEnvironment, AGraphicalSessionIsANonEmptyDisplayVariable) {
+    struct Row {
+        const char* display;
+        const char* wayland;
+        bool graphical;
+    } rows[] = {{nullptr, nullptr, false},    {":0", nullptr, true}, {"", nullptr, false},
+                {nullptr, "wayland-0", true}, {nullptr, "", false},  {"", "", false},
+                {"", "wayland-0", true},      {":0", "", true},      {":0", "wayland-0", true}};
+    orvik::authorization::SetEnvironmentOverride(nullptr);
+    for (const Row& row : rows) {
+        testsupport::ScopedEnv display("DISPLAY", row.display);
+        testsupport::ScopedEnv wayland("WAYLAND_DISPLAY", row.wayland);
+        EXPECT_EQ(orvik::authorization::CurrentEnvironment().graphicalSession, row.graphical)
+            << "DISPLAY=" << (row.display ? row.display : "(unset)")
+            << " WAYLAND_DISPLAY=" << (row.wayland ? row.wayland : "(unset)");
+    }
 }
 
 TEST_F(AuthorizationTest, BadArgumentsGiveStatusesNotCrashes) {
@@ -255,26 +249,29 @@ TEST_F(AuthorizationTest, BadArgumentsGiveStatusesNotCrashes) {
     EXPECT_EQ(AuthorizationCreate(nullptr, nullptr, 0, nullptr), errAuthorizationInvalidPointer);
     EXPECT_EQ(AuthorizationFree(nullptr, 0), errAuthorizationInvalidRef);
     AuthorizationRights rights = {1, nullptr};
-    EXPECT_EQ(AuthorizationCopyRights(nullptr, &rights, nullptr, 0, nullptr),
+    AuthorizationItem unnamed = {nullptr, 0, nullptr, 0};
+    AuthorizationRights noName = {1, &unnamed};
+    AuthorizationRights* authorized = &rights;
+    EXPECT_EQ(AuthorizationCopyRights(nullptr, &rights, nullptr, 0, &authorized),
               errAuthorizationInvalidRef);
-
+    EXPECT_EQ(authorized, nullptr);
     AuthorizationRef ref = nullptr;
     ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &ref), errAuthorizationSuccess);
     EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, 0, nullptr),
               errAuthorizationInvalidSet);
     EXPECT_EQ(AuthorizationCopyRights(ref, nullptr, nullptr, 0, nullptr),
               errAuthorizationInvalidSet);
+    EXPECT_EQ(AuthorizationCopyRights(ref, &noName, nullptr, 0, nullptr),
+              errAuthorizationInvalidSet);
     EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, nullptr, 0, nullptr, nullptr),
               errAuthorizationInvalidPointer);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(nullptr, "/bin/true", 0, nullptr, nullptr),
+              errAuthorizationInvalidRef);
     // A bare name, a missing file and a file without execute permission.
-    EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, "tool", 0, nullptr, nullptr),
-              errAuthorizationToolExecuteFailure);
-    EXPECT_EQ(
-        AuthorizationExecuteWithPrivileges(ref, (root_ + "/none").c_str(), 0, nullptr, nullptr),
-        errAuthorizationToolExecuteFailure);
-    EXPECT_EQ(
-        AuthorizationExecuteWithPrivileges(ref, (root_ + "/mode").c_str(), 0, nullptr, nullptr),
-        errAuthorizationToolExecuteFailure);
+    for (const std::string& tool : {std::string("tool"), Path("none"), Path("mode")})
+        EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, tool.c_str(), 0, nullptr, nullptr),
+                  errAuthorizationToolExecuteFailure)
+            << tool;
     EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
 }
 
