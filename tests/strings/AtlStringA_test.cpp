@@ -137,14 +137,6 @@ TEST(AtlStringA, ComparisonsThroughPlatformStrings) {
     EXPECT_TRUE(u"b" > a && a < u"b" && a == u"a");
 }
 
-// All with 16-bit strings; with 8-bit strings all but ">"; none with unsigned short strings.
-static_assert(HasEq<const CAtlStringA&, const char16_t*> &&
-              HasGreater<const CAtlStringA&, const char16_t*>);
-static_assert(HasLess<const CAtlStringA&, const char*> &&
-              !HasGreater<const CAtlStringA&, const char*>);
-static_assert(!HasEq<const CAtlStringA&, const unsigned short*> &&
-              !HasLess<const CAtlStringA&, const unsigned short*>);
-
 TEST(AtlStringA, ReplaceGoesThroughMacOSRoman) {
     CAtlStringA s("\x8E-\x8E");
     EXPECT_EQ(s.Replace("\x8E", "::"), 2);

@@ -21,25 +21,3 @@ inline bool IsNil(const CAtlString& s) {
 inline bool IsNil(const CAtlStringA& s) {
     return s.GetString() == _afxPchANil;
 }
-
-// Whether a relational operator exists for the operand types, in both orders (a deleted or
-// ambiguous one does not).
-template <class A, class B>
-concept HasEq = requires(A a, B b) {
-    a == b;
-    b == a;
-    a != b;
-    b != a;
-};
-template <class A, class B>
-concept HasLess = requires(A a, B b) {
-    a < b;
-    b < a;
-    a <= b;
-    b >= a;
-};
-template <class A, class B>
-concept HasGreater = requires(A a, B b) {
-    a > b;
-    b > a;
-};

