@@ -109,18 +109,6 @@ TEST_F(FileManagerCatalogTest, AReadFillsExactlyTheFieldsAskedFor) {
         memcpy(&finder, info.finderInfo, sizeof finder);
         EXPECT_EQ(finder.fileType, row.fileType) << row.name;
     }
-    // Dates: seconds since 1904 in 48 bits, a 16-bit fraction; nothing before 1904.
-    const UTCDateTime date = ToUTCDateTime(5000000000, 500000000);
-    EXPECT_EQ(date.highSeconds, 1u);
-    EXPECT_EQ(date.lowSeconds, UInt32(5000000000 + 2082844800 - (1ll << 32)));
-    EXPECT_EQ(date.fraction, 0x8000);
-    const UTCDateTime early = ToUTCDateTime(-2082844801, 0);
-    EXPECT_EQ(early.highSeconds | early.lowSeconds, 0u);
-    int64_t seconds = 0;
-    uint32_t nanoseconds = 0;
-    orvik::fm::FromUTCDateTime(date, &seconds, &nanoseconds);
-    EXPECT_EQ(seconds, 5000000000);
-    EXPECT_EQ(nanoseconds, 500000000u);
 }
 
 TEST_F(FileManagerCatalogTest, AWriteChangesOnlyTheNamedFields) {
@@ -293,15 +281,6 @@ TEST_F(FileManagerCatalogTest, VolumesFinderInformationAndTheTemporaryFolder) {
     EXPECT_EQ(parms.vMMaxNameLength, 255u);
     EXPECT_EQ(FSGetVolParms(-99, sizeof parms, &parms, &size), nsvErr);
     EXPECT_EQ(FSGetVolParms(info.volume, 0, &parms, &size), paramErr);
-
-    FSSpec spec;
-    ASSERT_EQ(FSGetCatalogInfo(&ref, 0, nullptr, nullptr, &spec, nullptr), noErr);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(spec.name + 1), spec.name[0]), "f");
-    const FInfo finder{};
-    EXPECT_EQ(FSpSetFInfo(&spec, &finder), noErr);
-    EXPECT_EQ(FSpSetFInfo(&spec, nullptr), paramErr);
-    ASSERT_EQ(unlink(Path("f").c_str()), 0);
-    EXPECT_EQ(FSpSetFInfo(&spec, &finder), fnfErr);
 
     testsupport::ScopedEnv tmpdir("TMPDIR", root_.c_str());
     ASSERT_EQ(FSFindFolder(kUserDomain, kTemporaryFolderType, kCreateFolder, &ref), noErr);

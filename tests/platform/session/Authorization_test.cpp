@@ -5,7 +5,7 @@
 
 #include <climits>
 #include <fstream>
-#include <sstream>
+#include <regex>
 
 #include "tests/TestSupport.h"
 
@@ -99,53 +99,53 @@ protected:
         close(fd);
         for (int i = 0; i < 10000 && !Exists(Path("out")); ++i)
             usleep(1000);
-        std::istringstream lines(ReadFile(Path("out")));
-        std::string arg0, arg1, detail, input;
-        std::getline(lines, arg0);
-        std::getline(lines, arg1);
-        std::getline(lines, detail);
-        std::getline(lines, input, '\0');
-        EXPECT_EQ(arg0, Path("tool"));
-        EXPECT_EQ(arg1, "-reallyuninstall");
-        EXPECT_NE(detail.find("tty=0 "), std::string::npos) << "has a terminal: " << detail;
-        EXPECT_NE(detail.find(handedOver ? "stdin=pipe:" : "stdin=/dev/null"), std::string::npos)
-            << detail;
-        EXPECT_EQ(detail.find("session=" + std::to_string(getsid(0)) + " "), std::string::npos)
-            << "runs in the caller's session: " << detail;
-        EXPECT_EQ(input, handedOver ? "orvik-session 1\nDISPLAY=:5\nend\n" : "");
+        const std::string out = ReadFile(Path("out"));
+        EXPECT_EQ(out.find("session=" + std::to_string(getsid(0)) + " "), std::string::npos)
+            << "runs in the caller's session: " << out;
+        const std::string shown =
+            std::regex_replace(std::regex_replace(out, std::regex("session=[0-9]+ "), "session=S "),
+                               std::regex("pipe:\\[[0-9]+\\]"), "pipe");
+        EXPECT_EQ(shown,
+                  Path("tool") + "\n-reallyuninstall\nsession=S tty=0 stdin=" +
+                      (handedOver ? "pipe\norvik-session 1\nDISPLAY=:5\nend\n" : "/dev/null\n"));
         unlink(Path("out").c_str());
     }
 
     Environment env_;
 };
 
+// However the program was named when it started, root runs the file that runs
+// now when it names itself: no PATH search, nothing put at that path since.
 TEST_F(AuthorizationTest, EachWayOfAskingStartsTheToolDetached) {
+    env_.programFile = Path("tool");
     struct Row {
         bool root, graphical, terminal, pkexec;
+        const char* name;       // the tool as named; this program's own name unless a path here
         const char* pkexecArgs; // null: pkexec did not run
-        const char* sudoCalls;  // the start of sudo's calls; null: sudo did not run
+        bool sudo;
     } rows[] = {
-        {true, true, true, true, nullptr, nullptr},
-        {false, true, true, true, "tool\n-reallyuninstall\n", nullptr},
-        {false, false, true, true, nullptr, "-v\n-- /bin/sh -c "},
-        {false, true, true, false, nullptr, "-v\n-- /bin/sh -c "}, // no pkexec: sudo
+        {true, true, true, true, "orvik-uninstaller", nullptr, false},
+        {false, true, true, true, "tool", "tool\n-reallyuninstall\n", false},
+        {false, false, true, true, "/opt/moved-away/orvik-uninstaller", nullptr, true},
+        {false, true, true, false, "tool", nullptr, true}, // no pkexec: sudo
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.root << row.graphical << row.terminal << row.pkexec);
-        env_.pkexecPath = row.pkexec ? Path("pkexec") : Path("no-pkexec");
+        SCOPED_TRACE(row.name);
+        const std::string tool = row.name[0] == 't' ? Path(row.name) : row.name;
+        env_.programName = row.name;
+        env_.pkexecPath = Path(row.pkexec ? "pkexec" : "none");
         Use(row.root, row.graphical, row.terminal);
-        ASSERT_EQ(RunAsRoot(Path("tool")), errAuthorizationSuccess);
+        ASSERT_EQ(RunAsRoot(tool), errAuthorizationSuccess);
         ExpectDetachedTool(!row.root);
-        EXPECT_EQ(ReadFile(Path("pkexec-args")),
-                  row.pkexecArgs ? root_ + "/" + row.pkexecArgs : "");
-        EXPECT_EQ(ReadFile(Path("sudo-calls")).rfind(row.sudoCalls ? row.sudoCalls : "-", 0),
-                  row.sudoCalls ? 0 : std::string::npos);
+        EXPECT_EQ(ReadFile(Path("pkexec-args")), row.pkexecArgs ? Path(row.pkexecArgs) : "");
+        EXPECT_EQ(ReadFile(Path("sudo-calls")).rfind("-v\n-- /bin/sh -c ", 0),
+                  row.sudo ? 0 : std::string::npos);
         unlink(Path("pkexec-args").c_str());
         unlink(Path("sudo-calls").c_str());
     }
 }
 
-TEST_F(AuthorizationTest, RefusalsAreFailuresAndStartNothing) {
+TEST_F(AuthorizationTest, RefusalsAndBadArgumentsAreFailuresAndStartNothing) {
     struct Row {
         bool graphical;
         const char* mode;
@@ -158,18 +158,19 @@ TEST_F(AuthorizationTest, RefusalsAreFailuresAndStartNothing) {
         Use(false, row.graphical, true);
         SetMode(row.mode);
         EXPECT_EQ(RunAsRoot(Path("marker-tool")), row.expected) << row.mode;
-        EXPECT_FALSE(Exists(Path("started"))) << row.mode;
     }
     EXPECT_EQ(ReadFile(Path("sudo-calls")), "-v\n");
-
     AuthorizationItem item = {kAuthorizationRightExecute, 0, nullptr, 0};
     AuthorizationItem unknown = {"system.privilege.other", 0, nullptr, 0};
-    AuthorizationRights rights = {1, &item}, other = {1, &unknown};
+    AuthorizationItem unnamed = {nullptr, 0, nullptr, 0};
+    AuthorizationRights rights = {1, &item}, other = {1, &unknown}, noName = {1, &unnamed};
+    AuthorizationRights noItems = {1, nullptr}, *authorized = &rights;
     AuthorizationRef ref = nullptr;
     ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &ref), errAuthorizationSuccess);
     Use(false, false, false);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, nullptr),
+    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, &authorized),
               errAuthorizationInteractionNotAllowed);
+    EXPECT_EQ(authorized, nullptr);
     EXPECT_EQ(
         AuthorizationExecuteWithPrivileges(ref, Path("marker-tool").c_str(), 0, nullptr, nullptr),
         errAuthorizationInteractionNotAllowed);
@@ -182,47 +183,32 @@ TEST_F(AuthorizationTest, RefusalsAreFailuresAndStartNothing) {
               errAuthorizationDenied);
     EXPECT_EQ(AuthorizationCopyRights(ref, &other, nullptr, kUninstallFlags, nullptr),
               errAuthorizationDenied);
-    Use(true, false, false); // root is granted any right
+    EXPECT_EQ(AuthorizationCopyRights(ref, &noItems, nullptr, 0, nullptr),
+              errAuthorizationInvalidSet);
+    EXPECT_EQ(AuthorizationCopyRights(ref, nullptr, nullptr, 0, nullptr),
+              errAuthorizationInvalidSet);
+    EXPECT_EQ(AuthorizationCopyRights(ref, &noName, nullptr, 0, nullptr),
+              errAuthorizationInvalidSet);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, nullptr, 0, nullptr, nullptr),
+              errAuthorizationInvalidPointer);
+    Use(true, false, false); // root is granted any right; a tool needs a path and a file
     EXPECT_EQ(AuthorizationCopyRights(ref, &other, nullptr, 0, nullptr), errAuthorizationSuccess);
-    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
-    EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, &ref), errAuthorizationSuccess);
-    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
-    Use(false, true, true);
-    ref = nullptr;
-    EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, &ref), errAuthorizationDenied);
-    EXPECT_EQ(ref, nullptr);
-    EXPECT_FALSE(Exists(Path("started")));
-}
-
-TEST_F(AuthorizationTest, ItsOwnNameStartsTheRunningFileByEveryMethod) {
-    // However the program was named when it started, root runs the file that
-    // runs now: no PATH search, nothing that has since appeared at the path.
-    env_.programFile = Path("tool");
-    const struct {
-        const char* name;
-        bool root, graphical, terminal;
-    } rows[] = {{"orvik-uninstaller", true, false, false},
-                {"bin/orvik-uninstaller", false, true, false},
-                {"/opt/moved-away/orvik-uninstaller", false, false, true}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        env_.programName = row.name;
-        Use(row.root, row.graphical, row.terminal);
-        ASSERT_EQ(RunAsRoot(row.name), errAuthorizationSuccess);
-        ExpectDetachedTool(!row.root);
-    }
-    // A running file that no longer has a name is not started by its old one.
-    env_.programFile.clear();
+    env_.programName = "orvik-uninstaller"; // a running file that no longer has a name
     Use(true, false, false);
-    EXPECT_EQ(RunAsRoot("orvik-uninstaller"), errAuthorizationToolExecuteFailure);
-
-    SetEnvironmentOverride(nullptr);
-    const Environment own = orvik::authorization::CurrentEnvironment();
-    EXPECT_EQ(own.programName, program_invocation_name);
-    char resolved[PATH_MAX];
-    ASSERT_NE(realpath("/proc/self/exe", resolved), nullptr);
-    EXPECT_EQ(own.programFile, resolved);
-    EXPECT_EQ(own.runningAsRoot, geteuid() == 0);
+    for (const std::string& tool :
+         {std::string("tool"), Path("none"), Path("mode"), env_.programName})
+        EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, tool.c_str(), 0, nullptr, nullptr),
+                  errAuthorizationToolExecuteFailure)
+            << tool;
+    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
+    EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, nullptr),
+              errAuthorizationInvalidPointer);
+    EXPECT_EQ(AuthorizationFree(nullptr, 0), errAuthorizationInvalidRef);
+    EXPECT_EQ(AuthorizationExecuteWithPrivileges(nullptr, "/bin/true", 0, nullptr, nullptr),
+              errAuthorizationInvalidRef);
+    Use(false, true, true);
+    EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, &ref), errAuthorizationDenied);
+    EXPECT_FALSE(Exists(Path("started")));
 }
 
 // A graphical session is a display named by either variable; an empty one names none.
@@ -242,37 +228,12 @@ TEST(AuthorizationEnvironment, AGraphicalSessionIsANonEmptyDisplayVariable) {
             << "DISPLAY=" << (row.display ? row.display : "(unset)")
             << " WAYLAND_DISPLAY=" << (row.wayland ? row.wayland : "(unset)");
     }
-}
-
-TEST_F(AuthorizationTest, BadArgumentsGiveStatusesNotCrashes) {
-    Use(true, false, false);
-    EXPECT_EQ(AuthorizationCreate(nullptr, nullptr, 0, nullptr), errAuthorizationInvalidPointer);
-    EXPECT_EQ(AuthorizationFree(nullptr, 0), errAuthorizationInvalidRef);
-    AuthorizationRights rights = {1, nullptr};
-    AuthorizationItem unnamed = {nullptr, 0, nullptr, 0};
-    AuthorizationRights noName = {1, &unnamed};
-    AuthorizationRights* authorized = &rights;
-    EXPECT_EQ(AuthorizationCopyRights(nullptr, &rights, nullptr, 0, &authorized),
-              errAuthorizationInvalidRef);
-    EXPECT_EQ(authorized, nullptr);
-    AuthorizationRef ref = nullptr;
-    ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &ref), errAuthorizationSuccess);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, 0, nullptr),
-              errAuthorizationInvalidSet);
-    EXPECT_EQ(AuthorizationCopyRights(ref, nullptr, nullptr, 0, nullptr),
-              errAuthorizationInvalidSet);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &noName, nullptr, 0, nullptr),
-              errAuthorizationInvalidSet);
-    EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, nullptr, 0, nullptr, nullptr),
-              errAuthorizationInvalidPointer);
-    EXPECT_EQ(AuthorizationExecuteWithPrivileges(nullptr, "/bin/true", 0, nullptr, nullptr),
-              errAuthorizationInvalidRef);
-    // A bare name, a missing file and a file without execute permission.
-    for (const std::string& tool : {std::string("tool"), Path("none"), Path("mode")})
-        EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, tool.c_str(), 0, nullptr, nullptr),
-                  errAuthorizationToolExecuteFailure)
-            << tool;
-    EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
+    const Environment own = orvik::authorization::CurrentEnvironment();
+    char resolved[PATH_MAX];
+    ASSERT_NE(realpath("/proc/self/exe", resolved), nullptr);
+    EXPECT_EQ(own.programFile, resolved);
+    EXPECT_EQ(own.programName, program_invocation_name);
+    EXPECT_EQ(own.runningAsRoot, geteuid() == 0);
 }
 
 } // namespace
