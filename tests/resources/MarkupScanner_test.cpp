@@ -22,18 +22,16 @@ TEST(ScanMarkup, RunsColoursAndMalformedMarkup) {
     const struct {
         const char16_t* text;
         const char *runs, *colours;
-    } rows[] = {
-        {u"Press <.color=red.>Stop<./color.> now", "Press |Stop| now|", "black|red|black|"},
-        {u"<.color=red.>Stop<./color.>", "Stop||", "red|black|"},
-        {u"", "|", "black|"},
-        {u"a<.color=blue.>rest of it", "a|rest of it|", "black|blue|"},
-        {u"<.Color=red.>x<./Color.>", "red.>x||", "|black|"},
-        {u"a<.size=3.>b<./size.>c", "a|3.>b|c|", "black|black|black|"},
-        {u"<.color=red.>r<./color.><.color=green.>g<./x.>", "r|g||", "red|green|black|"},
-        {u"x<.color", "x|<.color|", "black|black|"},
-        {u"<.color=red", "<.color=red|", "black|"},
-        {u"<.color=red.>t<./color", "t|<./color|", "red|black|"},
-    };
+    } rows[] = {{u"Press <.color=red.>Stop<./color.> now", "Press |Stop| now|", "black|red|black|"},
+                {u"<.color=red.>Stop<./color.>", "Stop||", "red|black|"},
+                {u"", "|", "black|"},
+                {u"a<.color=blue.>rest of it", "a|rest of it|", "black|blue|"},
+                {u"<.Color=red.>x<./Color.>", "red.>x||", "|black|"},
+                {u"a<.size=3.>b<./size.>c", "a|3.>b|c|", "black|black|black|"},
+                {u"<.color=red.>r<./color.><.color=green.>g<./x.>", "r|g||", "red|green|black|"},
+                {u"x<.color", "x|<.color|", "black|black|"},
+                {u"<.color=red", "<.color=red|", "black|"},
+                {u"<.color=red.>t<./color", "t|<./color|", "red|black|"}};
     for (const auto& row : rows) {
         StringArray runs, colours;
         std::vector<int> positions;

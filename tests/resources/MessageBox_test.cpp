@@ -43,8 +43,7 @@ TEST(AfxMessageBox, ButtonsIconsAndDefaults) {
         {0x244, kAlertNoteAlert, "[Yes|No|] 3/2", {IDYES, IDNO, 0}},
         {0x355, kAlertNoteAlert, "[Retry|Cancel|] 2/2", {IDRETRY, IDCANCEL, 0}},
         {0x76, kAlertCautionAlert, "[Abort|Retry|Ignore] 1/2", {IDABORT, IDRETRY, IDIGNORE}},
-        {0xFFFF0007, kAlertPlainAlert, "[Abort|Retry|Ignore] 1/2", {IDABORT, IDRETRY, IDIGNORE}},
-    };
+        {0xFFFF0007, kAlertPlainAlert, "[Abort|Retry|Ignore] 1/2", {IDABORT, IDRETRY, IDIGNORE}}};
     for (const auto& row : rows) {
         for (DialogItemIndex item = 1; item <= 3; ++item) {
             AlertRecorder alert(item);

@@ -125,15 +125,13 @@ TEST(CArray, GrowthShrinkingAndSelfReferences) {
 TEST(ResourceManager, LocaleAndLongDates) {
     const struct {
         const char *var1, *var2, *locale, *date, *written;
-    } rows[] = {
-        {"LANGUAGE=de", "LANG=de_DE.UTF-8", "de_DE", "2024-3-9", "9. März 2024"},
-        {"LANGUAGE=fr", "LANG=de_CH.UTF-8", "fr_CH", "1999-12-31", "31 décembre 1999"},
-        {"LANGUAGE=de", "LANG=fr_FR.UTF-8", "de", "2024-02-30", "2024-02-30"},
-        {"LANGUAGE=ja:de", "LC_ALL=en_US.UTF-8", "ja", "2024-3-9", "2024年3月9日"},
-        {"LANGUAGE=es_MX", "LANG=es_ES", "es_MX", "not a date", "not a date"},
-        {"LANG=en_US.UTF-8", nullptr, "en_US", "2024-03-09", "March 9, 2024"},
-        {nullptr, nullptr, "en_US_POSIX", "", ""},
-    };
+    } rows[] = {{"LANGUAGE=de", "LANG=de_DE.UTF-8", "de_DE", "2024-3-9", "9. März 2024"},
+                {"LANGUAGE=fr", "LANG=de_CH.UTF-8", "fr_CH", "1999-12-31", "31 décembre 1999"},
+                {"LANGUAGE=de", "LANG=fr_FR.UTF-8", "de", "2024-02-30", "2024-02-30"},
+                {"LANGUAGE=ja:de", "LC_ALL=en_US.UTF-8", "ja", "2024-3-9", "2024年3月9日"},
+                {"LANGUAGE=es_MX", "LANG=es_ES", "es_MX", "not a date", "not a date"},
+                {"LANG=en_US.UTF-8", nullptr, "en_US", "2024-03-09", "March 9, 2024"},
+                {nullptr, nullptr, "en_US_POSIX", "", ""}};
     for (const auto& row : rows) {
         Environment env(row.var1, row.var2);
         CResourceManagerMac manager;

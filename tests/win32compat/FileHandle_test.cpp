@@ -41,16 +41,14 @@ TEST_F(FileHandleTest, ResolutionAndCreationOfTheLastComponent) {
         bool create, folder;
         OSErr status;
         const char* refersTo; // what the reference names afterwards; null: not checked
-    } rows[] = {
-        {"file", false, false, noErr, "file"},
-        {"link", false, false, noErr, "file"}, // the last link is followed
-        {"missing", false, false, fnfErr, nullptr},
-        {"nodir/new", true, false, fnfErr, nullptr},
-        {"newfile", true, false, noErr, "newfile"},
-        {"newdir", true, true, noErr, "newdir"},
-        {"file", true, true, noErr, "file"},       // found as it is, whatever `folder` says
-        {"dangling", true, false, noErr, nullptr}, // a link in the last place exists
-    };
+    } rows[] = {{"file", false, false, noErr, "file"},
+                {"link", false, false, noErr, "file"}, // the last link is followed
+                {"missing", false, false, fnfErr, nullptr},
+                {"nodir/new", true, false, fnfErr, nullptr},
+                {"newfile", true, false, noErr, "newfile"},
+                {"newdir", true, true, noErr, "newdir"},
+                {"file", true, true, noErr, "file"}, // found as it is, whatever `folder` says
+                {"dangling", true, false, noErr, nullptr}}; // a link in the last place exists
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path);
         FSRef ref{};
@@ -134,23 +132,21 @@ TEST_F(FileHandleTest, DispositionsAndAccessModes) {
         const char* name;
         DWORD access, share, disposition;
         bool opens, existsAfter, reads, writes;
-    } rows[] = {
-        {"ten", 0, 1, 1, false, true, false, false}, // CREATE_NEW on an existing file
-        {"new1", 0, 1, 1, true, true, false, true},  // created empty: nothing to read
-        {"ten", 8, 1, 2, true, true, true, false},   // CREATE_ALWAYS opens, no truncation
-        {"new2", 0x13, 1, 2, true, true, false, false},
-        {"new0", 0x14, 1, 0, true, true, false, true},     // 0 creates like 2
-        {"missing3", 0, 1, 3, false, false, false, false}, // OPEN_EXISTING never creates
-        {"missing4", 0, 1, 4, false, false, false, false}, // nor does any other value
-        {"ten", 0x13, 1, 3, true, true, true, false},
-        // A share mode of 0 adds a deny mode, which leaves reading and writing open.
-        {"ten", 8, 0, 3, true, true, true, true},
-        {"ten", 0x14, 0, 3, true, true, true, true},
-        {"ten", 0x14, 1, 3, true, true, false, true},
-        {"ten", 0xC0000000u, 0, 3, true, true, true, true},
-        {"nodir/x", 0, 1, 2, false, false, false, false},
-        {"folder", 0, 1, 3, false, true, false, false},
-    };
+    } rows[] = {{"ten", 0, 1, 1, false, true, false, false}, // CREATE_NEW on an existing file
+                {"new1", 0, 1, 1, true, true, false, true},  // created empty: nothing to read
+                {"ten", 8, 1, 2, true, true, true, false},   // CREATE_ALWAYS opens, no truncation
+                {"new2", 0x13, 1, 2, true, true, false, false},
+                {"new0", 0x14, 1, 0, true, true, false, true},     // 0 creates like 2
+                {"missing3", 0, 1, 3, false, false, false, false}, // OPEN_EXISTING never creates
+                {"missing4", 0, 1, 4, false, false, false, false}, // nor does any other value
+                {"ten", 0x13, 1, 3, true, true, true, false},
+                // A share mode of 0 adds a deny mode, which leaves reading and writing open.
+                {"ten", 8, 0, 3, true, true, true, true},
+                {"ten", 0x14, 0, 3, true, true, true, true},
+                {"ten", 0x14, 1, 3, true, true, false, true},
+                {"ten", 0xC0000000u, 0, 3, true, true, true, true},
+                {"nodir/x", 0, 1, 2, false, false, false, false},
+                {"folder", 0, 1, 3, false, true, false, false}};
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.name) + " " + std::to_string(r.access) + " " +
                      std::to_string(r.share) + " " + std::to_string(r.disposition));

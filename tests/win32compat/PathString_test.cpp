@@ -79,17 +79,15 @@ TEST(PathString, SeparatorsAndLastComponent) {
         int trimmedEnd;
         int fileName;               // PathFindFileName's offset
         const char16_t* noFileSpec; // PathRemoveFileSpec
-    } rows[] = {
-        {u"a//", u"a//", u"a", 1, 0, u"a"},
-        {u"/", u"/", u"/", 1, 1, u"/"},
-        {u"//", u"//", u"/", 1, 1, u"/"},
-        {u"", u"/", u"", 0, 0, nullptr},
-        {u"abc", u"abc/", u"abc", 3, 0, u""},
-        {u"a/b/", u"a/b/", u"a/b", 3, 2, u"a/b"},
-        {u"/abc", u"/abc/", u"/abc", 4, 1, u""},
-        {u"a/b/c", u"a/b/c/", u"a/b/c", 5, 4, u"a/b"},
-        {u"dir/sub//", u"dir/sub//", u"dir/sub", 7, 4, u"dir/sub"},
-    };
+    } rows[] = {{u"a//", u"a//", u"a", 1, 0, u"a"},
+                {u"/", u"/", u"/", 1, 1, u"/"},
+                {u"//", u"//", u"/", 1, 1, u"/"},
+                {u"", u"/", u"", 0, 0, nullptr},
+                {u"abc", u"abc/", u"abc", 3, 0, u""},
+                {u"a/b/", u"a/b/", u"a/b", 3, 2, u"a/b"},
+                {u"/abc", u"/abc/", u"/abc", 4, 1, u""},
+                {u"a/b/c", u"a/b/c/", u"a/b/c", 5, 4, u"a/b"},
+                {u"dir/sub//", u"dir/sub//", u"dir/sub", 7, 4, u"dir/sub"}};
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::PrintToString(std::u16string(r.in)));
         Buffer add(r.in), twinAdd(r.in), trim(r.in), twinTrim(r.in), spec(r.in);
@@ -113,18 +111,16 @@ TEST(PathString, AppendJoinsWithOneSeparatorAndStopsAt260) {
     struct Row {
         std::u16string path, more;
         std::u16string out; // empty: refused, path unchanged
-    } rows[] = {
-        {u"dir", u"sub", u"dir/sub"},
-        {u"dir/", u"/sub", u"dir//sub"},
-        {u"dir/", u"sub", u"dir/sub"},
-        {u"dir", u"/sub", u"dir/sub"},
-        {u"", u"sub", u"sub"},
-        {std::u16string(260, u'p'), u"x", u""},
-        // 259 units: the separator takes index 259, the zero index 260, nothing of `more`.
-        {std::u16string(259, u'p'), u"xyz", std::u16string(259, u'p') + u"/"},
-        {std::u16string(250, u'p'), std::u16string(40, u'm'),
-         std::u16string(250, u'p') + u"/" + std::u16string(9, u'm')},
-    };
+    } rows[] = {{u"dir", u"sub", u"dir/sub"},
+                {u"dir/", u"/sub", u"dir//sub"},
+                {u"dir/", u"sub", u"dir/sub"},
+                {u"dir", u"/sub", u"dir/sub"},
+                {u"", u"sub", u"sub"},
+                {std::u16string(260, u'p'), u"x", u""},
+                // 259 units: the separator takes index 259, the zero index 260, nothing of `more`.
+                {std::u16string(259, u'p'), u"xyz", std::u16string(259, u'p') + u"/"},
+                {std::u16string(250, u'p'), std::u16string(40, u'm'),
+                 std::u16string(250, u'p') + u"/" + std::u16string(9, u'm')}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path.size());
         Buffer b(r.path);

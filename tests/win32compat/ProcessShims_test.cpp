@@ -23,24 +23,22 @@ TEST(CodePages, MultiByteToWideChar) {
         const char* src;
         int bytes, capacity, result;
         std::u16string written;
-    } rows[] = {
-        {65001, "a\xC3\xA9", -1, 0, 2, u""},
-        {65001, "a\xC3\xA9", -1, 6, 2, u"a\u00E9"},
-        {65001, "abcdef", 6, 3, 3, u"abc"},
-        {65001, "a\0b", 3, 6, 3, std::u16string(u"a\0b", 3)},
-        {1252, "\x80", 1, 4, 1, u"\u20AC"},
-        {28591, "\xE9", 1, 4, 1, u"\u00E9"},
-        // Numbers the table does not know (0 among them) decode as UTF-8.
-        {0, "\xE2\x82\xAC", 3, 4, 1, u"\u20AC"},
-        {0xFFFFFFFF, "\xE2\x82\xAC", 3, 4, 1, u"\u20AC"},
-        {65001, nullptr, 3, 6, 0, u""},
-        {65001, "abc", 0, 6, 0, u""},
-        {65001, "abc", -2, 6, 0, u""},
-        {65001, "", -1, 6, 0, u""},
-        {65001, "\xC3", -1, 6, 0, u""},
-        {65001, "\xFF\xFE", 2, 6, 0, u""},
-        {65001, "abc", 3, -1, 0, u""},
-    };
+    } rows[] = {{65001, "a\xC3\xA9", -1, 0, 2, u""},
+                {65001, "a\xC3\xA9", -1, 6, 2, u"a\u00E9"},
+                {65001, "abcdef", 6, 3, 3, u"abc"},
+                {65001, "a\0b", 3, 6, 3, std::u16string(u"a\0b", 3)},
+                {1252, "\x80", 1, 4, 1, u"\u20AC"},
+                {28591, "\xE9", 1, 4, 1, u"\u00E9"},
+                // Numbers the table does not know (0 among them) decode as UTF-8.
+                {0, "\xE2\x82\xAC", 3, 4, 1, u"\u20AC"},
+                {0xFFFFFFFF, "\xE2\x82\xAC", 3, 4, 1, u"\u20AC"},
+                {65001, nullptr, 3, 6, 0, u""},
+                {65001, "abc", 0, 6, 0, u""},
+                {65001, "abc", -2, 6, 0, u""},
+                {65001, "", -1, 6, 0, u""},
+                {65001, "\xC3", -1, 6, 0, u""},
+                {65001, "\xFF\xFE", 2, 6, 0, u""},
+                {65001, "abc", 3, -1, 0, u""}};
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.codePage << " " << r.bytes << " " << r.capacity);
         std::u16string dst(8, kFill);
@@ -58,19 +56,17 @@ TEST(CodePages, WideCharToMultiByte) {
         const char16_t* src;
         int units, capacity, result;
         std::string written;
-    } rows[] = {
-        {65001, u"\u00E9", -1, 0, 2, ""},
-        {65001, u"\u00E9\U0001F600", -1, 8, 6, "\xC3\xA9\xF0\x9F\x98\x80"},
-        // A character Latin-1 lacks becomes '?'; only whole characters fit.
-        {28591, u"a\u20ACb", 3, 0, 3, ""},
-        {28591, u"a\u20ACb", 3, 8, 3, "a?b"},
-        {65001, u"a\u00E9", 2, 2, 1, "a"},
-        {65001, nullptr, 3, 8, 0, ""},
-        {65001, u"abc", 0, 8, 0, ""},
-        {65001, u"abc", -5, 8, 0, ""},
-        {65001, u"", -1, 8, 0, ""},
-        {65001, u"abc", 3, -1, 0, ""},
-    };
+    } rows[] = {{65001, u"\u00E9", -1, 0, 2, ""},
+                {65001, u"\u00E9\U0001F600", -1, 8, 6, "\xC3\xA9\xF0\x9F\x98\x80"},
+                // A character Latin-1 lacks becomes '?'; only whole characters fit.
+                {28591, u"a\u20ACb", 3, 0, 3, ""},
+                {28591, u"a\u20ACb", 3, 8, 3, "a?b"},
+                {65001, u"a\u00E9", 2, 2, 1, "a"},
+                {65001, nullptr, 3, 8, 0, ""},
+                {65001, u"abc", 0, 8, 0, ""},
+                {65001, u"abc", -5, 8, 0, ""},
+                {65001, u"", -1, 8, 0, ""},
+                {65001, u"abc", 3, -1, 0, ""}};
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.codePage << " " << r.units << " " << r.capacity);
         std::string dst(8, 'Z');
