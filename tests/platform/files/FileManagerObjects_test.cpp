@@ -57,18 +57,6 @@ TEST_F(FileManagerObjectsTest, CreateMoveRenameAndDelete) {
     EXPECT_EQ(FSDeleteObject(&folder), noErr);
     EXPECT_FALSE(Exists("sub"));
     EXPECT_EQ(FSDeleteObject(nullptr), paramErr);
-
-    // Across devices: diffVolErr, and nothing moved.
-    char other[] = "/dev/shm/orvik-fm-XXXXXX";
-    struct stat here;
-    if (stat(root_.c_str(), &here) == 0 && stat("/dev/shm", &st) == 0 && here.st_dev != st.st_dev &&
-        mkdtemp(other) != nullptr) {
-        FSRef away;
-        ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(other), &away, nullptr), noErr);
-        EXPECT_EQ(FSMoveObject(&file, &away, nullptr), diffVolErr);
-        EXPECT_TRUE(Exists("new file"));
-        rmdir(other);
-    }
 }
 
 TEST_F(FileManagerObjectsTest, ExchangeSwapsContentsAndKeepsMetadataWithTheNames) {

@@ -3,8 +3,6 @@
 // resolved through a link or above the folder, however it is spelt, whatever
 // was swapped in meanwhile; what the scope remembers of its walks answers only
 // while the folders on the way are unchanged.
-#include <sys/inotify.h>
-
 #include <vector>
 
 #include "platform/files/FileManagerInternal.h"
@@ -121,7 +119,7 @@ TEST_F(FileManagerTreeTest, ATreeScopeHoldsForEverySpellingOfItsFolder) {
 
 // What a tree scope remembers of the folders it walked through answers only
 // while those folders still hold what it found: every change of a name on the
-// way is seen. Without inotify (every instance taken) it walks every time.
+// way is seen.
 TEST_F(FileManagerTreeTest, ATreeScopeNeverAnswersFromAFolderThatChanged) {
     auto inode = [&](const char* relative) -> ino_t {
         FSRef ref;
@@ -163,21 +161,6 @@ TEST_F(FileManagerTreeTest, ATreeScopeNeverAnswersFromAFolderThatChanged) {
         return inode("t/a/b") == onDisk("t/a/b") ? "" : "folder made again";
     };
     EXPECT_EQ(firstStale(), "");
-    for (const char* folder : {"t", "spare", "out"})
-        testsupport::RemoveTree(Path(folder));
-    fflush(nullptr);
-    const int status = testsupport::InChild([&] {
-        std::vector<int> taken;
-        for (int fd; (fd = inotify_init1(IN_CLOEXEC)) >= 0;)
-            taken.push_back(fd);
-        // Out of descriptors before instances: give some back for the walk itself.
-        for (int i = 0; errno == EMFILE && i < 64 && !taken.empty(); ++i) {
-            close(taken.back());
-            taken.pop_back();
-        }
-        return firstStale().empty() ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0) << "without inotify";
 }
 
 } // namespace
