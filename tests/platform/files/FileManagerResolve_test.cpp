@@ -8,7 +8,6 @@ namespace {
 
 class FileManagerResolveTest : public fmtest::TempFolderTest {
 protected:
-    std::string Content(const FSRef& ref) { return testsupport::ReadFile(fmtest::PathOf(ref)); }
     OSErr NodeID(const FSRef& ref, UInt32* id) {
         FSCatalogInfo info{};
         const OSErr status =
@@ -97,34 +96,6 @@ TEST_F(FileManagerResolveTest, LinksAreFollowedOnlyWhereAsked) {
             << row.path;
         EXPECT_EQ(isDirectory, row.expected == noErr ? row.isDirectory : 7) << row.path;
     }
-}
-
-// A folder replaced under the same name, or by a link, is walked again.
-TEST_F(FileManagerResolveTest, ResolutionNeverReusesAFolderThatWasReplaced) {
-    MakeFolder("a");
-    MakeFile("a/f", "old");
-    MakeFolder("canary");
-    MakeFile("canary/f", "canary");
-    FSRef first, second, folderBefore;
-    ASSERT_EQ(Ref("a/f", &first), noErr);
-    EXPECT_EQ(Content(first), "old");
-    ASSERT_EQ(rename(Path("a").c_str(), Path("a-old").c_str()), 0);
-    MakeFolder("a");
-    MakeFile("a/f", "new");
-    ASSERT_EQ(Ref("a/f", &second), noErr);
-    EXPECT_EQ(Content(second), "new");
-    EXPECT_EQ(Ref("a/g", &second), fnfErr);
-    ASSERT_EQ(Ref("a", &folderBefore), noErr);
-    // The folder swapped for a link: what the link leads to now.
-    ASSERT_EQ(rename(Path("a").c_str(), Path("a-new").c_str()), 0);
-    ASSERT_EQ(symlink(Path("canary").c_str(), Path("a").c_str()), 0);
-    for (int twice = 0; twice < 2; ++twice) {
-        ASSERT_EQ(Ref("a/f", &second), noErr);
-        EXPECT_EQ(fmtest::PathOf(second), Path("canary/f"));
-    }
-    ASSERT_EQ(Ref("a", &second), noErr);
-    EXPECT_EQ(fmtest::PathOf(second), Path("canary"));
-    EXPECT_EQ(FSCompareFSRefs(&second, &folderBefore), errFSRefsDifferent);
 }
 
 // A leaf found by one look at its whole text names that object in that folder:

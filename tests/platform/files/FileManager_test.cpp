@@ -1,8 +1,6 @@
-// References: made from paths and names, printed back, compared and copied; the
-// conversion of names between UTF-16 and the bytes on disk.
+// References: made from paths and names, printed back into a buffer of exactly
+// the size given, and compared by the object their names hold now.
 #include "platform/FileManager.h"
-
-#include <algorithm>
 
 #include "tests/platform/files/FileManagerTestSupport.h"
 
@@ -84,44 +82,6 @@ TEST_F(FileManagerTest, NamesInAFolderMakeReferencesThatCompareByObject) {
     ASSERT_EQ(unlink(Path("d/y").c_str()), 0);
     EXPECT_EQ(FSCompareFSRefs(&x, &y), fnfErr);
     EXPECT_EQ(FSCompareFSRefs(&y, &x), fnfErr);
-}
-
-TEST(FileManagerNames, ConversionsFillExactlyTheBufferGiven) {
-    // Each byte that is not UTF-8 becomes one lone surrogate; the count fits or fails.
-    struct Row {
-        std::string bytes;
-        size_t capacity;
-        bool fits;
-        std::u16string units;
-    } rows[] = {
-        {"a\xFF\xC3", 3, true, u"a\xDCFF\xDCC3"},
-        {"\xE2\x82\xAC\xE2\x82\xAC", 2, true, u"\u20AC\u20AC"},
-        {"\xE2\x82\xAC\xE2\x82\xAC", 1, false, u""},
-        {"", 0, true, u""},
-    };
-    for (const Row& row : rows) {
-        UniChar out[8];
-        std::fill(std::begin(out), std::end(out), u'#');
-        UniCharCount length = 99;
-        EXPECT_EQ(
-            FSNameBytesToUnicode(row.bytes.data(), row.bytes.size(), out, row.capacity, &length),
-            row.fits)
-            << row.bytes;
-        if (row.fits) {
-            EXPECT_EQ(std::u16string(out, length), row.units) << row.bytes;
-        }
-        EXPECT_EQ(out[row.units.size()], u'#') << row.bytes;
-    }
-    char bytes[8] = "#######";
-    size_t length = 99;
-    EXPECT_FALSE(FSNameUnicodeToBytes(u"ab\xDCFF", 3, bytes, 3, &length)); // 4 bytes needed
-    EXPECT_EQ(std::string(bytes), "#######");
-    EXPECT_EQ(length, 99u);
-    EXPECT_TRUE(FSNameUnicodeToBytes(u"ab\xDCFF", 3, bytes, 4, &length));
-    EXPECT_EQ(std::string(bytes, 4), std::string("ab\xFF\0", 4));
-    EXPECT_EQ(length, 3u);
-    EXPECT_FALSE(FSNameUnicodeToBytes(u"a\xD800", 2, nullptr, 0, nullptr)); // no escape
-    EXPECT_FALSE(FSNameUnicodeToBytes(nullptr, 1, nullptr, 0, nullptr));
 }
 
 } // namespace
