@@ -1,6 +1,6 @@
 // The platform's alerts on the real dialog tools: a screenless X server in the isolated root,
 // root asking on behalf of a user, the dialog found by its title, checked for what it was
-// asked to show and for whom it runs, and answered by a key, a click or a close. One row per
+// asked to show and for whom it runs, and answered by keys or a close. One row per
 // way a tool places, chooses or reports a button.
 #include "IsolatedRoot.h"
 #include "XDisplay.h"
@@ -34,7 +34,7 @@ struct Row {
     AlertType kind;
     Buttons buttons; // item 1, 2, 3; null: no button there
     int defaultItem, cancelItem;
-    const char* answer; // "Return", "Escape", "close" or "click N" (from the left)
+    const char* answer; // keys from the focused default button, or "close"
     int expected;       // the item
     const char* shown;  // in the tool's arguments, joined by "\n"
 };
@@ -125,19 +125,19 @@ void RunRows(const std::string& tool, const std::vector<Row>& rows) {
 
 TEST(AlertsEndToEnd, Zenity) {
     SKIP_WITHOUT(kZenity);
-    RunRows(kZenity,
-            {
-                {kAlertNoteAlert, kDone, 1, 0, "Escape", 1, "--info\n"},
-                {kAlertStopAlert, kDone, 1, 0, "close", 1, "--error\n"},
-                // On screen [No] [Yes]: Return, Escape and close all say "No".
-                {kAlertCautionAlert, kYesNo, 2, 1, "Return", 2, "--default-cancel\n"},
-                {kAlertCautionAlert, kYesNo, 2, 1, "Escape", 2, "--cancel-label=No\n"},
-                {kAlertCautionAlert, kYesNo, 2, 1, "click 2", 1, "--ok-label=Yes\n"},
-                {kAlertStopAlert, kYesNo, 1, 2, "Return", 1, "--icon-name=dialog-error\n"},
-                // On screen [Later] [Cancel] [OK].
-                {kAlertNoteAlert, kOkCancelLater, 1, 2, "click 1", 3, "--extra-button=Later\n"},
-                {kAlertNoteAlert, kOkCancelLater, 1, 2, "close", 2, "--question\n"},
-            });
+    RunRows(kZenity, {
+                         {kAlertNoteAlert, kDone, 1, 0, "Escape", 1, "--info\n"},
+                         {kAlertStopAlert, kDone, 1, 0, "close", 1, "--error\n"},
+                         // On screen [No] [Yes]: Return, Escape and close all say "No".
+                         {kAlertCautionAlert, kYesNo, 2, 1, "Return", 2, "--default-cancel\n"},
+                         {kAlertCautionAlert, kYesNo, 2, 1, "Escape", 2, "--cancel-label=No\n"},
+                         {kAlertCautionAlert, kYesNo, 2, 1, "Right space", 1, "--ok-label=Yes\n"},
+                         {kAlertStopAlert, kYesNo, 1, 2, "Return", 1, "--icon-name=dialog-error\n"},
+                         // On screen [Later] [Cancel] [OK].
+                         {kAlertNoteAlert, kOkCancelLater, 1, 2, "Left Left space", 3,
+                          "--extra-button=Later\n"},
+                         {kAlertNoteAlert, kOkCancelLater, 1, 2, "close", 2, "--question\n"},
+                     });
 }
 
 TEST(AlertsEndToEnd, Kdialog) {
@@ -151,9 +151,10 @@ TEST(AlertsEndToEnd, Kdialog) {
                 {kAlertCautionAlert, kDeleteKeep, 1, 2, "Return", 1, "--warningyesno\n"},
                 {kAlertNoteAlert, kDeleteKeep, 1, 2, "close", 2, "--yesno\n"},
                 // On screen [OK] [Cancel] [Later], the Escape item third.
-                {kAlertNoteAlert, kOkCancelLater, 1, 3, "click 2", 2, "--no-label\nCancel\n"},
+                {kAlertNoteAlert, kOkCancelLater, 1, 3, "Right space", 2, "--no-label\nCancel\n"},
                 {kAlertNoteAlert, kOkCancelLater, 1, 3, "Escape", 3, "--yesnocancel\n"},
-                {kAlertStopAlert, kOkCancelLater, 1, 3, "click 3", 3, "--warningyesnocancel\n"},
+                {kAlertStopAlert, kOkCancelLater, 1, 3, "Right Right space", 3,
+                 "--warningyesnocancel\n"},
             });
 }
 

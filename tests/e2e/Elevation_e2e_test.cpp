@@ -69,21 +69,16 @@ RunOptions AsTestUser(const TestUser& user, std::vector<std::string> argv) {
 
 // ---- a system bus with polkitd ------------------------------------------------------------------
 
-bool NameHasOwner(const std::string& name) {
-    std::string reply;
-    return RunAndWait(Command({"/usr/bin/dbus-send", "--system", "--print-reply",
-                               "--dest=org.freedesktop.DBus", "/",
-                               "org.freedesktop.DBus.NameHasOwner", "string:" + name}),
-                      &reply) == 0 &&
-           reply.find("boolean true") != std::string::npos;
-}
-
 // Waits (at most 30 s) until `name` has an owner, giving up when its taker has ended.
 bool WaitForName(const std::string& name, pid_t taker) {
-    for (int i = 0; i < 600 && ProcessAlive(taker); ++i) {
-        if (NameHasOwner(name))
+    for (int i = 0; i < 600 && ProcessAlive(taker); ++i, usleep(50000)) {
+        std::string reply;
+        if (RunAndWait(Command({"/usr/bin/dbus-send", "--system", "--print-reply",
+                                "--dest=org.freedesktop.DBus", "/",
+                                "org.freedesktop.DBus.NameHasOwner", "string:" + name}),
+                       &reply) == 0 &&
+            reply.find("boolean true") != std::string::npos)
             return true;
-        usleep(50000);
     }
     return false;
 }
@@ -100,6 +95,7 @@ public:
                       kUser + "\" && action.id == \"org.freedesktop.policykit.exec\")\n" +
                       "        return polkit.Result." + (allow ? "YES" : "NO") + ";\n});\n");
         MakeDirs("/run/dbus");
+        unlink("/run/dbus/system_bus_socket");
         m_bus = StartDetached(
             Command({"/usr/bin/dbus-daemon", "--system", "--nofork", "--nopidfile", "--nosyslog"}));
         if (!WaitForName("org.freedesktop.DBus", m_bus))
@@ -131,13 +127,13 @@ std::future<int> StartFromDesktop(const TestUser& user, const XServer& x) {
     return result;
 }
 
-// The confirmation shows [No] [Yes]: a click on the second says yes.
-void ConfirmByClick(const TestUser& user) {
+// The confirmation shows [No] [Yes], "No" focused: the button to its right says yes.
+void Confirm(const TestUser& user) {
     const std::optional<XWindow> confirmation = WaitForWindow(kTitle, 30);
     ASSERT_TRUE(confirmation.has_value()) << "no confirmation dialog";
     EXPECT_EQ(confirmation->uid, user.uid);
     ASSERT_NE(confirmation->command.find(kQuestion), std::string::npos) << confirmation->command;
-    ASSERT_TRUE(Answer(*confirmation, "click 2"));
+    ASSERT_TRUE(Answer(*confirmation, "Right space"));
     ASSERT_TRUE(WaitForWindowGone(*confirmation, 10));
 }
 
@@ -157,54 +153,45 @@ std::string ProcFile(pid_t pid, const std::string& name) {
                      "/usr/bin/mcookie", "/usr/bin/zenity", "/usr/sbin/useradd",                   \
                      "/usr/sbin/chpasswd", "/usr/bin/dbus-daemon", "/usr/bin/dbus-send", kPolkitd)
 
-// Polkit says no: the caller tells the user on the display, logs nothing after its first
-// line, and nothing is removed.
-TEST(ElevationEndToEnd, PolkitRefusesThroughPkexec) {
+// Polkit says no, then (its rule changed, its authority restarted) yes. Refused, the caller
+// tells the user on the display, logs nothing after its first line, and nothing is removed.
+// Allowed, pkexec drops the display, yet the copy, run as root from "/" with exactly its one
+// argument, shows its completion on the user's display as that user before it removes the
+// application folder.
+TEST(ElevationEndToEnd, PkexecAsksPolkit) {
     SKIP_WITHOUT_POLKIT_AND_X();
     RunInIsolatedRoot([] {
         TestUser user;
         ASSERT_NO_FATAL_FAILURE(PrepareMachine(&user));
-        const PolkitAuthority polkit(false);
-        ASSERT_TRUE(polkit.started);
         const XServer x(73, user.uid, user.gid);
         ASSERT_TRUE(x.Started());
         const std::string before = Tree({"/Applications", "/Library"});
         SyslogCapture log;
+        {
+            const PolkitAuthority polkit(false);
+            ASSERT_TRUE(polkit.started);
+            std::future<int> status = StartFromDesktop(user, x);
+            ASSERT_NO_FATAL_FAILURE(Confirm(user));
+            XWindow refused;
+            ASSERT_NO_FATAL_FAILURE(WaitForAlert(
+                "Pre-authorization failed. You must be a valid administrator to continue.",
+                &refused));
+            EXPECT_EQ(refused.uid, user.uid);
+            // A modal alert holds the caller: it ends only once the alert is answered.
+            EXPECT_EQ(status.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+            ASSERT_TRUE(Answer(refused, "Return"));
+            ASSERT_EQ(status.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+            EXPECT_EQ(status.get(), 1);
+            EXPECT_EQ(log.TextsOfTheUninstaller(),
+                      std::vector<std::string>{"ORVIK Tandro Riravor Software Uninstall begin\n"});
+            EXPECT_EQ(Tree({"/Applications", "/Library"}), before);
+            EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 1));
+        }
 
-        std::future<int> status = StartFromDesktop(user, x);
-        ASSERT_NO_FATAL_FAILURE(ConfirmByClick(user));
-        XWindow refused;
-        ASSERT_NO_FATAL_FAILURE(WaitForAlert(
-            "Pre-authorization failed. You must be a valid administrator to continue.", &refused));
-        EXPECT_EQ(refused.uid, user.uid);
-        // A modal alert holds the caller: it ends only once the alert is answered.
-        EXPECT_EQ(status.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-        ASSERT_TRUE(Answer(refused, "Return"));
-        ASSERT_EQ(status.wait_for(std::chrono::seconds(60)), std::future_status::ready);
-        EXPECT_EQ(status.get(), 1);
-        EXPECT_EQ(log.TextsOfTheUninstaller(),
-                  std::vector<std::string>{"ORVIK Tandro Riravor Software Uninstall begin\n"});
-        EXPECT_EQ(Tree({"/Applications", "/Library"}), before);
-        EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 1));
-    });
-}
-
-// Polkit lets the user in: pkexec drops the display, yet the copy, run as root from "/" with
-// exactly its one argument, shows its completion on the user's display as that user, before
-// it removes the application folder.
-TEST(ElevationEndToEnd, PolkitAllowsThroughPkexec) {
-    SKIP_WITHOUT_POLKIT_AND_X();
-    RunInIsolatedRoot([] {
-        TestUser user;
-        ASSERT_NO_FATAL_FAILURE(PrepareMachine(&user));
         const PolkitAuthority polkit(true);
         ASSERT_TRUE(polkit.started);
-        const XServer x(73, user.uid, user.gid);
-        ASSERT_TRUE(x.Started());
-        SyslogCapture log;
-
         std::future<int> status = StartFromDesktop(user, x);
-        ASSERT_NO_FATAL_FAILURE(ConfirmByClick(user));
+        ASSERT_NO_FATAL_FAILURE(Confirm(user));
         XWindow completed;
         ASSERT_NO_FATAL_FAILURE(WaitForAlert(kCompleted, &completed));
         ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready)

@@ -12,7 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
-#include <memory>
+#include <sstream>
 #include <unistd.h>
 
 namespace e2e {
@@ -29,7 +29,7 @@ bool PollUntil(double seconds, const std::function<bool()>& ready) {
     while (!ready()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-        usleep(20000);
+        usleep(50000);
     }
     return true;
 }
@@ -82,184 +82,55 @@ XServer::~XServer() {
 
 namespace {
 
-std::string TitleOf(::Display* display, Window window) {
-    XTextProperty property{};
-    std::string title;
-    if (XGetWMName(display, window, &property) != 0 && property.value != nullptr)
-        title.assign(reinterpret_cast<char*>(property.value), property.nitems);
-    XFree(property.value);
-    return title;
-}
-
-pid_t PidOf(::Display* display, Window window) {
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    pid_t pid = -1;
-    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), 0, 1, False,
-                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
-        data != nullptr && format == 32 && count == 1)
-        pid = static_cast<pid_t>(*reinterpret_cast<long*>(data));
-    XFree(data);
-    return pid;
-}
-
 bool Viewable(::Display* display, Window window) {
     XWindowAttributes attributes;
     return XGetWindowAttributes(display, window, &attributes) != 0 &&
            attributes.map_state == IsViewable;
 }
 
-// What the window shows, pixel by pixel.
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<unsigned long> pixels;
-    unsigned long At(int x, int y) const { return pixels[(size_t)y * width + x]; }
-};
-
-Picture Capture(::Display* display, Window window) {
-    Picture picture;
+// A dialog's corner shows its background; it has drawn itself once anything else shows.
+bool Drawn(::Display* display, Window window) {
     XWindowAttributes attributes;
     if (XGetWindowAttributes(display, window, &attributes) == 0)
-        return picture;
+        return false;
     XImage* image =
         XGetImage(display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
     if (image == nullptr)
-        return picture;
-    picture.width = attributes.width;
-    picture.height = attributes.height;
-    for (int y = 0; y < picture.height; ++y)
-        for (int x = 0; x < picture.width; ++x)
-            picture.pixels.push_back(XGetPixel(image, x, y));
-    XDestroyImage(image);
-    return picture;
-}
-
-// A dialog's corner shows its background; it has drawn itself once anything else shows.
-bool Drawn(const Picture& picture) {
-    return std::any_of(picture.pixels.begin(), picture.pixels.end(),
-                       [&](unsigned long pixel) { return pixel != picture.pixels[0]; });
-}
-
-std::optional<XWindow> FindWindow(::Display* display, const std::string& titlePrefix) {
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) == 0)
-        return std::nullopt;
-    std::unique_ptr<Window, int (*)(void*)> owned(children, XFree);
-    for (unsigned i = 0; i < count; ++i) {
-        if (TitleOf(display, children[i]).rfind(titlePrefix, 0) != 0 ||
-            !Viewable(display, children[i]))
-            continue;
-        XWindow found;
-        found.id = children[i];
-        found.pid = PidOf(display, children[i]);
-        const std::string proc = "/proc/" + std::to_string(found.pid);
-        found.command = ReadFile(proc + "/cmdline");
-        std::replace(found.command.begin(), found.command.end(), '\0', '\n');
-        const std::string status = ReadFile(proc + "/status");
-        const size_t at = status.find("\nUid:");
-        if (at != std::string::npos)
-            found.uid = static_cast<uid_t>(strtoul(status.c_str() + at + 5, nullptr, 10));
-        return found;
-    }
-    return std::nullopt;
-}
-
-// ---- the button row ---------------------------------------------------------------------------
-
-struct Run {
-    int start, end; // [start, end)
-    int Centre() const { return (start + end) / 2; }
-};
-
-// Stretches of other colours than the background in one row, at least 16 pixels wide.
-std::vector<Run> RunsOf(const Picture& picture, int y) {
-    std::vector<Run> runs;
-    for (int x = 0; x < picture.width;) {
-        int end = x;
-        while (end < picture.width && picture.At(end, y) != picture.pixels[0])
-            ++end;
-        if (end - x >= 16)
-            runs.push_back({x, end});
-        x = end + 1;
-    }
-    return runs;
-}
-
-bool SameCentres(const std::vector<Run>& a, const std::vector<Run>& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](Run r, Run s) {
-               return std::abs(r.Centre() - s.Centre()) <= 1;
-           });
-}
-
-// The centres of the push buttons along the bottom of a dialog, and the row to click them
-// at. Buttons may touch one another (they are apart only at their rounded corners) and their
-// labels break a row into pieces, so the row that counts is the one whose pieces keep their
-// centres for at least three rows running; of those, the one with the most pieces. The click
-// goes to the middle of the buttons' height.
-std::vector<int> FindButtons(const Picture& picture, int* clickRow) {
-    const int top = std::max(0, picture.height - 80);
-    std::vector<Run> best, previous;
-    int bestLength = 0, bestRow = -1, length = 0;
-    for (int y = picture.height - 1; y >= top; --y) {
-        std::vector<Run> runs = RunsOf(picture, y);
-        length = !runs.empty() && SameCentres(runs, previous) ? length + 1 : 1;
-        if (length >= 3 &&
-            (runs.size() > best.size() || (runs.size() == best.size() && length > bestLength))) {
-            best = runs;
-            bestLength = length;
-            bestRow = y;
-        }
-        previous = std::move(runs);
-    }
-    std::vector<int> centres;
-    if (best.empty())
-        return centres;
-    auto covers = [&](int y) {
-        for (const Run& run : RunsOf(picture, y))
-            if (run.start <= best[0].Centre() && best[0].Centre() < run.end)
-                return true;
         return false;
-    };
-    int first = bestRow, last = bestRow;
-    while (first > top && covers(first - 1))
-        --first;
-    while (last + 1 < picture.height && covers(last + 1))
-        ++last;
-    for (const Run& run : best)
-        centres.push_back(run.Centre());
-    *clickRow = (first + last) / 2;
-    return centres;
+    bool drawn = false;
+    for (int y = 0; y < attributes.height && !drawn; ++y)
+        for (int x = 0; x < attributes.width && !drawn; ++x)
+            drawn = XGetPixel(image, x, y) != XGetPixel(image, 0, 0);
+    XDestroyImage(image);
+    return drawn;
 }
 
-bool Xdotool(std::vector<std::string> arguments) {
+// xdotool on the display of this process: its status, its output in *output.
+int Xdotool(std::vector<std::string> arguments, std::string* output = nullptr) {
     arguments.insert(arguments.begin(), {"/usr/bin/timeout", "5", "/usr/bin/xdotool"});
     RunOptions options = Command(arguments);
     for (const char* variable : {"DISPLAY", "XAUTHORITY"})
         options.env.push_back(std::string(variable) + "=" + getenv(variable));
-    std::string output;
-    const int status = RunAndWait(options, &output);
-    EXPECT_EQ(status, 0) << "xdotool " << arguments[3] << ": " << output;
-    return status == 0;
+    return RunAndWait(options, output);
 }
 
-bool Click(const XWindow& window, int indexFromLeft) {
-    XConnection connection;
-    std::vector<int> centres;
-    int y = -1;
-    // The buttons are drawn last; wait for the row to hold the button asked for.
-    PollUntil(3, [&] {
-        centres = FindButtons(Capture(connection.display, window.id), &y);
-        return (int)centres.size() >= indexFromLeft;
-    });
-    if ((int)centres.size() < indexFromLeft) {
-        ADD_FAILURE() << "button " << indexFromLeft << " asked for, " << centres.size() << " found";
-        return false;
-    }
-    return Xdotool({"mousemove", "--window", std::to_string(window.id),
-                    std::to_string(centres[indexFromLeft - 1]), std::to_string(y), "click", "1"});
+std::optional<XWindow> FindWindow(const std::string& titlePrefix) {
+    std::string id, pid;
+    if (Xdotool({"search", "--maxdepth", "1", "--onlyvisible", "--name", "^" + titlePrefix}, &id) !=
+            0 ||
+        Xdotool({"getwindowpid", id.substr(0, id.find('\n'))}, &pid) != 0)
+        return std::nullopt;
+    XWindow found;
+    found.id = std::stoul(id);
+    found.pid = atoi(pid.c_str());
+    const std::string proc = "/proc/" + std::to_string(found.pid);
+    found.command = ReadFile(proc + "/cmdline");
+    std::replace(found.command.begin(), found.command.end(), '\0', '\n');
+    const std::string status = ReadFile(proc + "/status");
+    const size_t at = status.find("\nUid:");
+    if (at != std::string::npos)
+        found.uid = static_cast<uid_t>(strtoul(status.c_str() + at + 5, nullptr, 10));
+    return found;
 }
 
 bool Close(const XWindow& window) {
@@ -284,8 +155,8 @@ std::optional<XWindow> WaitForWindow(const std::string& titlePrefix, int seconds
     if (connection.display == nullptr)
         return window;
     PollUntil(seconds, [&] {
-        window = FindWindow(connection.display, titlePrefix);
-        return window && Drawn(Capture(connection.display, window->id));
+        window = FindWindow(titlePrefix);
+        return window && Drawn(connection.display, window->id);
     });
     return window && Viewable(connection.display, window->id) ? window : std::nullopt;
 }
@@ -298,10 +169,16 @@ bool WaitForWindowGone(const XWindow& window, int seconds) {
 bool Answer(const XWindow& window, const std::string& answer) {
     if (answer == "close")
         return Close(window);
-    if (answer.rfind("click ", 0) == 0)
-        return Click(window, std::stoi(answer.substr(6)));
-    return Xdotool(
-        {"windowfocus", "--sync", std::to_string(window.id), "key", "--clearmodifiers", answer});
+    std::string output;
+    std::vector<std::string> arguments = {
+        "windowfocus", "--sync", std::to_string(window.id), "key", "--clearmodifiers",
+        "--delay",     "100"};
+    std::istringstream keys(answer);
+    for (std::string key; keys >> key;)
+        arguments.push_back(key);
+    const int status = Xdotool(arguments, &output);
+    EXPECT_EQ(status, 0) << "xdotool: " << output;
+    return status == 0;
 }
 
 } // namespace e2e

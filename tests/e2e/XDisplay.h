@@ -3,7 +3,7 @@
 // XServer starts Xvfb with a fresh cookie in an authority file that only its owner (and root)
 // can read, so a dialog shown as that user connects and nobody else does; this process
 // connects through the same file. A dialog is found by its title and answered as a user
-// would: a key, a click on one of its buttons, or a window manager's close.
+// would: keys, or a window manager's close.
 #pragma once
 
 #include <sys/types.h>
@@ -44,8 +44,8 @@ struct XWindow {
 // `titlePrefix` and that has drawn itself (a tool ignores input until then).
 std::optional<XWindow> WaitForWindow(const std::string& titlePrefix, int seconds);
 bool WaitForWindowGone(const XWindow& window, int seconds);
-// "Return", "Escape"; "close" (WM_DELETE_WINDOW, as a window manager's close button); or
-// "click N", a click on the N-th button of the dialog's button row, counted from the left.
+// Keys typed in turn ("Return", "Escape", "Left space": the button left of the focused
+// default), or "close" (WM_DELETE_WINDOW, as a window manager's close button).
 bool Answer(const XWindow& window, const std::string& answer);
 
 } // namespace e2e
