@@ -30,32 +30,23 @@ inline std::u16string Units(CFStringRef string) {
 
 // The units of a string the caller owns, which is released.
 inline std::u16string Take(CFStringRef string) {
-    const std::u16string units = Units(string);
-    if (string != nullptr)
-        CFRelease(string);
-    return units;
+    const Str owned(string);
+    return Units(string);
 }
 
-// A platform string's text as UTF-8 for comparisons and messages; "<none>" for
-// a null string or one that cannot be converted.
+// A platform string's text as UTF-8; "<none>" for a null string or one that cannot be
+// converted.
 inline std::string Utf8(CFStringRef string) {
-    if (string == nullptr)
-        return "<none>";
-    const CFIndex size =
-        CFStringGetMaximumSizeForEncoding(CFStringGetLength(string), kCFStringEncodingUTF8) + 1;
-    std::string text(static_cast<size_t>(size), '\0');
-    if (!CFStringGetCString(string, text.data(), size, kCFStringEncodingUTF8))
-        return "<none>";
-    text.resize(text.find('\0'));
-    return text;
+    char text[1024];
+    return string != nullptr && CFStringGetCString(string, text, sizeof text, kCFStringEncodingUTF8)
+               ? text
+               : "<none>";
 }
 
 // Utf8 of a string the caller owns, which is released.
 inline std::string TakeUtf8(CFStringRef string) {
-    const std::string text = Utf8(string);
-    if (string != nullptr)
-        CFRelease(string);
-    return text;
+    const Str owned(string);
+    return Utf8(string);
 }
 
 } // namespace cftest

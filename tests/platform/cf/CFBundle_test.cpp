@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <map>
 
 using namespace cftest;
 using testsupport::ScopedEnv;
@@ -29,29 +28,17 @@ std::string Translate(const char* key, CFStringRef value = nullptr, CFStringRef 
 
 TEST(MainBundle, LanguagesAreTriedInOrderWithRegionThenLanguage) {
     NoLanguage clear;
-    const struct {
-        std::map<std::string, std::string> vars;
-        const char* yes;
-    } rows[] = {
-        {{{"LANGUAGE", "de"}}, "Ja"},
-        {{{"LANGUAGE", "de_AT"}}, "Ja"},
-        {{{"LANGUAGE", "pt_BR:xx:fr"}}, "Oui"},
-        {{{"LANGUAGE", "es-ES"}}, "Sí"},
-        {{{"LC_ALL", "ja_JP.UTF-8"}, {"LANG", "de_DE"}}, "はい"},
-        {{{"LANG", "C"}}, "Yes"},
-        {{{"LANGUAGE", "en"}}, "Yes"},
-        {{{"LANGUAGE", "../../etc"}}, "Yes"},
-        {{}, "Yes"},
-    };
-    for (const auto& row : rows) {
-        NoLanguage reset;
-        std::string description;
-        for (const auto& [name, value] : row.vars) {
-            setenv(name.c_str(), value.c_str(), 1);
-            description += name + "=" + value + " ";
-        }
-        EXPECT_EQ(Translate("Yes"), row.yes) << description;
+    for (const auto& [languages, yes] : {std::pair{"de_AT", "Ja"},
+                                         {"pt_BR:xx:fr", "Oui"},
+                                         {"es-ES", "Sí"},
+                                         {"C", "Yes"},
+                                         {"../../etc", "Yes"}}) {
+        clear.language.Set(languages);
+        EXPECT_EQ(Translate("Yes"), yes) << languages;
     }
+    clear.language.Set(nullptr);
+    clear.lang.Set("ja_JP.UTF-8");
+    EXPECT_EQ(Translate("Yes"), "はい");
 }
 
 TEST(MainBundle, MissingTextsGiveTheValueOrTheKey) {
@@ -61,12 +48,8 @@ TEST(MainBundle, MissingTextsGiveTheValueOrTheKey) {
     EXPECT_EQ(Translate("Not in any catalog", CFSTR("Fallback")), "Fallback");
     EXPECT_EQ(Translate("Yes", CFSTR("Fallback")), "Ja");
     EXPECT_EQ(Translate("Not in any catalog", CFSTR("")), "Not in any catalog");
-    EXPECT_EQ(Translate(""), "");
     EXPECT_EQ(Translate("Yes", nullptr, nullptr, nullptr), "Yes"); // no bundle
-    EXPECT_EQ(Translate("Yes", nullptr, CFSTR("no-such-table")), "Yes");
     EXPECT_EQ(Translate("Yes", nullptr, CFSTR("../orvik-uninstaller")), "Yes");
-    EXPECT_EQ(CFBundleCopyLocalizedString(CFBundleGetMainBundle(), nullptr, nullptr, nullptr),
-              nullptr);
     EXPECT_EQ(TakeUtf8(CFBundleCopyLocalizedString(CFBundleGetMainBundle(), nullptr,
                                                    CFSTR("Fallback"), nullptr)),
               "Fallback");
@@ -109,17 +92,13 @@ TEST_F(BundleFolderTest, ResourcesPreferTheUsersLanguageFolder) {
     ScopedEnv language("LANGUAGE", "de");
     EXPECT_EQ(ResourcePath(CFSTR("readme"), CFSTR("txt"), nullptr),
               Path("res/de.lproj/readme.txt"));
-    EXPECT_EQ(ResourcePath(CFSTR("readme"), CFSTR(".txt"), nullptr),
-              Path("res/de.lproj/readme.txt"));
     EXPECT_EQ(ResourcePath(CFSTR("readme.txt"), nullptr, nullptr), Path("res/de.lproj/readme.txt"));
     language.Set("fr");
     EXPECT_EQ(ResourcePath(CFSTR("readme"), CFSTR("txt"), nullptr), Path("res/readme.txt"));
     EXPECT_EQ(ResourcePath(CFSTR("icon"), CFSTR("png"), CFSTR("sub")), Path("res/sub/icon.png"));
     EXPECT_EQ(ResourcePath(CFSTR("icon"), CFSTR("png"), nullptr), "<none>");
-    EXPECT_EQ(ResourcePath(CFSTR("missing"), nullptr, nullptr), "<none>");
     EXPECT_EQ(ResourcePath(CFSTR("../res/readme.txt"), nullptr, CFSTR("sub")), "<none>");
     EXPECT_EQ(ResourcePath(CFSTR("icon.png"), nullptr, CFSTR("../res/sub")), "<none>");
-    EXPECT_EQ(CFBundleCopyResourceURL(CFBundleGetMainBundle(), nullptr, nullptr, nullptr), nullptr);
     EXPECT_EQ(CFBundleCopyResourceURL(nullptr, CFSTR("readme.txt"), nullptr, nullptr), nullptr);
 }
 

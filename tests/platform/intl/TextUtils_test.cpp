@@ -6,25 +6,14 @@
 
 namespace {
 
-struct Result {
-    OSStatus status;
-    Boolean equivalent;
-    SInt32 order;
-};
-
-Result compare(UCCollateOptions options, const std::u16string& a, const std::u16string& b) {
-    Result r{-1, 7, 7};
-    r.status = UCCompareTextDefault(options, reinterpret_cast<const UniChar*>(a.data()), a.size(),
-                                    reinterpret_cast<const UniChar*>(b.data()), b.size(),
-                                    &r.equivalent, &r.order);
-    return r;
-}
-
-std::string narrow(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s)
-        out += c < 0x80 ? static_cast<char>(c) : '?';
-    return out;
+// The sign of the order; 99 when the call fails or says "equivalent" of a nonzero order.
+int Compare(UCCollateOptions options, const std::u16string& a, const std::u16string& b) {
+    Boolean equivalent = 7;
+    SInt32 order = 7;
+    const OSStatus status = UCCompareTextDefault(
+        options, reinterpret_cast<const UniChar*>(a.data()), a.size(),
+        reinterpret_cast<const UniChar*>(b.data()), b.size(), &equivalent, &order);
+    return status != noErr || equivalent != (order == 0) ? 99 : (order > 0) - (order < 0);
 }
 
 constexpr UCCollateOptions kSensitive = 0x8006;    // compose + width insensitive, punctuation
@@ -40,19 +29,14 @@ TEST(TextUtils, OptionsTable) {
         int sign; // expected sign of order
     };
     const Row rows[] = {
-        {kSensitive, u"abc", u"abc", 0},
         {kSensitive, u"abc", u"ABC", -1}, // lower case first at the tertiary level
         {kNoCase16, u"abc", u"ABC", 0},
-        {kNoCaseString, u"abc", u"ABC", 0},
-        {kNoCase16, u"abc", u"ABD", -1},
         {kNoCaseString, u"\uFF21\uFF22\uFF23", u"abc", 1}, // case alone: width still counts
         {kNoCase16, u"\uFF21\uFF22\uFF23", u"abc", 0},
         {kNoCaseString, u"stra\u00DFe", u"STRASSE", 0}, // full case folding
         {kSensitive, u"bin", u"Resources", -1},         // a collator, not code-unit order
         {kNoCase16, u"\u00E9", u"E", 1},                // accents still count without case
         {kUCCollateDiacritInsensitiveMask | kUCCollateCaseInsensitiveMask, u"\u00E9", u"E", 0},
-        {kSensitive, u"e\u0301", u"\u00E9", 0},           // composition-insensitive
-        {kSensitive, u"\uFF21\uFF22", u"AB", 0},          // fullwidth equals normal width
         {kSensitive, u"abcdefgh\uFF21", u"abcdefghA", 0}, // found after whole words
         {kSensitive, u"\u2010\u2010x\u2010\uFF41", u"\u2010\u2010x\u2010a", 0},
         {kSensitive, u"\uFF76", u"\u30AB", 0},                      // halfwidth katakana
@@ -61,33 +45,25 @@ TEST(TextUtils, OptionsTable) {
         {kUCCollateStandardOptions, u"a-b", u"ab", 0},              // punctuation ignored
         {kSensitive | kUCCollateDigitsAsNumberMask, u"file9", u"file10", -1},
         {kSensitive, u"file9", u"file10", 1},
-        {kSensitive, u"", u"", 0},
         {kSensitive, u"", u"a", -1},
+        {kNoCase16, std::u16string(100, u'\u00DF'), std::u16string(200, u'S'), 0}, // long folds
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(narrow(r.a) + " vs " + narrow(r.b) + " options " + std::to_string(r.options));
-        Result x = compare(r.options, r.a, r.b);
-        EXPECT_EQ(x.status, noErr);
-        EXPECT_EQ((x.order > 0) - (x.order < 0), r.sign);
-        EXPECT_EQ(x.equivalent, r.sign == 0);
-        Result y = compare(r.options, r.b, r.a);
-        EXPECT_EQ((y.order > 0) - (y.order < 0), -r.sign);
+        SCOPED_TRACE(testing::Message() << "row " << &r - rows);
+        EXPECT_EQ(Compare(r.options, r.a, r.b), r.sign);
+        EXPECT_EQ(Compare(r.options, r.b, r.a), -r.sign);
     }
 }
 
 TEST(TextUtils, CollatorLifecycleAndErrors) {
     CollatorRef c = reinterpret_cast<CollatorRef>(0x1);
     ASSERT_EQ(UCCreateCollator(nullptr, 0, kNoCaseString, &c), noErr);
-    ASSERT_NE(c, nullptr);
     const UniChar a[] = {u'a', u'b', u'c'}, b[] = {u'A', u'B', u'C'};
     Boolean eq = false;
     SInt32 order = 7;
     EXPECT_EQ(UCCompareText(c, a, 3, b, 3, &eq, &order), noErr);
     EXPECT_TRUE(eq);
     EXPECT_EQ(order, 0);
-    EXPECT_EQ(UCCompareText(c, a, 2, b, 3, &eq, &order), noErr); // "ab" < "ABC"
-    EXPECT_FALSE(eq);
-    EXPECT_LT(order, 0);
     EXPECT_EQ(UCCompareText(c, nullptr, 2, b, 3, &eq, &order), paramErr);
     EXPECT_EQ(UCCompareText(c, nullptr, 0, nullptr, 0, &eq, &order), noErr);
     EXPECT_TRUE(eq);
