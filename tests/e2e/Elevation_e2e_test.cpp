@@ -116,10 +116,10 @@ private:
 
 // Started from a desktop: no terminal, output to nowhere. The exit status arrives in the
 // future; a run that never ends is left behind with the isolated root.
-std::future<int> StartFromDesktop(const TestUser& user, const XServer& x) {
+std::future<int> StartFromDesktop(const TestUser& user) {
     RunOptions options = AsTestUser(user, {kProgram});
-    for (const std::string& variable : x.ClientEnvironment())
-        options.env.push_back(variable);
+    for (const char* variable : {"DISPLAY", "XAUTHORITY"})
+        options.env.push_back(std::string(variable) + "=" + getenv(variable));
     options.env.push_back("XDG_RUNTIME_DIR=/run/user/" + std::to_string(user.uid));
     auto status = std::make_shared<std::promise<int>>();
     std::future<int> result = status->get_future();
@@ -170,7 +170,7 @@ TEST(ElevationEndToEnd, PkexecAsksPolkit) {
         {
             const PolkitAuthority polkit(false);
             ASSERT_TRUE(polkit.started);
-            std::future<int> status = StartFromDesktop(user, x);
+            std::future<int> status = StartFromDesktop(user);
             ASSERT_NO_FATAL_FAILURE(Confirm(user));
             XWindow refused;
             ASSERT_NO_FATAL_FAILURE(WaitForAlert(
@@ -190,7 +190,7 @@ TEST(ElevationEndToEnd, PkexecAsksPolkit) {
 
         const PolkitAuthority polkit(true);
         ASSERT_TRUE(polkit.started);
-        std::future<int> status = StartFromDesktop(user, x);
+        std::future<int> status = StartFromDesktop(user);
         ASSERT_NO_FATAL_FAILURE(Confirm(user));
         XWindow completed;
         ASSERT_NO_FATAL_FAILURE(WaitForAlert(kCompleted, &completed));

@@ -133,17 +133,17 @@ std::vector<char*> CStrings(const std::vector<std::string>& strings) {
     return out;
 }
 
-bool PollUntil(int seconds, const std::function<bool()>& ready) {
-    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+} // namespace
+
+bool PollUntil(double seconds, const std::function<bool()>& ready) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
     while (!ready()) {
         if (Clock::now() > deadline)
             return false;
-        usleep(20000);
+        usleep(50000);
     }
     return true;
 }
-
-} // namespace
 
 std::string WhyNot(const std::vector<std::string>& tools) {
     if (geteuid() != 0)

@@ -73,6 +73,9 @@ private:
     std::thread m_reader;
 };
 
+// Polls `ready` every 50 ms until it holds or `seconds` have passed.
+bool PollUntil(double seconds, const std::function<bool()>& ready);
+
 // ---- processes ------------------------------------------------------------------------------
 
 struct RunOptions {

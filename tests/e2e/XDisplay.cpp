@@ -8,10 +8,8 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <functional>
 #include <sstream>
 #include <unistd.h>
 
@@ -22,16 +20,6 @@ namespace {
 // A window can vanish between two requests; Xlib's default handler would end the test program.
 int IgnoreXErrors(::Display*, XErrorEvent*) {
     return 0;
-}
-
-bool PollUntil(double seconds, const std::function<bool()>& ready) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        usleep(50000);
-    }
-    return true;
 }
 
 // A connection to the server of DISPLAY with the cookie of XAUTHORITY.
@@ -49,7 +37,6 @@ struct XConnection {
 XServer::XServer(int number, uid_t ownerUid, gid_t ownerGid)
     : m_authority("/tmp/orvik-x" + std::to_string(number) + ".auth") {
     const std::string display = ":" + std::to_string(number);
-    m_environment = {"DISPLAY=" + display, "XAUTHORITY=" + m_authority};
     setenv("DISPLAY", display.c_str(), 1);
     setenv("XAUTHORITY", m_authority.c_str(), 1);
     std::string cookie;

@@ -23,11 +23,8 @@ public:
     XServer& operator=(const XServer&) = delete;
 
     bool Started() const { return m_started; }
-    // DISPLAY= and XAUTHORITY= for a client's environment.
-    std::vector<std::string> ClientEnvironment() const { return m_environment; }
 
 private:
-    std::vector<std::string> m_environment;
     std::string m_authority;
     pid_t m_pid = -1;
     bool m_started = false;
