@@ -290,7 +290,7 @@ Child::Child(const RunOptions& options, bool onTerminal) {
     std::string terminal;
     int ends[2] = {-1, -1};
     if (onTerminal) {
-        m_fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        m_fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
         if (m_fd < 0 || grantpt(m_fd) != 0 || unlockpt(m_fd) != 0) {
             ADD_FAILURE() << "no pseudo-terminal: " << strerror(errno);
             return;
@@ -298,7 +298,7 @@ Child::Child(const RunOptions& options, bool onTerminal) {
         terminal = ptsname(m_fd);
         if (options.uid != 0)
             (void)!chown(terminal.c_str(), options.uid, options.gid);
-    } else if (pipe2(ends, O_CLOEXEC) != 0) {
+    } else if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         ADD_FAILURE() << "pipe: " << strerror(errno);
         return;
     }
@@ -307,6 +307,7 @@ Child::Child(const RunOptions& options, bool onTerminal) {
     if (m_pid == 0) {
         setsid();
         const int in = onTerminal ? open(terminal.c_str(), O_RDWR) : open("/dev/null", O_RDONLY);
+        fcntl(ends[1], F_SETFL, 0);
         const int out = onTerminal ? in : ends[1];
         if (in < 0 || (onTerminal && ioctl(in, TIOCSCTTY, 0) != 0))
             _exit(125);
@@ -332,43 +333,28 @@ Child::Child(const RunOptions& options, bool onTerminal) {
 Child::~Child() {
     if (m_pid > 0 && m_status < 0) {
         kill(m_pid, SIGKILL);
-        Reap(true);
+        Ended(true);
     }
     if (m_fd >= 0)
         close(m_fd);
 }
 
-bool Child::ReadSome(int timeoutMs) {
-    pollfd fd = {m_fd, POLLIN, 0};
-    if (m_fd < 0 || poll(&fd, 1, timeoutMs) <= 0)
-        return false;
+// Takes what the program wrote so far, and its exit status once it has ended.
+bool Child::Ended(bool block) {
     char buffer[4096];
-    const ssize_t n = read(m_fd, buffer, sizeof buffer);
-    if (n <= 0)
-        return false; // end of file, or EIO once every terminal descriptor is closed
     // A terminal turns "\n" into "\r\n"; the prompts are compared without the "\r".
-    std::copy_if(buffer, buffer + n, std::back_inserter(m_output),
-                 [](char c) { return c != '\r'; });
-    return true;
-}
-
-// Takes the exit status once the program has ended, and what it wrote until then.
-bool Child::Reap(bool block) {
+    for (ssize_t n; m_fd >= 0 && (n = read(m_fd, buffer, sizeof buffer)) > 0;)
+        std::copy_if(buffer, buffer + n, std::back_inserter(m_output),
+                     [](char c) { return c != '\r'; });
     int status = 0;
     if (m_status >= 0 || m_pid <= 0 || waitpid(m_pid, &status, block ? 0 : WNOHANG) != m_pid)
         return m_status >= 0;
     m_status = StatusOf(status);
-    while (ReadSome(0)) {
-    }
-    return true;
+    return Ended(false);
 }
 
 bool Child::WaitForOutput(const std::string& text, int seconds) {
-    PollUntil(seconds, [&] {
-        while (ReadSome(0)) {
-        }
-        return m_output.find(text) != std::string::npos || Reap(false);
-    });
+    PollUntil(seconds, [&] { return Ended(false) || m_output.find(text) != std::string::npos; });
     return m_output.find(text) != std::string::npos;
 }
 
@@ -377,17 +363,12 @@ void Child::Send(const std::string& keys) {
 }
 
 int Child::Wait(int seconds) {
-    if (!PollUntil(seconds, [&] {
-            while (ReadSome(0)) {
-            }
-            return Reap(false);
-        })) {
-        ADD_FAILURE() << "the program did not end; its output:\n" << m_output;
-        kill(m_pid, SIGKILL);
-        Reap(true);
-        return -1;
-    }
-    return m_status;
+    if (PollUntil(seconds, [&] { return Ended(false); }))
+        return m_status;
+    ADD_FAILURE() << "the program did not end; its output:\n" << m_output;
+    kill(m_pid, SIGKILL);
+    Ended(true);
+    return -1;
 }
 
 int RunAndWait(const RunOptions& options, std::string* output) {

@@ -107,8 +107,7 @@ public:
     const std::string& Output() const { return m_output; }
 
 private:
-    bool ReadSome(int timeoutMs);
-    bool Reap(bool block);
+    bool Ended(bool block);
     int m_fd = -1;
     pid_t m_pid = -1;
     std::string m_output;
