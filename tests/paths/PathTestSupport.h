@@ -1,9 +1,10 @@
-// Shared helpers of the path tests: the common temporary-folder fixture, and
-// conversions between test paths and CAtlString.
+// What the path tests share: conversions between test paths and CAtlString, and the
+// temporary-folder fixture with its path-class shorthands.
 #pragma once
 
 #include <string>
 
+#include "paths/PathClasses.h"
 #include "strings/AtlString.h"
 #include "tests/TestSupport.h"
 
@@ -22,10 +23,6 @@ inline std::string N(const CAtlString& text) {
     return out;
 }
 
-using testsupport::Exists;
-using testsupport::RemoveTree;
-using testsupport::SetImmutable;
-
 inline void MakeFile(const std::string& path, const std::string& content = "x",
                      mode_t mode = 0644) {
     ASSERT_TRUE(testsupport::WriteFile(path, content, mode)) << path;
@@ -35,13 +32,24 @@ inline void MakeDir(const std::string& path, mode_t mode = 0755) {
     ASSERT_EQ(mkdir(path.c_str(), mode), 0) << path;
 }
 
-inline std::string ReadAll(const std::string& path) {
-    return testsupport::ReadFile(path);
-}
-
 class TempDirTest : public testsupport::TempFolderTest {
 protected:
     CAtlString WPath(const std::string& relative) const { return W(Path(relative)); }
+    // "" stands for the empty path.
+    COrvikFilePath File(const std::string& relative) const {
+        return relative.empty() ? COrvikFilePath() : COrvikFilePath(WPath(relative));
+    }
+    COrvikDirectoryPath Dir(const std::string& relative) const {
+        return COrvikDirectoryPath(WPath(relative));
+    }
+    bool Exists(const std::string& relative) const { return testsupport::Exists(Path(relative)); }
+    // "" for anything but a regular file: opening a FIFO would wait for a writer.
+    std::string Read(const std::string& relative) const {
+        struct stat st;
+        return stat(Path(relative).c_str(), &st) == 0 && S_ISREG(st.st_mode)
+                   ? testsupport::ReadFile(Path(relative))
+                   : "";
+    }
 };
 
 } // namespace pathtest
