@@ -119,12 +119,9 @@ void RunRows(const std::string& tool, const std::vector<Row>& rows) {
     });
 }
 
-#define SKIP_WITHOUT(tool)                                                                         \
-    E2E_SKIP_WITHOUT("/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xauth", "/usr/bin/mcookie",    \
-                     "/usr/sbin/useradd", tool)
-
 TEST(AlertsEndToEnd, Zenity) {
-    SKIP_WITHOUT(kZenity);
+    E2E_SKIP_WITHOUT("/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xauth", "/usr/bin/mcookie",
+                     "/usr/sbin/useradd", kZenity);
     RunRows(kZenity, {
                          {kAlertNoteAlert, kDone, 1, 0, "Escape", 1, "--info\n"},
                          {kAlertStopAlert, kDone, 1, 0, "close", 1, "--error\n"},
@@ -141,7 +138,8 @@ TEST(AlertsEndToEnd, Zenity) {
 }
 
 TEST(AlertsEndToEnd, Kdialog) {
-    SKIP_WITHOUT(kKdialog);
+    E2E_SKIP_WITHOUT("/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xauth", "/usr/bin/mcookie",
+                     "/usr/sbin/useradd", kKdialog);
     RunRows(kKdialog,
             {
                 {kAlertStopAlert, kDone, 1, 0, "Return", 1, "--error\n"},

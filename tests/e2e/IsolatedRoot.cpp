@@ -256,14 +256,6 @@ std::vector<LogLine> SyslogCapture::Lines() {
     return m_lines;
 }
 
-std::vector<std::string> SyslogCapture::TextsOfTheUninstaller() {
-    std::vector<std::string> texts;
-    for (const LogLine& line : Lines())
-        if (line.ident == "orvik-uninstaller")
-            texts.push_back(line.text);
-    return texts;
-}
-
 void SyslogCapture::Clear() {
     const std::lock_guard<std::mutex> lock(m_mutex);
     DrainLocked();
@@ -326,8 +318,6 @@ Child::Child(const RunOptions& options, bool onTerminal) {
         m_fd = ends[0];
         close(ends[1]);
     }
-    if (m_pid < 0)
-        ADD_FAILURE() << "fork: " << strerror(errno);
 }
 
 Child::~Child() {
@@ -394,10 +384,6 @@ bool ProcessAlive(pid_t pid) {
     const size_t close = stat.rfind(')');
     return close != std::string::npos && close + 2 < stat.size() &&
            std::string("ZX").find(stat[close + 2]) == std::string::npos;
-}
-
-bool WaitForProcessEnd(pid_t pid, int seconds) {
-    return PollUntil(seconds, [&] { return !Exists("/proc/" + std::to_string(pid)); });
 }
 
 bool WaitUntilNoProcessMatches(const std::string& needle, int seconds) {

@@ -58,8 +58,6 @@ public:
     SyslogCapture& operator=(const SyslogCapture&) = delete;
 
     std::vector<LogLine> Lines();
-    // Only the lines of the uninstaller itself (sudo and polkit log too).
-    std::vector<std::string> TextsOfTheUninstaller();
     void Clear();
     // Waits (at most `seconds`) until a line with this exact text has arrived.
     bool WaitForText(const std::string& text, int seconds);
@@ -122,7 +120,6 @@ int RunAndWait(const RunOptions& options, std::string* output = nullptr);
 pid_t StartDetached(const RunOptions& options, bool ignoreSigterm = false);
 
 bool ProcessAlive(pid_t pid); // exists and is not a zombie
-bool WaitForProcessEnd(pid_t pid, int seconds);
 // Waits (at most `seconds`) until no process's command line contains `needle`.
 bool WaitUntilNoProcessMatches(const std::string& needle, int seconds);
 

@@ -61,7 +61,7 @@ XServer::XServer(int number, uid_t ownerUid, gid_t ownerGid)
 XServer::~XServer() {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
-        if (!WaitForProcessEnd(m_pid, 5))
+        if (!PollUntil(5, [&] { return !ProcessAlive(m_pid); }))
             kill(m_pid, SIGKILL);
     }
     unlink(m_authority.c_str());
@@ -141,11 +141,11 @@ std::optional<XWindow> WaitForWindow(const std::string& titlePrefix, int seconds
     std::optional<XWindow> window;
     if (connection.display == nullptr)
         return window;
-    PollUntil(seconds, [&] {
+    const bool drawn = PollUntil(seconds, [&] {
         window = FindWindow(titlePrefix);
         return window && Drawn(connection.display, window->id);
     });
-    return window && Viewable(connection.display, window->id) ? window : std::nullopt;
+    return drawn ? window : std::nullopt;
 }
 
 bool WaitForWindowGone(const XWindow& window, int seconds) {

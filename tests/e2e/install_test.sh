@@ -11,22 +11,18 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail=0
-expect() {
-  if [ ! -e "$prefix/$1" ]; then echo "missing after install: $1"; fail=1; fi
-}
-expect bin/orvik-uninstaller
-for lib in platform strings win32compat resources paths uninstall; do expect "lib/liborvik_$lib.a"; done
-expect include/orvik/uninstaller/Uninstall.h
-expect include/orvik/platform/Authorization.h
-expect lib/cmake/orvik/orvikConfig.cmake
-expect share/man/man1/orvik-uninstaller.1
-expect share/locale/de/LC_MESSAGES/orvik-uninstaller.mo
-expect share/polkit-1/actions/com.orvikware.orvik-uninstaller.policy
+policy=share/polkit-1/actions/com.orvikware.orvik-uninstaller.policy
+for path in bin/orvik-uninstaller lib/liborvik_{platform,strings,win32compat,resources,paths,uninstall}.a \
+  include/orvik/uninstaller/Uninstall.h include/orvik/platform/Authorization.h \
+  lib/cmake/orvik/orvikConfig.cmake share/man/man1/orvik-uninstaller.1 \
+  share/locale/de/LC_MESSAGES/orvik-uninstaller.mo "$policy"; do
+  [ -e "$prefix/$path" ] || { echo "missing after install: $path"; fail=1; }
+done
 grep -q "<annotate key=\"org.freedesktop.policykit.exec.path\">$prefix/bin/orvik-uninstaller<" \
-  "$prefix/share/polkit-1/actions/com.orvikware.orvik-uninstaller.policy" ||
+  "$prefix/$policy" ||
   { echo "the policy does not name the installed program"; fail=1; }
 grep -q 'org.freedesktop.policykit.exec.allow_gui">true<' \
-  "$prefix/share/polkit-1/actions/com.orvikware.orvik-uninstaller.policy" ||
+  "$prefix/$policy" ||
   { echo "the policy does not keep the graphical session"; fail=1; }
 if command -v groff >/dev/null; then
   warnings=$(groff -man -Tutf8 -ww "$prefix/share/man/man1/orvik-uninstaller.1" 2>&1 >/dev/null || true)
