@@ -1,11 +1,11 @@
 // The login-item filter, on real property-list files below a temporary preferences root.
-
 #include "UninstallTestSupport.h"
 #include "platform/CFPreferences.h"
 
 namespace {
 
-const char* const kApp = "/Applications/ORVIK Tandro Riravor";
+const std::string kApp = "/Applications/ORVIK Tandro Riravor";
+const char* const kList = "Library/Preferences/loginwindow.plist";
 
 class LoginItemsTest : public UninstallTest {
 protected:
@@ -18,194 +18,83 @@ protected:
         orvik::preferences::SetPreferencesRootPrefix("");
         UninstallTest::TearDown();
     }
-
-    std::string PlistPath() const { return Path("Library/Preferences/loginwindow.plist"); }
-
-    void WriteList(const std::vector<std::string>& paths) {
-        std::string body;
-        for (const std::string& path : paths)
-            body += "<dict><key>Path</key><string>" + path + "</string></dict>";
-        m_written = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                    "<key>AutoLaunchedApplicationDictionary</key><array>" +
-                    body + "</array><key>Other</key><integer>3</integer></dict></plist>\n";
-        MakeFile("Library/Preferences/loginwindow.plist", m_written);
+    // The list as a property list whose entries are `items`, beside an unrelated key.
+    void WriteList(const std::string& items) {
+        MakeFile(kList, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                        "<key>AutoLaunchedApplicationDictionary</key><array>" +
+                            items +
+                            "</array><key>Other</key><integer>3</integer></dict></plist>\n");
     }
-    std::string FileText() const { return testsupport::ReadFile(PlistPath()); }
-    // The "Path" strings of the list as the file holds them now, in order.
-    std::vector<std::string> PathsInFile() const {
-        std::vector<std::string> paths;
-        std::string xml = FileText();
-        const std::string key = "<key>Path</key>";
-        for (size_t at = xml.find(key); at != std::string::npos; at = xml.find(key, at + 1)) {
-            size_t open = xml.find("<string>", at) + 8;
-            paths.push_back(xml.substr(open, xml.find("</string>", open) - open));
-        }
-        return paths;
-    }
-
-    std::string m_written;
+    std::string FileText() const { return testsupport::ReadFile(Path(kList)); }
+    bool Remove() { return RemoveService(CAtlString(kApp.c_str())); }
 };
 
-// A binary property list {AutoLaunchedApplicationDictionary: [{Path: p} for p in paths]},
-// written byte by byte (ASCII strings, one-byte object references, two-byte offsets).
-std::string BinaryLoginList(const std::vector<std::string>& paths) {
-    std::vector<std::string> objects;
-    auto string = [](const std::string& text) {
-        std::string out;
-        if (text.size() < 15) {
-            out += static_cast<char>(0x50 | text.size());
-        } else {
-            out += '\x5f';
-            out += '\x10';
-            out += static_cast<char>(text.size());
-        }
-        return out + text;
-    };
-    // 0 root, 1 its key, 2 the array, 3 "Path", then a dictionary and its string per entry.
-    const size_t count = 4 + 2 * paths.size();
-    std::string root = "\xd1";
-    root += '\x01';
-    root += '\x02';
-    objects.push_back(root);
-    objects.push_back(string("AutoLaunchedApplicationDictionary"));
-    std::string array(1, static_cast<char>(0xa0 | paths.size()));
-    for (size_t i = 0; i < paths.size(); ++i)
-        array += static_cast<char>(4 + 2 * i);
-    objects.push_back(array);
-    objects.push_back(string("Path"));
-    for (size_t i = 0; i < paths.size(); ++i) {
-        std::string dict = "\xd1";
-        dict += '\x03';
-        dict += static_cast<char>(5 + 2 * i);
-        objects.push_back(dict);
-        objects.push_back(string(paths[i]));
-    }
-    std::string file = "bplist00";
-    std::vector<size_t> offsets;
-    for (const std::string& object : objects) {
-        offsets.push_back(file.size());
-        file += object;
-    }
-    const size_t table = file.size();
-    for (size_t offset : offsets) {
-        file += static_cast<char>(offset >> 8);
-        file += static_cast<char>(offset & 0xff);
-    }
-    std::string trailer(32, '\0');
-    trailer[6] = 2; // offset size
-    trailer[7] = 1; // object reference size
-    trailer[15] = static_cast<char>(count);
-    trailer[23] = 0; // top object
-    trailer[30] = static_cast<char>(table >> 8);
-    trailer[31] = static_cast<char>(table & 0xff);
-    return file + trailer;
+std::string Item(const std::string& path) {
+    return "<dict><key>Path</key><string>" + path + "</string></dict>";
 }
-
 LoggedLine Comparing(const std::string& path, int match) {
     return Notice("Comparing " + path + " to " + kApp + " == " + std::to_string(match) + "\n");
 }
 LoggedLine RemovingValue(const std::string& path, int index) {
     return Notice("Removing value " + path + " at index " + std::to_string(index) + "\n");
 }
-const LoggedLine kAttempting = Notice(std::string("Attempting to remove entries for ") + kApp +
+const LoggedLine kAttempting = Notice("Attempting to remove entries for " + kApp +
                                       " in /Libary/Preferences/loginwindow.plist\n");
 
+// Adjacent matches share an index; a sibling with a longer name matches; case counts;
+// entries that are no dictionary or have no string "Path" stay.
 TEST_F(LoginItemsTest, RemovesEntriesThatBeginWithTheFolder) {
-    const std::string app = kApp;
-    WriteList({"/Applications/Mail.app", app + "/ORVIK Tandro.app", app + "/Helpers/Agent",
-               app + " Extra/Tool", "/applications/orvik tandro riravor/x", app,
-               "/Applications/Zeta.app"});
-    EXPECT_TRUE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
-    // Adjacent matches share an index; the sibling with a longer name matches; case counts.
-    EXPECT_EQ(
-        m_log,
-        (std::vector<LoggedLine>{
-            kAttempting, Comparing("/Applications/Mail.app", 0),
-            Comparing(app + "/ORVIK Tandro.app", 1), RemovingValue(app + "/ORVIK Tandro.app", 1),
-            Comparing(app + "/Helpers/Agent", 1), RemovingValue(app + "/Helpers/Agent", 1),
-            Comparing(app + " Extra/Tool", 1), RemovingValue(app + " Extra/Tool", 1),
-            Comparing("/applications/orvik tandro riravor/x", 0), Comparing(app, 1),
-            RemovingValue(app, 2), Comparing("/Applications/Zeta.app", 0)}));
-    EXPECT_EQ(PathsInFile(), (std::vector<std::string>{"/Applications/Mail.app",
-                                                       "/applications/orvik tandro riravor/x",
-                                                       "/Applications/Zeta.app"}));
-    EXPECT_NE(FileText().find("<key>Other</key>"), std::string::npos) << FileText();
+    WriteList(Item("/Applications/Mail.app") + Item(kApp + "/T.app") + Item(kApp + " Extra/x") +
+              "<string>" + kApp + "/s</string><dict><key>Path</key><integer>5</integer></dict>" +
+              Item("/applications/orvik tandro riravor/x") + Item(kApp));
+    EXPECT_TRUE(Remove());
+    EXPECT_EQ(m_log, (std::vector<LoggedLine>{
+                         kAttempting, Comparing("/Applications/Mail.app", 0),
+                         Comparing(kApp + "/T.app", 1), RemovingValue(kApp + "/T.app", 1),
+                         Comparing(kApp + " Extra/x", 1), RemovingValue(kApp + " Extra/x", 1),
+                         Comparing("/applications/orvik tandro riravor/x", 0), Comparing(kApp, 1),
+                         RemovingValue(kApp, 4)}));
+    const std::string after = FileText();
+    for (const std::string& kept :
+         std::vector<std::string>{"/Applications/Mail.app", "<string>" + kApp + "/s<",
+                                  "<integer>5<", "/applications/orvik", "<key>Other<"})
+        EXPECT_NE(after.find(kept), std::string::npos) << kept << " in " << after;
+    for (const std::string& gone : std::vector<std::string>{"/T.app", " Extra/x", Item(kApp)})
+        EXPECT_EQ(after.find(gone), std::string::npos) << gone << " in " << after;
 }
 
 TEST_F(LoginItemsTest, NothingMatchingMeansNothingWritten) {
-    for (const std::vector<std::string>& list :
-         {std::vector<std::string>{}, std::vector<std::string>{"/Applications/Zeta.app"}}) {
-        m_log.clear();
-        // A new run of the program: nothing held in memory from the last one.
-        orvik::preferences::SetPreferencesRootPrefix(root_);
-        WriteList(list);
-        EXPECT_TRUE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
-        EXPECT_EQ(m_log.front(), kAttempting);
-        EXPECT_EQ(m_log.size(), 1 + list.size());
-        EXPECT_EQ(FileText(), m_written) << "the file is flushed only after a removal";
-    }
+    WriteList(Item("/Applications/Zeta.app"));
+    const std::string before = FileText();
+    EXPECT_TRUE(Remove());
+    EXPECT_EQ(m_log,
+              (std::vector<LoggedLine>{kAttempting, Comparing("/Applications/Zeta.app", 0)}));
+    EXPECT_EQ(FileText(), before) << "the file is flushed only after a removal";
 }
 
-TEST_F(LoginItemsTest, UnreadableListIsReportedAndKept) {
+TEST_F(LoginItemsTest, UnreadableOrNoListIsAFailure) {
     const std::vector<LoggedLine> unreadable = {
         kAttempting,
         Warning("Failed to load loginwindow.plist.  This is potentially a file permission "
                 "problem.\n"),
-        Warning(std::string("Please remove the entries for Path=\"") + kApp +
-                "\" in this file manually\n")};
-    // No file at all.
-    EXPECT_FALSE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
+        Warning("Please remove the entries for Path=\"" + kApp + "\" in this file manually\n")};
+    EXPECT_FALSE(Remove()); // no file at all
     EXPECT_EQ(m_log, unreadable);
-    EXPECT_FALSE(Exists("Library/Preferences/loginwindow.plist"));
-    // A corrupt file stays as it was.
+    EXPECT_FALSE(Exists(kList));
     m_log.clear();
-    MakeFile("Library/Preferences/loginwindow.plist", "<plist><dict><key>Auto");
-    EXPECT_FALSE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
+    MakeFile(kList, "<plist><dict><key>Auto");
+    EXPECT_FALSE(Remove());
     EXPECT_EQ(m_log, unreadable);
     EXPECT_EQ(FileText(), "<plist><dict><key>Auto");
-}
-
-TEST_F(LoginItemsTest, ListOfTheWrongShape) {
-    // Not an array: the copy fails, false, nothing beyond the first line.
-    const std::string dict = "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict>"
-                             "<key>AutoLaunchedApplicationDictionary</key><dict><key>Path</key>"
-                             "<string>/Applications/ORVIK Tandro Riravor/x</string></dict>"
-                             "</dict></plist>\n";
-    MakeFile("Library/Preferences/loginwindow.plist", dict);
-    EXPECT_FALSE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
+    // Not a list: it can't be copied as one.
+    m_log.clear();
+    MakeFile(kList, "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict>"
+                    "<key>AutoLaunchedApplicationDictionary</key>" +
+                        Item(kApp + "/x") + "</dict></plist>\n");
+    const std::string dict = FileText();
+    EXPECT_FALSE(Remove());
     EXPECT_EQ(m_log, std::vector<LoggedLine>{kAttempting});
     EXPECT_EQ(FileText(), dict);
-
-    // Entries that are not dictionaries, or have no string "Path", are left in place.
-    m_log.clear();
-    const std::string mixed =
-        "<?xml version=\"1.0\"?>\n<plist version=\"1.0\"><dict>"
-        "<key>AutoLaunchedApplicationDictionary</key><array>"
-        "<string>/Applications/ORVIK Tandro Riravor/s</string><integer>1</integer>"
-        "<dict><key>Path</key><integer>5</integer></dict><dict><key>Hide</key><true/></dict>"
-        "<dict><key>Path</key><string>/Applications/ORVIK Tandro Riravor/a</string></dict>"
-        "</array></dict></plist>\n";
-    MakeFile("Library/Preferences/loginwindow.plist", mixed);
-    EXPECT_TRUE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
-    EXPECT_EQ(m_log, (std::vector<LoggedLine>{kAttempting, Comparing(std::string(kApp) + "/a", 1),
-                                              RemovingValue(std::string(kApp) + "/a", 4)}));
-    const std::string after = FileText();
-    EXPECT_NE(after.find("/Applications/ORVIK Tandro Riravor/s"), std::string::npos) << after;
-    EXPECT_EQ(after.find("/Applications/ORVIK Tandro Riravor/a"), std::string::npos) << after;
-}
-
-TEST_F(LoginItemsTest, BinaryListStaysBinary) {
-    const std::string app = kApp;
-    const std::string file = BinaryLoginList({"/Applications/Mail.app", app + "/Helpers/Agent"});
-    MakeFile("Library/Preferences/loginwindow.plist", file);
-    EXPECT_TRUE(RemoveService(CAtlString(u"/Applications/ORVIK Tandro Riravor")));
-    EXPECT_EQ(m_log, (std::vector<LoggedLine>{kAttempting, Comparing("/Applications/Mail.app", 0),
-                                              Comparing(app + "/Helpers/Agent", 1),
-                                              RemovingValue(app + "/Helpers/Agent", 1)}));
-    const std::string after = FileText();
-    EXPECT_EQ(after.substr(0, 8), "bplist00") << "the format is kept";
-    EXPECT_NE(after.find("/Applications/Mail.app"), std::string::npos);
-    EXPECT_EQ(after.find("Helpers/Agent"), std::string::npos);
 }
 
 } // namespace

@@ -2,10 +2,7 @@
 // and the footing the privileged copy starts from.
 #include <chrono>
 #include <climits>
-#include <cstdio>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "UninstallTestSupport.h"
 #include "platform/Authorization.h"
@@ -18,39 +15,39 @@ protected:
         orvik::authorization::SetEnvironmentOverride(nullptr);
         UninstallTest::TearDown();
     }
+    // A tool that records its arguments, one per line, once it has run.
+    std::string Tool() {
+        const std::string record = Path("arguments");
+        MakeFile("tool.sh", "#!/bin/sh\nfor a in \"$0\" \"$@\"; do echo \"[$a]\"; done > '" +
+                                record + ".tmp'\nmv '" + record + ".tmp' '" + record + "'\n");
+        chmod(Path("tool.sh").c_str(), 0755);
+        return Path("tool.sh");
+    }
+    std::string WaitForRecord(int tries) const {
+        std::string text;
+        for (int i = 0; i < tries && text.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            text = testsupport::ReadFile(Path("arguments"));
+        }
+        return text;
+    }
 };
 
 TEST_F(RelaunchTest, CopyGetsOnlyTheRealArgument) {
     orvik::authorization::Environment environment = orvik::authorization::CurrentEnvironment();
     environment.runningAsRoot = true; // granted without a prompt, as for root
     orvik::authorization::SetEnvironmentOverride(&environment);
-    const std::string tool = Path("tool.sh");
-    const std::string record = Path("arguments");
-    MakeFile("tool.sh", "#!/bin/sh\nfor a in \"$0\" \"$@\"; do echo \"[$a]\"; done > '" + record +
-                            ".tmp'\nmv '" + record + ".tmp' '" + record + "'\n");
-    chmod(tool.c_str(), 0755);
-
+    const std::string tool = Tool();
     EXPECT_TRUE(RunSelfAsRoot(CAtlStringA(tool.c_str())));
-    std::string text;
-    for (int i = 0; i < 500 && text.empty(); ++i) {
-        text = testsupport::ReadFile(record);
-        if (text.empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    EXPECT_EQ(text, "[" + tool + "]\n[-reallyuninstall]\n");
+    EXPECT_EQ(WaitForRecord(500), "[" + tool + "]\n[-reallyuninstall]\n");
 }
 
 TEST_F(RelaunchTest, NoWayToAskMeansFalseAndNothingStarted) {
     orvik::authorization::Environment environment;
-    environment.runningAsRoot = false;
-    environment.graphicalSession = false;
-    environment.hasTerminal = false;
+    environment.runningAsRoot = environment.graphicalSession = environment.hasTerminal = false;
     orvik::authorization::SetEnvironmentOverride(&environment);
-    MakeFile("tool.sh", "#!/bin/sh\ntouch '" + Path("started") + "'\n");
-    chmod(Path("tool.sh").c_str(), 0755);
-    EXPECT_FALSE(RunSelfAsRoot(CAtlStringA(Path("tool.sh").c_str())));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(Exists("started"));
+    EXPECT_FALSE(RunSelfAsRoot(CAtlStringA(Tool().c_str())));
+    EXPECT_EQ(WaitForRecord(10), "");
 }
 
 TEST_F(RelaunchTest, PrivilegedPhaseStartsFromTheRootFolderWithTheSystemsPath) {

@@ -13,9 +13,7 @@
 struct LoggedLine {
     int priority;
     std::string text;
-    bool operator==(const LoggedLine& other) const {
-        return priority == other.priority && text == other.text;
-    }
+    bool operator==(const LoggedLine& other) const = default;
 };
 
 inline std::ostream& operator<<(std::ostream& out, const LoggedLine& line) {
@@ -43,11 +41,9 @@ protected:
         TempFolderTest::TearDown();
     }
 
-    static CAtlString Wide(const std::string& utf8ascii) { return CAtlString(utf8ascii.c_str()); }
-
+    static CAtlString Wide(const std::string& ascii) { return CAtlString(ascii.c_str()); }
     void MakeDir(const std::string& relative) {
-        std::string command = "mkdir -p '" + Path(relative) + "'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        ASSERT_EQ(system(("mkdir -p '" + Path(relative) + "'").c_str()), 0);
     }
     void MakeFile(const std::string& relative, const std::string& content = "x") {
         ASSERT_TRUE(testsupport::WriteFile(Path(relative), content)) << relative;
