@@ -4,6 +4,8 @@
 
 #include "strings/AtlString.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 inline std::u16string Text(const CAtlString& s) {
@@ -20,4 +22,14 @@ inline bool IsNil(const CAtlString& s) {
 }
 inline bool IsNil(const CAtlStringA& s) {
     return s.GetString() == _afxPchANil;
+}
+// A fresh buffer: exactly the text's room, one holder and a terminator; nil for no text.
+template <class S, class T> void ExpectFresh(const S& s, const T& expect) {
+    EXPECT_EQ(Text(s), expect);
+    EXPECT_EQ(IsNil(s), expect.empty());
+    if (!expect.empty()) {
+        EXPECT_EQ(s.GetAllocLength(), int(expect.size()));
+        EXPECT_EQ(Refs(s), 1);
+        EXPECT_EQ(s.GetString()[s.GetLength()], 0);
+    }
 }
