@@ -149,7 +149,7 @@ std::string WhyNot(const std::vector<std::string>& tools) {
     if (geteuid() != 0)
         return "needs root (mounts, namespaces, chroot)";
 #ifndef ORVIK_UNINSTALLER_PATH
-    return "orvik-uninstaller is not part of this build";
+    return "this build has no orvik-uninstaller";
 #endif
     for (const std::string& tool : tools)
         if (access(tool.c_str(), X_OK) != 0)

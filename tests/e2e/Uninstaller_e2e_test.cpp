@@ -122,7 +122,7 @@ std::vector<std::string> LoginItemPaths() {
 // ---- scenarios ---------------------------------------------------------------------------------
 
 // Root declines on the terminal, then runs the privileged phase itself from a folder of its
-// own with a PATH of its own: every part of the product goes, with its running programs, and
+// own with a PATH of its own: everything of the product goes, with its running programs, and
 // nothing that links planted in the installation point at changes.
 TEST(UninstallerEndToEnd, DeclinedThenRemovesTheProductAndNothingElse) {
     E2E_SKIP_WITHOUT("/usr/bin/pgrep");
