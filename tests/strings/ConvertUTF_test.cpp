@@ -71,12 +71,8 @@ TEST(ConvertUTF8, EachKindOfInputGivesTheReferenceResultAndStoppingPlace) {
 TEST(ConvertUTF8, EveryLeadByteAnnouncesItsLength) {
     for (int b = 0; b < 256; ++b) {
         SCOPED_TRACE(b);
-        const size_t length = b < 0xC0   ? 1
-                              : b < 0xE0 ? 2
-                              : b < 0xF0 ? 3
-                              : b < 0xF8 ? 4
-                              : b < 0xFC ? 5
-                                         : 6;
+        const size_t length =
+            1 + (b >= 0xC0) + (b >= 0xE0) + (b >= 0xF0) + (b >= 0xF8) + (b >= 0xFC);
         std::vector<UTF8> bytes(length, 0x80);
         bytes[0] = UTF8(b);
         Converted<UTF32> whole = convert(ConvertUTF8toUTF32, bytes, 2);
