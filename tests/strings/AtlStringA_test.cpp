@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -79,12 +80,10 @@ TEST(AtlStringA, ReleaseBufferMeasuresToTheFirstZero) {
 
 TEST(AtlStringA, SearchesCaseAndSpans) {
     CAtlStringA s("abca");
-    const int got[] = {s.Find("", 2), s.Find(static_cast<const char*>(nullptr), -1), s.Find("", 4),
-                       CAtlStringA("x\xE9").Find('\xE9'),
-                       s.FindOneOf(static_cast<const char*>(nullptr))};
-    const int want[] = {2, 0, -1, 1, -1};
-    for (size_t k = 0; k < std::size(want); ++k)
-        EXPECT_EQ(got[k], want[k]) << "search " << k;
+    const std::vector<int> got = {s.Find("", 2), s.Find(static_cast<const char*>(nullptr), -1),
+                                  s.Find("", 4), CAtlStringA("x\xE9").Find('\xE9'),
+                                  s.FindOneOf(static_cast<const char*>(nullptr))};
+    EXPECT_EQ(got, (std::vector<int>{2, 0, -1, 1, -1}));
     CAtlStringA five("abcab");
     EXPECT_EQ(Text(five.SpanIncluding("ab")) + Text(five.SpanExcluding("c")), "abab");
     EXPECT_EQ(five.SpanIncluding("abc").GetString(), five.GetString()); // the whole: shared
@@ -100,20 +99,18 @@ TEST(AtlStringA, SearchesCaseAndSpans) {
 TEST(AtlStringA, ComparisonsThroughPlatformStrings) {
     CAtlStringA a("a");
     CAtlStringA upper("ABC");
-    const int got[] = {a.Compare(CAtlStringA("b")),
-                       CAtlStringA("b").Compare("a"),
-                       a.Compare(u"a"),
-                       upper.Compare("abc"),
-                       upper.CompareNoCase("abc"),
-                       upper.CompareNoCase(CAtlStringA("abc")),
-                       upper.CompareNoCase(u"abc"),
-                       upper.Compare(u"abc"),
-                       CAtlStringA("\x8E").Compare(u"\u00E9"),
-                       a.Compare(static_cast<const char*>(nullptr)),
-                       a.Compare(static_cast<const char16_t*>(nullptr))};
-    const int want[] = {-1, 1, 0, -1, 0, 0, 0, -1, 0, 1, 1};
-    for (size_t k = 0; k < std::size(want); ++k)
-        EXPECT_EQ(got[k], want[k]) << "comparison " << k;
+    const std::vector<int> got = {a.Compare(CAtlStringA("b")),
+                                  CAtlStringA("b").Compare("a"),
+                                  a.Compare(u"a"),
+                                  upper.Compare("abc"),
+                                  upper.CompareNoCase("abc"),
+                                  upper.CompareNoCase(CAtlStringA("abc")),
+                                  upper.CompareNoCase(u"abc"),
+                                  upper.Compare(u"abc"),
+                                  CAtlStringA("\x8E").Compare(u"\u00E9"),
+                                  a.Compare(static_cast<const char*>(nullptr)),
+                                  a.Compare(static_cast<const char16_t*>(nullptr))};
+    EXPECT_EQ(got, (std::vector<int>{-1, 1, 0, -1, 0, 0, 0, -1, 0, 1, 1}));
     EXPECT_TRUE(a == "a" && "a" == a && a != "b" && "a" < CAtlStringA("b") && "b" >= a);
     EXPECT_TRUE(u"b" > a && a < u"b" && a == u"a");
 }

@@ -91,12 +91,10 @@ TEST(AtlString, PlatformStrings) {
 
 TEST(AtlString, SearchesAreLiteralAndWidenBytes) {
     CAtlString s(u"Ab\u00E9e\u0301b");
-    const int got[] = {s.Find(u'a'),         s.Find(u"\u00E9", 3), s.Find(u"e\u0301"),
-                       s.Find(u""),          s.Find("b", 2),       s.Find('\xE9'),
-                       s.FindOneOf("\xE9x"), s.ReverseFind('b')};
-    const int want[] = {-1, -1, 3, -1, 5, 2, 2, 5};
-    for (size_t k = 0; k < std::size(want); ++k)
-        EXPECT_EQ(got[k], want[k]) << "search " << k;
+    const std::vector<int> got = {s.Find(u'a'),         s.Find(u"\u00E9", 3), s.Find(u"e\u0301"),
+                                  s.Find(u""),          s.Find("b", 2),       s.Find('\xE9'),
+                                  s.FindOneOf("\xE9x"), s.ReverseFind('b')};
+    EXPECT_EQ(got, (std::vector<int>{-1, -1, 3, -1, 5, 2, 2, 5}));
     CAtlString t(u"-\u00E9a\u00E9-");
     EXPECT_EQ(t.Insert(1, "\xE9"), 6);
     t.TrimLeft("-\xE9").TrimRight("\xE9-");
