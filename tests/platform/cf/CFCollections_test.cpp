@@ -42,6 +42,14 @@ TEST(CFArray, EditsAndCallbacks) {
     EXPECT_EQ(CFArrayGetFirstIndexOfValue(a, CFRangeMake(0, 4), p(4)), 3);
     EXPECT_EQ(CFArrayGetFirstIndexOfValue(a, CFRangeMake(0, 3), p(4)), kCFNotFound);
     EXPECT_EQ(CFArrayGetCountOfValue(a, CFRangeMake(1, 5), p(2)), 1);
+    std::vector<intptr_t> applied;
+    CFArrayApplyFunction(
+        a, CFRangeMake(1, 2),
+        [](const void* v, void* seen) {
+            static_cast<std::vector<intptr_t>*>(seen)->push_back(reinterpret_cast<intptr_t>(v));
+        },
+        &applied);
+    EXPECT_EQ(applied, (std::vector<intptr_t>{2, 3}));
     CFMutableArrayRef copy = CFArrayCreateMutableCopy(nullptr, 0, a);
     CFArrayAppendArray(copy, copy, CFRangeMake(1, 2));
     EXPECT_EQ(Values(copy), (std::vector<intptr_t>{20, 2, 3, 4, 11, 21, 2, 3}));
@@ -49,6 +57,10 @@ TEST(CFArray, EditsAndCallbacks) {
     CFRelease(copy);
     CFRelease(a);
     EXPECT_EQ(gReleases, gRetains);
+    CFRef<CFMutableArrayRef> bounded(CFArrayCreateMutable(nullptr, 2, nullptr));
+    for (intptr_t v = 1; v <= 3; ++v)
+        CFArrayAppendValue(bounded.get(), p(v));
+    EXPECT_EQ(Values(bounded.get()), (std::vector<intptr_t>{1, 2}));
 }
 
 TEST(CFArray, SortSplitJoinAndFind) {

@@ -85,13 +85,15 @@ TEST(CFDictionary, TypeCallbacksCompareKeysByValue) {
 
     // A fixed dictionary: the last of equal keys wins, and edits are refused.
     const void* keys[] = {CFSTR("a"), CFSTR("b"), CFSTR("a")};
-    const void* values[] = {kCFBooleanTrue, kCFBooleanFalse, kCFNull};
+    const void* values[] = {v1.get(), kCFBooleanFalse, kCFNull};
+    const CFIndex held = CFGetRetainCount(v1.get());
     CFRef<CFDictionaryRef> fixed(CFDictionaryCreate(nullptr, keys, values, 3,
                                                     &kCFTypeDictionaryKeyCallBacks,
                                                     &kCFTypeDictionaryValueCallBacks));
     CFDictionarySetValue(const_cast<CFMutableDictionaryRef>(fixed.get()), CFSTR("c"), kCFNull);
     EXPECT_EQ(CFDictionaryGetCount(fixed.get()), 2);
     EXPECT_EQ(CFDictionaryGetValue(fixed.get(), CFSTR("a")), kCFNull);
+    EXPECT_EQ(CFGetRetainCount(v1.get()), held); // the value replaced is released once
 }
 
 } // namespace

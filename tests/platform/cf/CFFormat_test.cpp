@@ -66,6 +66,8 @@ TEST(CFFormat, TextAndObjectDirectives) {
         {Format("%s|%S|%@", static_cast<char*>(nullptr), static_cast<UniChar*>(nullptr),
                 static_cast<CFTypeRef>(nullptr)),
          u"(null)|(null)|(null)"},
+        {Format("%lc|%lc", 0xFFFF, 0x110000), u"\uFFFF|\uFFFD"},
+        {Format("%d", -1234567), u"-1234567"}, // no flags or width: the short way
         {Format("[%@]|%@|%@", number.get(), kCFBooleanTrue, kCFBooleanFalse), u"[12]|true|false"},
         {Format("%%s|%k|%d|100%", 5), u"%s|%k|5|100%"}, // unknown or cut short: kept as text
         {Format("%2$s %1$S", wide, "x"), u"x p\u00E9\u4E2D"},
@@ -95,6 +97,7 @@ TEST(CFFormat, ResultsOfEveryLength) {
         bytes += len % 97 == 5 ? std::string("\xC3\xA9") : std::string(1, char('a' + len % 26));
     }
     EXPECT_EQ(Format("%300d", 5), std::u16string(299, u' ') + u"5");
+    EXPECT_EQ(Format("%2000000d", 1), std::u16string((1 << 20) - 1, u' ') + u"1"); // capped
 }
 
 } // namespace
