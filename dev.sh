@@ -15,8 +15,8 @@ cd "$(dirname "$(readlink -f "$0")")"
 PACKAGES=(
   cmake ninja-build g++ clang pkg-config ccache
   libicu-dev libplist-dev libgtest-dev libgmock-dev libbenchmark-dev
-  gettext procps util-linux psmisc socat sudo
-  xvfb xdotool libx11-dev zenity kdialog dbus polkitd pkexec
+  gettext procps util-linux psmisc socat sudo e2fsprogs
+  xvfb xauth xdotool libx11-dev zenity kdialog dbus polkitd pkexec
 )
 
 as_root() {
