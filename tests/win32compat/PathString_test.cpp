@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include "FileTestSupport.h"
-
 namespace {
 
-using namespace filetest;
+std::u16string U(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
+const unsigned short* US(const char16_t* s) {
+    return reinterpret_cast<const unsigned short*>(s);
+}
 
 // The 16-bit twins forward to the char16_t functions, so the tables go through the twins
 // and reach both; the helpers the twins do not share are called once each.
@@ -19,45 +22,36 @@ struct Buffer {
     std::u16string str() const { return units.c_str(); }
     std::u16string units;
 };
-const unsigned short* US(const char16_t* s) {
-    return reinterpret_cast<const unsigned short*>(s);
-}
 
-// PathRenameExtension is given "doc"; `renamed` null: FALSE, the path untouched.
+// PathRenameExtension writes `ext` after the dot; `renamed` empty: FALSE, the path
+// untouched. With the dot at index 240, 240 + 18 + 2 = 260 fits, one unit more does not.
 TEST(PathString, Extensions) {
+    const std::u16string base = std::u16string(240, u'a') + u".x", e18(18, u'e');
     const struct {
-        const char16_t *path, *renamed;
+        std::u16string path, ext, renamed;
         int index;
-    } rows[] = {{u"a.b/c", nullptr, -1},
-                {u"a/b.c.d", u"a/b.c.doc", 5},
-                {u".profile", u".doc", 0},
-                {u"noext", nullptr, -1},
-                {u"a\\b.c", u"a\\b.doc", 3}};
+    } rows[] = {{u"a.b/c", u"doc", u"", -1},         {u"a/b.c.d", u"doc", u"a/b.c.doc", 5},
+                {u".profile", u"doc", u".doc", 0},   {u"noext", u"doc", u"", -1},
+                {u"a\\b.c", u"doc", u"a\\b.doc", 3}, {base, e18, base.substr(0, 241) + e18, 240},
+                {base, e18 + u"e", u"", 240}};
     for (const auto& r : rows) {
         Buffer b(r.path), renamed(r.path);
-        EXPECT_EQ(GetExtensionIndex(r.path), r.index) << r.index;
+        EXPECT_EQ(GetExtensionIndex(r.path.c_str()), r.index) << r.index;
         EXPECT_EQ(PathFindExtension(b.us()), r.index < 0 ? nullptr : b.us() + r.index);
         PathRemoveExtension(b.units.data());
-        EXPECT_EQ(b.str(), std::u16string(r.path).substr(0, r.index < 0 ? 99 : r.index));
-        EXPECT_EQ(PathRenameExtension(renamed.us(), US(u"doc")), r.renamed ? TRUE : FALSE);
-        EXPECT_EQ(renamed.str(), r.renamed ? r.renamed : r.path);
+        EXPECT_EQ(b.str(), r.path.substr(0, r.index < 0 ? 999 : r.index));
+        EXPECT_EQ(PathRenameExtension(renamed.us(), US(r.ext.c_str())),
+                  r.renamed.empty() ? FALSE : TRUE);
+        EXPECT_EQ(renamed.str(), r.renamed.empty() ? r.path : r.renamed);
     }
     Buffer twin(u"a/b.c");
     PathRemoveExtension(twin.us());
     char narrow[] = "a/b.c";
     PathRemoveExtensionA(narrow);
     EXPECT_EQ(twin.str() + u" " + U(narrow), u"a/b a/b");
-    EXPECT_EQ(GetExtensionIndex(US(u"x.y")), 1);
-    EXPECT_EQ(GetExtensionIndexA("x/y.z"), 3);
-    // The dot at index 240: 240 + 18 + 2 = 260 fits, one unit more does not.
-    const std::u16string base = std::u16string(240, u'a') + u".x";
-    Buffer fits(base), tooLong(base);
-    EXPECT_EQ(PathRenameExtension(fits.us(), US(std::u16string(18, u'e').c_str())), TRUE);
-    EXPECT_EQ(fits.str(), std::u16string(240, u'a') + u"." + std::u16string(18, u'e'));
-    EXPECT_EQ(PathRenameExtension(tooLong.us(), US(std::u16string(19, u'e').c_str())), FALSE);
-    EXPECT_EQ(tooLong.str(), base);
-    EXPECT_EQ(PathRenameExtension(tooLong.us(), nullptr), TRUE);
-    EXPECT_EQ(tooLong.str(), std::u16string(240, u'a') + u".");
+    EXPECT_EQ(GetExtensionIndex(US(u"x.y")) * 10 + GetExtensionIndexA("x/y.z"), 13);
+    EXPECT_EQ(PathRenameExtension(twin.us(), US(u"d")), FALSE);
+    EXPECT_EQ(PathRenameExtension(Buffer(u"f.txt").units.data(), nullptr), TRUE);
 }
 
 TEST(PathString, SeparatorsAndLastComponent) {
@@ -112,7 +106,7 @@ TEST(PathString, AppendJoinsWithOneSeparatorAndStopsAt260) {
 }
 
 // Folded in place, as callers may do; the scratch never reaches beyond the input's zero.
-TEST(PathString, CanonicalizeFoldsDots) {
+TEST(PathString, CanonicalizeFoldsDotsAndNullPathsAreRefused) {
     const struct {
         const char16_t *in, *out;
     } rows[] = {{u"a/./b", u"a/b"},   {u"a/b/..", u"a"},    {u"a/../b", u"b"},
@@ -124,12 +118,7 @@ TEST(PathString, CanonicalizeFoldsDots) {
         EXPECT_EQ(b.str(), r.out);
         EXPECT_EQ(b.units[std::u16string(r.in).size() + 1], u'#');
     }
-    Buffer untouched(u"keep");
-    EXPECT_EQ(PathCanonicalize(untouched.us(), US(u"")), FALSE);
-    EXPECT_EQ(untouched.str(), u"keep");
-}
-
-TEST(PathString, NullPathsAreRefused) {
+    // Empty and null paths are refused, and nothing is written.
     const char16_t* none = nullptr;
     char16_t* out = nullptr;
     Buffer b(u"keep");
@@ -139,27 +128,9 @@ TEST(PathString, NullPathsAreRefused) {
         EXPECT_EQ(result, nullptr);
     EXPECT_EQ(PathRenameExtension(out, u"x") + PathRemoveFileSpec(out) + PathAppend(out, u"x") +
                   PathCanonicalize(out, u"x") + PathCanonicalize(b.us(), nullptr) +
-                  PathFileExists(none) + PathIsDirectory(none),
+                  PathCanonicalize(b.us(), US(u"")) + PathFileExists(none) + PathIsDirectory(none),
               FALSE);
     EXPECT_EQ(b.str(), u"keep");
-}
-
-using PathQueryTest = TempDirTest;
-
-// Exists, is a folder, is an application; links are followed.
-TEST_F(PathQueryTest, ExistenceFolderAndApplicationFollowLinks) {
-    Make({"tool=#!/bin/sh\n", "data", "plain/", "dirlink->plain", "dangling->missing"});
-    chmod(P("tool").c_str(), 0755);
-    const char* rows[][2] = {
-        {"tool", "1 0 1"}, {"data", "1 0 0"}, {"dirlink", "1 1 0"}, {"dangling", "0 0 -1"}};
-    for (const auto& r : rows) {
-        const std::u16string path = W(r[0]);
-        const unsigned short* p = US(path.c_str());
-        EXPECT_EQ(std::to_string(PathFileExists(p)) + " " + std::to_string(PathIsDirectory(p)) +
-                      " " + std::to_string(PathIsExe(p)),
-                  r[1])
-            << r[0];
-    }
 }
 
 } // namespace
