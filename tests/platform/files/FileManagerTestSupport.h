@@ -27,6 +27,13 @@ protected:
             followLeaf ? OptionBits(0) : OptionBits(kFSPathMakeRefDoNotFollowLeafSymlink), ref,
             nullptr));
     }
+    // The catalog information of what the text names (a final link itself).
+    OSErr Info(const std::string& relative, FSCatalogInfo* info,
+               FSCatalogInfoBitmap which = kFSCatInfoGettableInfo) const {
+        FSRef ref;
+        const OSErr status = Ref(relative, &ref, false);
+        return status ? status : FSGetCatalogInfo(&ref, which, info, nullptr, nullptr, nullptr);
+    }
 };
 
 // The path a reference names now, or the failure's status.

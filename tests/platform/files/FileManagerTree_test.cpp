@@ -52,7 +52,7 @@ TEST_F(FileManagerTreeTest, ADeletionNeverLeavesTheTreeThroughALinkSwappedIn) {
     for (const auto& [name, remove] :
          {std::pair{"texts", &DeleteInTreeScope}, std::pair{"references", &DeleteByReferences}}) {
         MakeFolder(name);
-        const int removed = testsupport::RaceLinkSwapsAgainst(Path(name), 150, remove);
+        const int removed = testsupport::RaceLinkSwapsAgainst(Path(name), 100, remove);
         EXPECT_GE(removed, 0) << name;
         RecordProperty(std::string(name) + "_removed", removed);
     }

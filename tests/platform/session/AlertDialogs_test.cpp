@@ -25,9 +25,7 @@ AlertRequest Shaped(int buttons, int defaultItem, int cancelItem, AlertType type
 }
 
 // The uninstall confirmation: Return and Escape both mean "No".
-AlertRequest Confirmation() {
-    return Shaped(2, 2, 1, kAlertCautionAlert);
-}
+const AlertRequest kConfirmation = Shaped(2, 2, 1, kAlertCautionAlert);
 
 // Stand-ins for zenity and kdialog: each records its arguments and user and
 // answers as its row says. Which tool shows an alert, and what its answer
@@ -74,16 +72,16 @@ TEST_F(GraphicalDialogTest, TheFirstToolThatShowsTheAlertFaithfullyAnswers) {
         const char* kdialogArgs;
     } rows[] = {
         // The uninstall confirmation: Return and Escape both mean "No" (item 2).
-        {Confirmation(), "exit 0", "", 1,
+        {kConfirmation, "exit 0", "", 1,
          "--question\n--default-cancel\n--cancel-label=No\n--title=Product Uninstall\n"
          "--text=<b>Product Uninstall</b>\n\nRemove everything?\n--icon-name=dialog-warning\n"
          "--ok-label=Yes\n",
          nullptr},
-        {Confirmation(), "exit 1", "", 2, "--question", nullptr},
+        {kConfirmation, "exit 1", "", 2, "--question", nullptr},
         // No dialog shown is no answer; kdialog cannot put Return on "No".
-        {Confirmation(), noDisplay, "exit 0", 0, "--question", nullptr},
-        {Confirmation(), "exit 5", "exit 0", 0, "--question", nullptr},
-        {Confirmation(), "kill -SEGV $$", "exit 0", 0, "--question", nullptr},
+        {kConfirmation, noDisplay, "exit 0", 0, "--question", nullptr},
+        {kConfirmation, "exit 5", "exit 0", 0, "--question", nullptr},
+        {kConfirmation, "kill -SEGV $$", "exit 0", 0, "--question", nullptr},
         // Yes, No, Cancel with the default on the third button: neither tool can.
         {Shaped(3, 3, 2, kAlertCautionAlert), "exit 0", "exit 0", 0, nullptr, nullptr},
         {Shaped(3, 1, 2, kAlertNoteAlert), "echo Later; exit 1", "", 3, "--extra-button=Later",
@@ -125,12 +123,12 @@ TEST_F(GraphicalDialogTest, RootShowsTheDialogAsTheRequestingUserOrNotAtAll) {
     DialogItemIndex item = -1;
     unsetenv("PKEXEC_UID");
     unsetenv("SUDO_UID");
-    EXPECT_NE(orvik::alerts::RunGraphicalDialog(Confirmation(), &item), noErr);
+    EXPECT_NE(orvik::alerts::RunGraphicalDialog(kConfirmation, &item), noErr);
     EXPECT_EQ(item, 0);
     EXPECT_EQ(Read("uid"), "");
 
     setenv("PKEXEC_UID", "65534", 1);
-    EXPECT_EQ(orvik::alerts::RunGraphicalDialog(Confirmation(), &item), noErr);
+    EXPECT_EQ(orvik::alerts::RunGraphicalDialog(kConfirmation, &item), noErr);
     EXPECT_EQ(item, 1);
     EXPECT_EQ(Read("uid"), "65534\n");
 }

@@ -217,16 +217,17 @@ TEST(AuthorizationEnvironment, AGraphicalSessionIsANonEmptyDisplayVariable) {
         const char* display;
         const char* wayland;
         bool graphical;
-    } rows[] = {{nullptr, nullptr, false},    {":0", nullptr, true}, {"", nullptr, false},
-                {nullptr, "wayland-0", true}, {nullptr, "", false},  {"", "", false},
-                {"", "wayland-0", true},      {":0", "", true},      {":0", "wayland-0", true}};
+    } rows[] = {{nullptr, nullptr, false},
+                {"", "", false},
+                {":0", nullptr, true},
+                {nullptr, "wayland-0", true},
+                {"", "wayland-0", true}};
     orvik::authorization::SetEnvironmentOverride(nullptr);
     for (const Row& row : rows) {
         testsupport::ScopedEnv display("DISPLAY", row.display);
         testsupport::ScopedEnv wayland("WAYLAND_DISPLAY", row.wayland);
         EXPECT_EQ(orvik::authorization::CurrentEnvironment().graphicalSession, row.graphical)
-            << "DISPLAY=" << (row.display ? row.display : "(unset)")
-            << " WAYLAND_DISPLAY=" << (row.wayland ? row.wayland : "(unset)");
+            << &row - rows;
     }
     const Environment own = orvik::authorization::CurrentEnvironment();
     char resolved[PATH_MAX];
