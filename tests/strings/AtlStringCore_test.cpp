@@ -48,7 +48,7 @@ template <class Str, class Ch> void EditAtRandom(const std::basic_string<Ch>& al
     Str slots[kSlots];
     Model model[kSlots];
     for (int step = 0; step < 3000; ++step) {
-        const int k = pick(kSlots), j = pick(kSlots), op = pick(26);
+        const int k = pick(kSlots), j = pick(kSlots), op = pick(24);
         Str& s = slots[k];
         Model& m = model[k];
         const int len = int(m.size());
@@ -59,135 +59,120 @@ template <class Str, class Ch> void EditAtRandom(const std::basic_string<Ch>& al
         int got = 0, want = 0; // what members that return a number return
         SCOPED_TRACE(testing::Message() << "step " << step << " op " << op);
         switch (op) {
-        case 0: { // copy construction, then assignment: both share
-            Str copy(slots[j]);
-            s = copy;
+        case 0: // assignment shares
+            s = slots[j];
             m = model[j];
             break;
-        }
-        case 1: { // slots[j] may be s itself: its text lies in the buffer that grows
-            const Model add = model[j];
+        case 1: // slots[j] may be s itself: its text lies in the buffer that grows
             s += slots[j];
-            m += add;
+            m += model[j];
             break;
-        }
-        case 2:
-            s += t.c_str();
-            m += t;
-            break;
-        case 3: // the string's own tail
+        case 2: // the string's own tail
             s = s.GetString() + at;
             m.erase(0, size_t(at));
             break;
-        case 4:
+        case 3:
             got = s.Insert(i, t.c_str());
             m.insert(size_t(std::clamp(i, 0, len)), t);
             want = int(m.size());
             break;
-        case 5: // the string's own text, from its own buffer
+        case 4: // the string's own text, from its own buffer
             got = s.Insert(i, s.GetString() + at);
             m.insert(size_t(std::clamp(i, 0, len)), m.substr(size_t(at)));
             want = int(m.size());
             break;
-        case 6:
+        case 5:
             got = s.Delete(i, n);
             want = len;
             if (std::max(i, 0) < len && n > 0)
                 m.erase(size_t(std::max(i, 0)), size_t(n));
             break;
-        case 7:
+        case 6:
             got = s.Remove(c);
             want = int(std::erase(m, c));
             break;
-        case 8:
+        case 7:
             got = s.Replace(c, d);
             want = c == d ? 0 : int(std::count(m.begin(), m.end(), c));
             std::replace(m.begin(), m.end(), c, d);
             break;
-        case 9:
+        case 8:
             got = s.Replace(sub.c_str(), t.c_str());
             m = ReplaceAll(m, sub, t, want);
             break;
-        case 10:
+        case 9:
             s = s.Mid(i, n);
             m = std::max(i, 0) > len ? Model()
                                      : m.substr(size_t(std::max(i, 0)), size_t(std::max(n, 0)));
             break;
-        case 11:
+        case 10:
             s = s.Left(n);
             m = m.substr(0, size_t(std::max(n, 0)));
             break;
-        case 12:
+        case 11:
             s = s.Right(n);
             m = m.substr(size_t(len - std::clamp(n, 0, len)));
             break;
-        case 13:
+        case 12:
             s.Trim();
             m.erase(m.find_last_not_of(space) + 1);
             m.erase(0, std::min(m.find_first_not_of(space), m.size()));
             break;
-        case 14:
-            s.TrimLeft(c).TrimRight(d);
-            m.erase(0, std::min(m.find_first_not_of(c), m.size()));
-            m.erase(m.find_last_not_of(d) + 1);
-            break;
-        case 15: // by sets; an empty set trims nothing
+        case 13: // by sets; an empty set trims nothing
             s.TrimLeft(t.c_str()).TrimRight(sub.c_str());
             m.erase(0, std::min(m.find_first_not_of(t), m.size()));
             m.erase(m.find_last_not_of(sub) + 1);
             break;
-        case 16:
+        case 14:
             s.MakeReverse();
             std::reverse(m.begin(), m.end());
             break;
-        case 17:
+        case 15:
             s.Truncate(at);
             m.resize(size_t(at));
             break;
-        case 18:
+        case 16:
             s.LockBuffer();
             if (pick(2))
                 s.UnlockBuffer();
             break;
-        case 19:
+        case 17:
             s.FreeExtra();
             break;
-        case 20:
+        case 18:
             s.GetBuffer(len + n);
             break;
-        case 21:
+        case 19:
             s.Empty();
             m.clear();
             break;
-        case 22:
+        case 20:
             got = s.Find(c, i);
             want = i >= len ? -1 : int(m.find(c, size_t(std::max(i, 0))));
             break;
-        case 23:
+        case 21:
             got = s.Find(sub.c_str(), i);
             want = i >= len ? -1 : int(m.find(sub, size_t(std::max(i, 0))));
             break;
-        case 24:
+        case 22:
             got = s.FindOneOf(t.c_str());
             want = int(m.find_first_of(t));
             break;
-        case 25:
+        case 23:
             got = s.ReverseFind(c);
             want = int(m.rfind(c));
             break;
         }
         ASSERT_EQ(got, want);
         for (const Str& h : slots) {
-            const Model& expect = model[&h - slots];
-            ASSERT_EQ(Text(h), expect);
+            const auto holders =
+                std::count_if(std::begin(slots), std::end(slots),
+                              [&](const Str& o) { return o.GetString() == h.GetString(); });
+            ASSERT_EQ(Text(h), model[&h - slots]);
             ASSERT_EQ(h.GetString()[h.GetLength()], 0);
             ASSERT_GE(h.GetAllocLength(), h.GetLength());
-            ASSERT_EQ(h.IsEmpty(), expect.empty());
-            if (IsNil(h))
-                continue;
-            ASSERT_EQ(Refs(h) == -1 ? 1 : Refs(h), // a locked buffer is never shared
-                      std::count_if(slots, slots + kSlots,
-                                    [&](const Str& o) { return o.GetString() == h.GetString(); }));
+            // A locked buffer (count -1) is never shared.
+            ASSERT_TRUE(IsNil(h) || std::max(Refs(h), 1) == holders);
         }
     }
 }
@@ -270,16 +255,15 @@ TEST(AtlStringCore, BuffersAreSharedLockedAndSizedExactly) {
 
 TEST(AtlStringCore, EdgesTheModelDoesNotReach) {
     CAtlString s(u"abcde");
-    EXPECT_EQ(Text(s.Mid(1, INT_MAX)), u"bcde");          // first + count does not overflow
-    EXPECT_EQ(s.Mid(-3, 100).GetString(), s.GetString()); // the whole is shared
+    EXPECT_EQ(Text(s.Mid(1, INT_MAX)), u"bcde"); // first + count does not overflow
     EXPECT_EQ(s.Left(5).GetString(), s.GetString());
     EXPECT_EQ(s.Right(5).GetString(), s.GetString());
     EXPECT_TRUE(IsNil(s.Mid(5, 1)) && IsNil(s.Left(0)));
     EXPECT_EQ(s.Insert(1, static_cast<const char16_t*>(nullptr)), 5);
-    // Whitespace is 0x09 to 0x0D and 0x20 only; a zero unit trims nothing.
-    CAtlString space(u"\t\n\v\f\r x\x08\x0E\x1F\x21\u00A0 ");
-    space.Trim().TrimLeft(char16_t(0)).TrimRight(char16_t(0));
-    EXPECT_EQ(Text(space), u"x\x08\x0E\x1F\x21\u00A0");
+    // Whitespace is 0x09 to 0x0D and 0x20 only; trimming by a unit takes whole runs.
+    CAtlString space(u"\t\n\v\f\r xx\x08\x0E\x1F\u00A0\x21\u00A0\u00A0 ");
+    space.Trim().TrimLeft(u'x').TrimRight(u'\u00A0');
+    EXPECT_EQ(Text(space), u"\x08\x0E\x1F\u00A0\x21");
     // Tokens: delimiters skipped before and after each; -1 after the last or past the end.
     CAtlString line(u",,a,,b,");
     int start = 0;
