@@ -75,12 +75,9 @@ TEST(AtlStringFormat, EightBitFormats) {
     EXPECT_EQ(Text(a), "abc7");
     EXPECT_EQ(a.GetAllocLength(), 5);
     a.Format("%S|%s", u"wide", "caf\xC3\xA9"); // "%s" is UTF-8, the result Mac OS Roman
-    EXPECT_EQ(Text(a), "wide|caf\x8E");
     CAtlStringA keep(a);
-    a.Format("%S", u"a\u4E2Db"); // what Mac OS Roman lacks becomes '?'
-    a.AppendFormat("%d", 0);
-    a.AppendFormat("%c%S", 'o', u"\u4E2D");
-    EXPECT_EQ(Text(a) + "|" + Text(keep), "a?b0o?|wide|caf\x8E");
+    a.AppendFormat("%c%S", 'o', u"\u4E2D"); // what Mac OS Roman lacks becomes '?'
+    EXPECT_EQ(Text(a) + "|" + Text(keep), "wide|caf\x8Eo?|wide|caf\x8E");
     CAtlStringA n("x");
     n.Format(nullptr);
     EXPECT_EQ(n.GetLength(), 0);
