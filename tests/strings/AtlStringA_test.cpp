@@ -80,10 +80,15 @@ TEST(AtlStringA, ReleaseBufferMeasuresToTheFirstZero) {
 
 TEST(AtlStringA, SearchesCaseAndSpans) {
     CAtlStringA s("abca");
-    const std::vector<int> got = {s.Find("", 2), s.Find(static_cast<const char*>(nullptr), -1),
-                                  s.Find("", 4), CAtlStringA("x\xE9").Find('\xE9'),
-                                  s.FindOneOf(static_cast<const char*>(nullptr))};
-    EXPECT_EQ(got, (std::vector<int>{2, 0, -1, 1, -1}));
+    const std::vector<int> got = {
+        s.Find("", 2),      s.Find(static_cast<const char*>(nullptr), -1),
+        s.Find("", 4),      CAtlStringA("x\xE9").Find('\xE9'),
+        s.Find('a', -1),    s.Find('a', 3),
+        s.Find('a', 4),     s.Find("ca", -2),
+        s.Find("a", 3),     s.FindOneOf("cb"),
+        s.FindOneOf("z"),   s.FindOneOf(static_cast<const char*>(nullptr)),
+        s.ReverseFind('a'), s.ReverseFind('z')};
+    EXPECT_EQ(got, (std::vector<int>{2, 0, -1, 1, 0, 3, -1, 2, 3, 1, -1, -1, 3, -1}));
     CAtlStringA five("abcab");
     EXPECT_EQ(Text(five.SpanIncluding("ab")) + Text(five.SpanExcluding("c")), "abab");
     EXPECT_EQ(five.SpanIncluding("abc").GetString(), five.GetString()); // the whole: shared
@@ -138,8 +143,6 @@ TEST(AtlStringA, SixteenBitOperandsAreNarrowed) {
         CAtlStringA result;
         std::string expect;
     } rows[] = {
-        {'c' + ab, "cab"},
-        {"!" + ab, "!ab"},
         {static_cast<const char*>(nullptr) + ab, "ab"},
         {ab + u'\u4E2D', "ab?"},
         {u'\u00E9' + ab, "\xE9"
@@ -147,7 +150,6 @@ TEST(AtlStringA, SixteenBitOperandsAreNarrowed) {
         {ab + CAtlString(u"\u0101x"), "ab?x"},
         {CAtlString(u"\u00FF") + ab, "\xFF"
                                      "ab"},
-        {u"z" + ab, "zab"},
     };
     for (const Row& row : rows)
         ExpectFresh(row.result, row.expect);

@@ -32,6 +32,7 @@ std::basic_string<Ch> ReplaceAll(const std::basic_string<Ch>& s, const std::basi
 
 // Random steps on four strings that copy from each other; after each step every string holds
 // its model, ends with a zero, and every buffer's count is the number of strings holding it.
+// Searches change nothing: fixed rows at their bounds show them.
 template <class Str, class Ch> void EditAtRandom(const std::basic_string<Ch>& alphabet) {
     using Model = std::basic_string<Ch>;
     std::mt19937 rng(20261205);
@@ -48,7 +49,7 @@ template <class Str, class Ch> void EditAtRandom(const std::basic_string<Ch>& al
     Str slots[kSlots];
     Model model[kSlots];
     for (int step = 0; step < 3000; ++step) {
-        const int k = pick(kSlots), j = pick(kSlots), op = pick(24);
+        const int k = pick(kSlots), j = pick(kSlots), op = pick(20);
         Str& s = slots[k];
         Model& m = model[k];
         const int len = int(m.size());
@@ -145,22 +146,6 @@ template <class Str, class Ch> void EditAtRandom(const std::basic_string<Ch>& al
         case 19:
             s.Empty();
             m.clear();
-            break;
-        case 20:
-            got = s.Find(c, i);
-            want = i >= len ? -1 : int(m.find(c, size_t(std::max(i, 0))));
-            break;
-        case 21:
-            got = s.Find(sub.c_str(), i);
-            want = i >= len ? -1 : int(m.find(sub, size_t(std::max(i, 0))));
-            break;
-        case 22:
-            got = s.FindOneOf(t.c_str());
-            want = int(m.find_first_of(t));
-            break;
-        case 23:
-            got = s.ReverseFind(c);
-            want = int(m.rfind(c));
             break;
         }
         ASSERT_EQ(got, want);

@@ -28,7 +28,6 @@ TEST(AtlString, ConstructorsMakeExactPrivateBuffersOrNil) {
         {"units", [] { return CAtlString(u"ab\u4E2D"); }, u"ab\u4E2D"},
         {"units n keeps zeros", [&] { return CAtlString(embedded, 3); },
          std::u16string(embedded, 3)},
-        {"CAtlStringA", [] { return CAtlString(CAtlStringA("a\xFF")); }, u"a\u00FF"},
         {"CFString", [&] { return CAtlString(xyz); }, u"xyz"},
         {"CFString null", [] { return CAtlString(static_cast<CFStringRef>(nullptr)); }, u""},
     };
@@ -93,8 +92,10 @@ TEST(AtlString, SearchesAreLiteralAndWidenBytes) {
     CAtlString s(u"Ab\u00E9e\u0301b");
     const std::vector<int> got = {s.Find(u'a'),         s.Find(u"\u00E9", 3), s.Find(u"e\u0301"),
                                   s.Find(u""),          s.Find("b", 2),       s.Find('\xE9'),
-                                  s.FindOneOf("\xE9x"), s.ReverseFind('b')};
-    EXPECT_EQ(got, (std::vector<int>{-1, -1, 3, -1, 5, 2, 2, 5}));
+                                  s.FindOneOf("\xE9x"), s.ReverseFind('b'),   s.Find(u'b', -1),
+                                  s.Find(u'b', 5),      s.Find(u'b', 6),      s.Find(u"b", -2),
+                                  s.Find(u"b", 7),      s.FindOneOf(u"z"),    s.ReverseFind(u'z')};
+    EXPECT_EQ(got, (std::vector<int>{-1, -1, 3, -1, 5, 2, 2, 5, 1, 5, -1, 1, -1, -1, -1}));
     CAtlString t(u"-\u00E9a\u00E9-");
     EXPECT_EQ(t.Insert(1, "\xE9"), 6);
     t.TrimLeft("-\xE9").TrimRight("\xE9-");

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -52,13 +53,12 @@ TEST(ConvertUTF8, EachKindOfInputGivesTheReferenceResultAndStoppingPlace) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.bytes));
-        Converted<UTF32> r32 = convert(ConvertUTF8toUTF32, row.bytes, 8);
-        EXPECT_EQ(r32, (Converted<UTF32>{row.result, row.consumed, row.out}));
+        EXPECT_EQ(convert(ConvertUTF8toUTF32, row.bytes, 8),
+                  (Converted<UTF32>{row.result, row.consumed, row.out}));
         // UTF-16 stops at the same place; lenient mode never decodes ill-formed bytes either.
-        Converted<UTF16> r16 = convert(ConvertUTF8toUTF16, row.bytes, 8, lenientConversion);
-        EXPECT_EQ(r16.result, row.result);
-        EXPECT_EQ(r16.consumed, row.consumed);
-        EXPECT_EQ(r16.out.size(), row.out.size());
+        const Converted<UTF16> r16 = convert(ConvertUTF8toUTF16, row.bytes, 8, lenientConversion);
+        EXPECT_EQ(std::tuple(r16.result, r16.consumed, r16.out.size()),
+                  std::tuple(row.result, row.consumed, row.out.size()));
     }
     const UTF8 four[] = {0xF0, 0x9F, 0x98, 0x80};
     EXPECT_EQ(isLegalUTF8(four, 4), 1);
