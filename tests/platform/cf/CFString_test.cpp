@@ -1,12 +1,11 @@
 // String storage: what creation copies or borrows, what reads write, how edits move units,
-// and case mapping, trimming and padding.
+// and padding.
 #include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <tuple>
 
 using namespace cftest;
@@ -71,20 +70,11 @@ TEST(CFString, ReadsWriteExactlyTheirRange) {
                   size == 6);
         EXPECT_EQ(std::string(buffer), out) << size;
     }
-}
-
-// The original bytes serve as a C string while they read the same in the encoding asked for.
-TEST(CFString, CStringPointerOnlyForKeptBytesThatReadTheSame) {
-    const std::tuple<const char*, CFStringEncoding, CFStringEncoding, bool> rows[] = {
-        {"caf\x8E", kCFStringEncodingMacRoman, kCFStringEncodingMacRoman, true},
-        {"x\x80", kCFStringEncodingMacRoman, kCFStringEncodingUTF8, false},
-        {"", kCFStringEncodingUTF8, kCFStringEncodingUTF8, false},
-    };
-    for (const auto& [bytes, made, asked, given] : rows) {
-        Str s(CFStringCreateWithCString(nullptr, bytes, made));
-        const char* p = CFStringGetCStringPtr(s.get(), asked);
-        EXPECT_EQ(p == nullptr ? "<none>" : std::string(p), given ? bytes : "<none>") << bytes;
-    }
+    Str path(Make(u"a/\u00E9"));
+    char bytes[5];
+    EXPECT_TRUE(CFStringGetFileSystemRepresentation(path.get(), bytes, 5));
+    EXPECT_EQ(std::string(bytes, 5), std::string("a/\xC3\xA9", 5));
+    EXPECT_FALSE(CFStringGetFileSystemRepresentation(path.get(), bytes, 4));
 }
 
 TEST(CFString, EditsRefuseWhatTheyCannotDo) {
@@ -139,27 +129,13 @@ TEST(CFString, EditsAgreeWithAPlainString) {
     }
 }
 
-TEST(CFString, CaseMappingTrimmingAndPadding) {
-    using Edit = std::function<void(CFMutableStringRef)>;
-    const Edit upper = [](CFMutableStringRef m) { CFStringUppercase(m, nullptr); };
-    const Edit lower = [](CFMutableStringRef m) { CFStringLowercase(m, nullptr); };
-    const Edit trim = CFStringTrimWhitespace;
-    auto pad = [](std::u16string_view with, CFIndex length, CFIndex index) {
-        return Edit(
-            [=](CFMutableStringRef m) { CFStringPad(m, Str(Make(with)).get(), length, index); });
-    };
-    const std::tuple<std::u16string, Edit, std::u16string> rows[] = {
-        {u"@AZ[`az{", upper, u"@AZ[`AZ{"}, // the edges of the ASCII letters
-        {u"@AZ[`az{", lower, u"@az[`az{"},      {u"stra\u00DFe", upper, u"STRASSE"},
-        {u"\u0130", lower, u"i\u0307"}, // the root locale: no Turkish rules
-        {u" \t x y \n", trim, u"x y"},          {u"\u00A0\u2003x", trim, u"x"},
-        {u"x y", pad(u"-.", 7, 1), u"x y.-.-"}, {u"x y", pad(u"-.", 5, 2), u"x y"},
-        {u"x y", pad(u"-", 3, 0), u"x y"},      {u"x y", pad(u"-", 2, 0), u"x "},
-    };
-    for (const auto& [in, edit, out] : rows) {
-        CFRef<CFMutableStringRef> m(MakeMutable(in));
-        edit(m.get());
-        EXPECT_EQ(Units(m.get()), out) << "row " << &in - &std::get<0>(rows[0]);
+// Padding repeats the pad string from the index given; a length below the string's cuts it.
+TEST(CFString, PadRepeatsOrCuts) {
+    for (const auto& [length, out] :
+         {std::pair<CFIndex, std::u16string>{7, u"abc.-.-"}, {0, u""}}) {
+        CFRef<CFMutableStringRef> m(MakeMutable(u"abc"));
+        CFStringPad(m.get(), CFSTR("-."), length, 1);
+        EXPECT_EQ(Units(m.get()), out) << length;
     }
 }
 

@@ -1,5 +1,5 @@
 // Date formatters: "y-M-d" texts read and written in each locale's styles, texts that are no
-// date, the part of a text a date covers, and bad arguments.
+// date, and a style that does not exist.
 #include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -41,37 +41,8 @@ TEST(CFDateFormatter, YearMonthDayInTheLocalesStyles) {
         EXPECT_EQ(Rewrite(locale, input, style), expected) << locale << " " << style;
     for (const char* bad : {"hello", "2024-13-1", "2023-2-29", "2024-3-9 trailing"})
         EXPECT_EQ(Rewrite("en_US", bad), "<no date>") << "'" << bad << "'";
-}
-
-TEST(CFDateFormatter, RangesFormatsAndBadArguments) {
     CFRef<CFLocaleRef> locale(CFLocaleCreate(nullptr, CFSTR("en_US")));
-    CFRef<CFDateFormatterRef> f(CFDateFormatterCreate(
-        nullptr, locale.get(), kCFDateFormatterNoStyle, kCFDateFormatterNoStyle));
-    EXPECT_EQ(Utf8(CFDateFormatterGetFormat(f.get())), "");
-    CFDateFormatterSetFormat(f.get(), CFSTR("y-M-d"));
-    CFRange range = CFRangeMake(2, 15);
-    CFAbsoluteTime at = -1;
-    EXPECT_TRUE(CFDateFormatterGetAbsoluteTimeFromString(f.get(), CFSTR("..2001-1-2 and more"),
-                                                         &range, &at));
-    EXPECT_EQ(range.location, 2);
-    EXPECT_EQ(range.length, 8);
-    EXPECT_EQ(at, 86400.0);
-    EXPECT_EQ(TakeUtf8(CFDateFormatterCreateStringWithAbsoluteTime(nullptr, f.get(), 86400.0)),
-              "2001-1-2");
-    for (CFRange bad : {CFRangeMake(5, 4), CFRangeMake(-1, 2), CFRangeMake(0, -1)}) {
-        at = -1;
-        EXPECT_FALSE(
-            CFDateFormatterGetAbsoluteTimeFromString(f.get(), CFSTR("2001-1-1"), &bad, &at));
-        EXPECT_EQ(at, -1);
-    }
-    EXPECT_TRUE(
-        CFDateFormatterGetAbsoluteTimeFromString(f.get(), CFSTR("2001-1-1"), nullptr, nullptr));
-    EXPECT_FALSE(CFDateFormatterGetAbsoluteTimeFromString(f.get(), nullptr, nullptr, &at));
-    EXPECT_FALSE(
-        CFDateFormatterGetAbsoluteTimeFromString(nullptr, CFSTR("2001-1-1"), nullptr, &at));
-    EXPECT_EQ(CFDateFormatterCreate(nullptr, locale.get(), 9, 0), nullptr);
-    EXPECT_EQ(CFDateFormatterCreate(nullptr, locale.get(), 0, 5), nullptr);
-    EXPECT_EQ(CFDateFormatterCreateStringWithDate(nullptr, f.get(), nullptr), nullptr);
+    EXPECT_EQ(CFDateFormatterCreate(nullptr, locale.get(), 9, 0), nullptr); // no such style
 }
 
 } // namespace
