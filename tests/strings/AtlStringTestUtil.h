@@ -30,6 +30,5 @@ template <class S, class T> void ExpectFresh(const S& s, const T& expect) {
     if (!expect.empty()) {
         EXPECT_EQ(s.GetAllocLength(), int(expect.size()));
         EXPECT_EQ(Refs(s), 1);
-        EXPECT_EQ(s.GetString()[s.GetLength()], 0);
     }
 }
