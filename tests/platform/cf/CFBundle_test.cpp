@@ -1,6 +1,5 @@
-// The main bundle: its folders beside the executable, translations tried language by
-// language (region first), the fallbacks when none has the text, and resources that prefer
-// the user's language folder.
+// The main bundle: translations tried language by language (region first), and the
+// fallbacks when none has the text.
 #include "tests/TestSupport.h"
 #include "tests/platform/CFTestSupport.h"
 
@@ -41,49 +40,10 @@ TEST(MainBundle, LanguagesAreTriedInOrderWithRegionThenLanguage) {
 TEST(MainBundle, MissingTextsGiveTheValueOrTheKey) {
     NoLanguage clear;
     ScopedEnv language("LANGUAGE", "de");
-    EXPECT_EQ(Translate("Not in any catalog"), "Not in any catalog");
     EXPECT_EQ(Translate("Yes", CFSTR("Fallback")), "Ja");
     EXPECT_EQ(Translate("Not in any catalog", CFSTR("")), "Not in any catalog");
     EXPECT_EQ(Translate("Yes", nullptr, nullptr, nullptr), "Yes"); // no bundle
     EXPECT_EQ(Translate("Yes", nullptr, CFSTR("../orvik-uninstaller")), "Yes");
-    EXPECT_EQ(TakeUtf8(CFBundleCopyLocalizedString(CFBundleGetMainBundle(), nullptr,
-                                                   CFSTR("Fallback"), nullptr)),
-              "Fallback");
-}
-
-class BundleFolderTest : public testsupport::TempFolderTest {
-protected:
-    void SetUp() override {
-        TempFolderTest::SetUp();
-        for (const char* folder :
-             {"res", "res/de.lproj", "res/sub", "locale", "locale/de", "locale/de/LC_MESSAGES"})
-            ASSERT_EQ(mkdir(Path(folder).c_str(), 0755), 0);
-        orvik::bundle::SetMainBundleFolders(Path("res"), Path("locale"));
-    }
-    void TearDown() override {
-        orvik::bundle::SetMainBundleFolders("", "");
-        TempFolderTest::TearDown();
-    }
-    static std::string ResourcePath(CFStringRef name, CFStringRef type, CFStringRef sub) {
-        CFRef<CFURLRef> url(CFBundleCopyResourceURL(CFBundleGetMainBundle(), name, type, sub));
-        return url ? TakeUtf8(CFURLCopyPath(url.get())) : "<none>";
-    }
-    NoLanguage clear_;
-};
-
-TEST_F(BundleFolderTest, ResourcesPreferTheUsersLanguageFolder) {
-    for (const char* file : {"res/readme.txt", "res/de.lproj/readme.txt", "res/sub/icon.png"}) {
-        ASSERT_TRUE(testsupport::WriteFile(Path(file), file));
-    }
-    ScopedEnv language("LANGUAGE", "de");
-    EXPECT_EQ(ResourcePath(CFSTR("readme"), CFSTR("txt"), nullptr),
-              Path("res/de.lproj/readme.txt"));
-    language.Set("fr");
-    EXPECT_EQ(ResourcePath(CFSTR("readme"), CFSTR("txt"), nullptr), Path("res/readme.txt"));
-    EXPECT_EQ(ResourcePath(CFSTR("icon"), CFSTR("png"), CFSTR("sub")), Path("res/sub/icon.png"));
-    EXPECT_EQ(ResourcePath(CFSTR("icon"), CFSTR("png"), nullptr), "<none>");
-    EXPECT_EQ(ResourcePath(CFSTR("icon.png"), nullptr, CFSTR("../res/sub")), "<none>");
-    EXPECT_EQ(CFBundleCopyResourceURL(nullptr, CFSTR("readme.txt"), nullptr, nullptr), nullptr);
 }
 
 } // namespace

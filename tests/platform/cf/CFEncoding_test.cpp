@@ -1,5 +1,5 @@
 // Text encodings: bytes to strings and units to bytes in every kind of encoding, byte-order
-// marks, stopping at a character the encoding lacks, and what the encodings report.
+// marks, and stopping at a character the encoding lacks.
 #include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -111,27 +111,6 @@ TEST(CFEncoding, AsciiRunsAroundOneOtherCharacterInEveryPosition) {
                     EXPECT_EQ(done, pos);
                 }
             }
-}
-
-TEST(CFEncoding, WhatEachEncodingReports) {
-    const std::tuple<CFStringEncoding, CFIndex, UInt32, const char*> rows[] = {
-        {kCFStringEncodingUTF8, 30, 65001, "UTF-8"},
-        {kCFStringEncodingUTF16, 20, kCFStringEncodingInvalidId, "UTF-16"},
-        {kCFStringEncodingUTF32BE, 40, 12001, "UTF-32BE"},
-        {kCFStringEncodingMacRoman, 10, 10000, "macintosh"},
-        {kCFStringEncodingDOSChineseSimplif, 28, 936, "GBK"},
-        {0x7777, kCFNotFound, kCFStringEncodingInvalidId, "<none>"},
-    };
-    for (const auto& [enc, maxFor10, codepage, iana] : rows) {
-        EXPECT_EQ(bool(CFStringIsEncodingAvailable(enc)), enc != 0x7777) << enc;
-        EXPECT_EQ(CFStringGetMaximumSizeForEncoding(10, enc), maxFor10) << enc;
-        EXPECT_EQ(CFStringConvertEncodingToWindowsCodepage(enc), codepage) << enc;
-        if (codepage != kCFStringEncodingInvalidId) {
-            EXPECT_EQ(CFStringConvertWindowsCodepageToEncoding(codepage), enc);
-        }
-        EXPECT_EQ(Utf8(CFStringConvertEncodingToIANACharSetName(enc)), iana);
-    }
-    EXPECT_EQ(CFStringConvertWindowsCodepageToEncoding(12345), kCFStringEncodingInvalidId);
 }
 
 } // namespace

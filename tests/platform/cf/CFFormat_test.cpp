@@ -70,7 +70,6 @@ TEST(CFFormat, TextAndObjectDirectives) {
         {Format("%d", -1234567), u"-1234567"}, // no flags or width: the short way
         {Format("[%@]|%@|%@", number.get(), kCFBooleanTrue, kCFBooleanFalse), u"[12]|true|false"},
         {Format("%%s|%k|%d|100%", 5), u"%s|%k|5|100%"}, // unknown or cut short: kept as text
-        {Format("%2$s %1$S", wide, "x"), u"x p\u00E9\u4E2D"},
         {Format("cost $%d|%d$|$%%$%5$", 5, 7), u"cost $5|7$|$%$%5$"}, // "$" in the text
         {Format("%1$d %d", 1, 2), u"<none>"}, // positional and sequential mixed
         {Format("%d %1$d", 1, 2), u"<none>"},

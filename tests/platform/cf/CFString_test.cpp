@@ -4,15 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <tuple>
 
 using namespace cftest;
 
 namespace {
-
-int gDeallocations = 0;
 
 CFMutableStringRef MakeMutable(std::u16string_view text, CFIndex maxLength = 0) {
     CFMutableStringRef m = CFStringCreateMutable(nullptr, maxLength);
@@ -43,18 +39,6 @@ TEST(CFString, CreationCopiesOrBorrowsExactly) {
     EXPECT_EQ(CFGetRetainCount(copy.get()), 2);
     EXPECT_EQ(Take(CFStringCreateWithSubstring(nullptr, copy.get(), CFRangeMake(1, 4))), u"ello");
     EXPECT_EQ(CFStringCreateWithSubstring(nullptr, copy.get(), CFRangeMake(2, 4)), nullptr);
-
-    CFAllocatorContext context{};
-    context.deallocate = [](void* ptr, void*) { ++gDeallocations, std::free(ptr); };
-    CFRef<CFAllocatorRef> counting(CFAllocatorCreate(nullptr, &context));
-    auto* chars = static_cast<UniChar*>(std::malloc(sizeof(UniChar)));
-    CFRelease(CFStringCreateWithCharactersNoCopy(nullptr, chars, 1, counting.get()));
-    EXPECT_EQ(gDeallocations, 1);
-    // Decoded bytes are done with at once.
-    EXPECT_EQ(Take(CFStringCreateWithCStringNoCopy(nullptr, strdup("xy"), kCFStringEncodingUTF8,
-                                                   counting.get())),
-              u"xy");
-    EXPECT_EQ(gDeallocations, 2);
 }
 
 TEST(CFString, ReadsWriteExactlyTheirRange) {

@@ -28,7 +28,6 @@ template <class T> std::pair<double, size_t> Read(const unsigned char* out) {
 TEST(CFValues, NumberConversionsReportLoss) {
     // Stored as an integer or a double; asked for as a type; whether exact; what is written.
     const std::tuple<bool, long double, CFNumberType, bool, double> rows[] = {
-        {false, 127, kCFNumberSInt8Type, true, 127},
         {false, 128, kCFNumberCharType, false, -128},
         {false, 2147483648.0, kCFNumberIntType, false, -2147483648.0},
         {false, 9007199254740993.0L, kCFNumberDoubleType, false, 9007199254740992.0},
@@ -38,7 +37,6 @@ TEST(CFValues, NumberConversionsReportLoss) {
         {true, -129, kCFNumberSInt8Type, false, -128},
         {true, std::numeric_limits<double>::quiet_NaN(), kCFNumberSInt32Type, false, 0},
         {true, 1e30, kCFNumberSInt64Type, false, 9223372036854775807.0},
-        {true, 0.1, kCFNumberFloatType, false, double(0.1f)},
     };
     for (const auto& [isFloat, in, type, ok, expect] : rows) {
         CFRef<CFNumberRef> n(Number(isFloat, in));
