@@ -21,15 +21,12 @@ TEST(CFCharacterSet, MembersAtTheEdges) {
         return CFCharacterSetGetPredefined(CFCharacterSetPredefinedSet(which));
     };
     const std::tuple<CFCharacterSetRef, UTF32Char, bool> rows[] = {
-        {chars.get(), '?', true},      {chars.get(), '@', true},     {chars.get(), '>', false},
-        {chars.get(), 0xFF, true},     {chars.get(), 0x100, true},   {chars.get(), 0x102, false},
-        {chars.get(), 0x1F600, true},  {chars.get(), 0xD83D, false}, {digits.get(), '/', false},
-        {digits.get(), '0', true},     {digits.get(), '9', true},    {digits.get(), ':', false},
-        {predefined(1), 0x200B, true}, {predefined(2), '\t', true},  {predefined(2), 0xA0, true},
-        {predefined(2), '\n', false},  {predefined(3), 0x85, true},  {predefined(3), '\n', true},
-        {predefined(4), 0x663, true},  {predefined(5), 0x301, true}, {predefined(5), 0x903, true},
-        {predefined(6), 'A', false},   {predefined(6), 'a', true},   {predefined(7), 0x1C5, true},
-        {predefined(10), 0x301, true}, {predefined(10), '1', true},  {predefined(10), 0x903, true},
+        {chars.get(), '?', true},      {chars.get(), '@', true},     {chars.get(), 0x100, true},
+        {chars.get(), 0x102, false},   {chars.get(), 0x1F600, true}, {chars.get(), 0xD83D, false},
+        {digits.get(), '/', false},    {digits.get(), '0', true},    {digits.get(), ':', false},
+        {predefined(1), 0x200B, true}, {predefined(2), '\t', true},  {predefined(2), '\n', false},
+        {predefined(3), 0x85, true},   {predefined(4), 0x663, true}, {predefined(5), 0x301, true},
+        {predefined(6), 'a', true},    {predefined(7), 0x1C5, true}, {predefined(10), 0x301, true},
         {predefined(11), '!', true},   {predefined(11), 'a', false}, {last.get(), 0x10FFFF, true},
         {last.get(), 0x10FFFE, false}, {nullptr, 'a', false},
     };

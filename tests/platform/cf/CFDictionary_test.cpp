@@ -22,7 +22,7 @@ const CFDictionaryValueCallBacks kCopies = {
     [](CFAllocatorRef, const void* v) { gLiveCopies.erase(v), delete static_cast<const int*>(v); },
     nullptr, nullptr};
 
-// A model run over identity keys with copying values, then value keys.
+// A model run over identity keys with copying values.
 TEST(CFDictionary, AgreesWithStdMapAndOwnsItsCopies) {
     CFMutableDictionaryRef d = CFDictionaryCreateMutable(nullptr, 0, nullptr, &kCopies);
     std::map<intptr_t, int> model;
@@ -47,8 +47,7 @@ TEST(CFDictionary, AgreesWithStdMapAndOwnsItsCopies) {
     for (intptr_t k = 0; k < 40 * 8; k += 8) {
         const void* v = &gLiveCopies; // a sentinel
         const bool present = CFDictionaryGetValueIfPresent(d, reinterpret_cast<const void*>(k), &v);
-        ASSERT_EQ(present, model.count(k) == 1) << k;
-        EXPECT_EQ(present ? *static_cast<const int*>(v) : -1, present ? model[k] : -1) << k;
+        EXPECT_EQ(present ? *static_cast<const int*>(v) : -1, model.count(k) ? model[k] : -1) << k;
         EXPECT_EQ(v == &gLiveCopies, !present);
     }
     CFRelease(d);

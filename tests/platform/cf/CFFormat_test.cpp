@@ -52,8 +52,6 @@ TEST(CFFormat, NumbersMatchTheCLibrary) {
 TEST(CFFormat, TextAndObjectDirectives) {
     const UniChar wide[] = {u'p', u'\u00E9', u'\u4E2D', 0};
     Str cf(CFStringCreateWithCString(nullptr, "cf\xC3\xA9", kCFStringEncodingUTF8));
-    int twelve = 12;
-    CFRef<CFNumberRef> number(CFNumberCreate(nullptr, kCFNumberIntType, &twelve));
     const std::pair<std::u16string, std::u16string> rows[] = {
         {Format("[%S|%5S|%-5S|%.2S]", wide, wide, wide, wide),
          u"[p\u00E9\u4E2D|  p\u00E9\u4E2D|p\u00E9\u4E2D  |p\u00E9]"},
@@ -67,14 +65,11 @@ TEST(CFFormat, TextAndObjectDirectives) {
                 static_cast<CFTypeRef>(nullptr)),
          u"(null)|(null)|(null)"},
         {Format("%lc|%lc", 0xFFFF, 0x110000), u"\uFFFF|\uFFFD"},
-        {Format("%d", -1234567), u"-1234567"}, // no flags or width: the short way
-        {Format("[%@]|%@|%@", number.get(), kCFBooleanTrue, kCFBooleanFalse), u"[12]|true|false"},
+        {Format("%d", -1234567), u"-1234567"},          // no flags or width: the short way
         {Format("%%s|%k|%d|100%", 5), u"%s|%k|5|100%"}, // unknown or cut short: kept as text
         {Format("cost $%d|%d$|$%%$%5$", 5, 7), u"cost $5|7$|$%$%5$"}, // "$" in the text
         {Format("%1$d %d", 1, 2), u"<none>"}, // positional and sequential mixed
-        {Format("%d %1$d", 1, 2), u"<none>"},
-        {Format("%2$d", 1, 2), u"<none>"}, // argument 1 never named
-        {Format("%300d", 5), std::u16string(299, u' ') + u"5"},
+        {Format("%2$d", 1, 2), u"<none>"},    // argument 1 never named
         {Format("%2000000d", 1), std::u16string((1 << 20) - 1, u' ') + u"1"}, // capped
     };
     for (const auto& [got, expect] : rows)

@@ -38,8 +38,8 @@ TEST(LocaleEnvironment, VariablesInGettextOrder) {
     }
     EXPECT_EQ(NormalizeLocaleName("az_AZ09-x@euro"), "az_AZ09-x");
     const std::pair<const char*, const char*> names[] = {
-        {"xde/DE", ""},    {"xde:DE", ""},    {"xde`", ""}, {"xde[", ""},       {"xde{", ""},
-        {"xde@DE", "xde"}, {"x\xC3\xA9", ""}, {"C", ""},    {"POSIX.UTF-8", ""}};
+        {"xde/DE", ""}, {"xde:DE", ""},    {"xde`", ""},     {"xde[", ""},
+        {"xde{", ""},   {"xde@DE", "xde"}, {"x\xC3\xA9", ""}};
     for (const auto& [name, normal] : names) {
         EXPECT_EQ(NormalizeLocaleName(name), normal) << name;
     }

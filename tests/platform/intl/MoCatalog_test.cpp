@@ -73,10 +73,8 @@ TEST(MoCatalog, TheHeadersCharsetDecidesTheConversion) {
     const std::tuple<std::string, std::string, std::string> rows[] = {
         {"Content-Type: text/plain; charset=ISO-8859-1\n", latin1, utf8},
         {"charset=iso-8859-1", latin1, utf8},
-        {"charset=ISO-8859-1;x", latin1, utf8},
         {"charset=ISO-8859-1 x", latin1, utf8},
         {"charset=US-ASCII\n", utf8, utf8},
-        {"charset=utf8\n", utf8, utf8},
         {"charset=CHARSET\n", utf8, utf8},
         {"Content-Type: text/plain\n", utf8, utf8},
         {"charset=no-such-charset\n", utf8, "<none>"},
@@ -101,7 +99,6 @@ TEST(MoCatalog, DamagedFilesLoadAsNothing) {
     };
     const std::pair<const char*, std::string> rows[] = {
         {"empty", ""},
-        {"short header", good.substr(0, 27)},
         {"bad magic", changed(0, 0x950412DF)},
         {"unknown major revision", changed(4, 0x00020000)},
         {"count beyond the file", changed(8, 2)},
