@@ -27,25 +27,21 @@ protected:
         ASSERT_EQ(mkfifo(Path("go").c_str(), 0600), 0);
         // The tool waits for the test's go-ahead, so a call that waited for the
         // tool to finish would never return.
-        const std::string out = Path("out");
-        WriteScript("tool", "read go < " + Path("go") + "\nprintf '%s\\n' \"$0\" \"$@\" > " + out +
-                                ".tmp\nset -- $(cut -d')' -f2 /proc/$$/stat)\n"
-                                "echo \"session=$4 tty=$5 stdin=$(readlink /proc/$$/fd/0)\" >> " +
-                                out + ".tmp\ncat >> " + out + ".tmp\nmv " + out + ".tmp " + out +
-                                "\n");
-        WriteScript("marker-tool", "touch " + Path("started") + "\n");
+        Script("tool", R"sh(read go < {D}/go
+printf '%s\n' "$0" "$@" > {D}/out.tmp
+set -- $(cut -d')' -f2 /proc/$$/stat)
+echo "session=$4 tty=$5 stdin=$(readlink /proc/$$/fd/0)" >> {D}/out.tmp
+cat >> {D}/out.tmp; mv {D}/out.tmp {D}/out)sh");
+        Script("marker-tool", "touch {D}/started");
         // Stand-ins for the elevation tools: they obey a mode file and record
-        // their arguments.
-        const std::string mode = "$(cat " + Path("mode") + ")";
-        WriteScript("pkexec", "printf '%s\\n' \"$@\" > " + Path("pkexec-args") + "\ncase " + mode +
-                                  " in\n  dismiss) exit 126;;\n  deny) exit 127;;\n"
-                                  "  broken) exit 3;;\nesac\n"
-                                  "for fd in /proc/$$/fd/*; do n=${fd##*/}\n"
-                                  "  [ \"$n\" -gt 2 ] 2>/dev/null && eval \"exec $n>&-\"\n"
-                                  "done\nexec \"$@\"\n");
-        WriteScript("sudo", "echo \"$*\" >> " + Path("sudo-calls") +
-                                "\nif [ \"$1\" = -v ]; then [ " + mode +
-                                " != refuse ]; exit; fi\nshift\nexec \"$@\"\n");
+        // their arguments; pkexec closes what it inherited beyond the three streams.
+        Script("pkexec", R"sh(printf '%s\n' "$@" > {D}/pkexec-args
+case $(cat {D}/mode) in dismiss) exit 126;; deny) exit 127;; broken) exit 3;; esac
+for fd in /proc/$$/fd/*; do n=${fd##*/}; [ "$n" -gt 2 ] 2>/dev/null && eval "exec $n>&-"; done
+exec "$@")sh");
+        Script("sudo", R"sh(echo "$*" >> {D}/sudo-calls
+if [ "$1" = -v ]; then [ $(cat {D}/mode) != refuse ]; exit; fi
+shift; exec "$@")sh");
         SetMode("ok");
         env_.pkexecPath = Path("pkexec");
         env_.sudoPath = Path("sudo");
@@ -55,8 +51,11 @@ protected:
         unsetenv("DISPLAY");
         TempFolderTest::TearDown();
     }
-    void WriteScript(const std::string& name, const std::string& body) {
-        std::ofstream(Path(name)) << "#!/bin/bash\n" << body;
+    // A bash script; {D} stands for the test's folder.
+    void Script(const std::string& name, std::string body) {
+        for (size_t at; (at = body.find("{D}")) != std::string::npos;)
+            body.replace(at, 3, root_);
+        std::ofstream(Path(name)) << "#!/bin/bash\n" << body << "\n";
         ASSERT_EQ(chmod(Path(name).c_str(), 0755), 0);
     }
     void SetMode(const std::string& mode) { std::ofstream(Path("mode")) << mode << "\n"; }
@@ -164,49 +163,39 @@ TEST_F(AuthorizationTest, RefusalsAndBadArgumentsAreFailuresAndStartNothing) {
     AuthorizationItem unknown = {"system.privilege.other", 0, nullptr, 0};
     AuthorizationItem unnamed = {nullptr, 0, nullptr, 0};
     AuthorizationRights rights = {1, &item}, other = {1, &unknown}, noName = {1, &unnamed};
-    AuthorizationRights noItems = {1, nullptr}, *authorized = &rights;
+    AuthorizationRights* authorized = &rights;
     AuthorizationRef ref = nullptr;
     ASSERT_EQ(AuthorizationCreate(nullptr, nullptr, 0, &ref), errAuthorizationSuccess);
-    Use(false, false, false);
+    Use(false, false, false); // no way of asking
     EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kUninstallFlags, &authorized),
               errAuthorizationInteractionNotAllowed);
     EXPECT_EQ(authorized, nullptr);
-    EXPECT_EQ(
-        AuthorizationExecuteWithPrivileges(ref, Path("marker-tool").c_str(), 0, nullptr, nullptr),
-        errAuthorizationInteractionNotAllowed);
     Use(false, true, true);
-    EXPECT_EQ(
-        AuthorizationCopyRights(ref, &rights, nullptr, kAuthorizationFlagExtendRights, nullptr),
-        errAuthorizationInteractionNotAllowed);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &rights, nullptr, kAuthorizationFlagInteractionAllowed,
-                                      nullptr),
-              errAuthorizationDenied);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &other, nullptr, kUninstallFlags, nullptr),
-              errAuthorizationDenied);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &noItems, nullptr, 0, nullptr),
-              errAuthorizationInvalidSet);
-    EXPECT_EQ(AuthorizationCopyRights(ref, nullptr, nullptr, 0, nullptr),
-              errAuthorizationInvalidSet);
-    EXPECT_EQ(AuthorizationCopyRights(ref, &noName, nullptr, 0, nullptr),
-              errAuthorizationInvalidSet);
+    auto copy = [&](AuthorizationRights* asked, AuthorizationFlags flags) {
+        return AuthorizationCopyRights(ref, asked, nullptr, flags, nullptr);
+    };
+    EXPECT_EQ(copy(&rights, kAuthorizationFlagExtendRights), errAuthorizationInteractionNotAllowed);
+    EXPECT_EQ(copy(&rights, kAuthorizationFlagInteractionAllowed), errAuthorizationDenied);
+    EXPECT_EQ(copy(&other, kUninstallFlags), errAuthorizationDenied);
+    EXPECT_EQ(copy(nullptr, 0), errAuthorizationInvalidSet);
+    EXPECT_EQ(copy(&noName, 0), errAuthorizationInvalidSet);
     EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, nullptr, 0, nullptr, nullptr),
               errAuthorizationInvalidPointer);
-    Use(true, false, false); // root is granted any right; a tool needs a path and a file
-    EXPECT_EQ(AuthorizationCopyRights(ref, &other, nullptr, 0, nullptr), errAuthorizationSuccess);
+    // Root is granted any right; a tool needs a path to an executable file.
     env_.programName = "orvik-uninstaller"; // a running file that no longer has a name
     Use(true, false, false);
-    for (const std::string& tool :
-         {std::string("tool"), Path("none"), Path("mode"), env_.programName})
+    EXPECT_EQ(copy(&other, 0), errAuthorizationSuccess);
+    for (const std::string& tool : {std::string("tool"), Path("mode"), env_.programName})
         EXPECT_EQ(AuthorizationExecuteWithPrivileges(ref, tool.c_str(), 0, nullptr, nullptr),
                   errAuthorizationToolExecuteFailure)
             << tool;
     EXPECT_EQ(AuthorizationFree(ref, 0), errAuthorizationSuccess);
-    EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, nullptr),
-              errAuthorizationInvalidPointer);
     EXPECT_EQ(AuthorizationFree(nullptr, 0), errAuthorizationInvalidRef);
     EXPECT_EQ(AuthorizationExecuteWithPrivileges(nullptr, "/bin/true", 0, nullptr, nullptr),
               errAuthorizationInvalidRef);
     Use(false, true, true);
+    EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, nullptr),
+              errAuthorizationInvalidPointer);
     EXPECT_EQ(AuthorizationCreate(&other, nullptr, kUninstallFlags, &ref), errAuthorizationDenied);
     EXPECT_FALSE(Exists(Path("started")));
 }
