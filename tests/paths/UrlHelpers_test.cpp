@@ -14,9 +14,8 @@ TEST(UrlHelpersTest, ProtocolOfAUrlIgnoresCaseAndLooksOnlyAtTheStart) {
         const char* url;
         tagURLPROTOCOLS protocol;
     } rows[] = {{"HTTPS://A", URLPROTOCOL_HTTPS},       {"http://a", URLPROTOCOL_HTTP},
-                {"mailto:someone", URLPROTOCOL_MAILTO}, {"news:group", URLPROTOCOL_NEWS},
-                {"prospero://p", URLPROTOCOL_PROSPERO}, {"see http://x", URLPROTOCOL_NONE},
-                {"http:/a", URLPROTOCOL_NONE},          {"", URLPROTOCOL_NONE}};
+                {"mailto:someone", URLPROTOCOL_MAILTO}, {"prospero://p", URLPROTOCOL_PROSPERO},
+                {"see http://x", URLPROTOCOL_NONE},     {"http:/a", URLPROTOCOL_NONE}};
     for (const auto& row : rows)
         EXPECT_EQ(GetUrlProtocol(W(row.url)), row.protocol) << row.url;
     // Both ends of the canonical table, and values on either side of it.
@@ -44,12 +43,10 @@ TEST(UrlHelpersTest, HyperlinkRepair) {
     } rows[] = {{"  www.a.b  ", true, "http://www.a.b"},
                 {"a.b/c", true, "http://a.b/c"},
                 {"a.b", false, "a.b"},
-                {"WWW.a.b", true, "http://WWW.a.b"},
                 {"x\\y.z", true, "http://x/y.z"},
                 {"http://", false, "http://"},
                 {"x-app://y", false, "x-app://y"},
-                {"HTTPS://A", true, "HTTPS://A"},
-                {"   ", false, ""}};
+                {"HTTPS://A", true, "HTTPS://A"}};
     for (const auto& row : rows) {
         CAtlString link = W(row.input);
         EXPECT_EQ(MakeValidHyperlink(link), row.result) << row.input;
