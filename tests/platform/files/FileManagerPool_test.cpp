@@ -51,8 +51,6 @@ TEST_F(FileManagerPoolTest, CompoundOperationLooksAtEachObjectOnce) {
         ASSERT_EQ(Ref("f", &ref), noErr);
         ASSERT_EQ(chmod(Path("f").c_str(), 0640), 0);
         EXPECT_EQ(Mode(ref), 0604);
-        ASSERT_EQ(Ref("f", &again), noErr); // the same text: the same record
-        EXPECT_EQ(again.node, ref.node);
         ASSERT_EQ(Ref("g", &other), noErr);
         EXPECT_EQ(Mode(ref), 0640);
     }
@@ -86,25 +84,6 @@ TEST_F(FileManagerPoolTest, FactsNeverOutliveACallOfAnotherThread) {
         EXPECT_EQ(FSSetCatalogInfo(&again, kFSCatInfoPermissions, &info), noErr);
     }).join();
     EXPECT_EQ(Mode(again), 0444);
-}
-
-// Two records of one folder, made by separate resolutions, share its pooled
-// descriptor; a record of a folder that was replaced never reaches the new one.
-TEST_F(FileManagerPoolTest, RecordsOfOneFolderShareItsDescriptorButNeverItsName) {
-    MakeFolder("d");
-    MakeFile("d/x", "x");
-    FSRef first, second, child, fresh;
-    ASSERT_EQ(Ref("d", &first), noErr);
-    ASSERT_EQ(Ref("d/.", &second), noErr);
-    ASSERT_NE(first.node, second.node);
-    EXPECT_EQ(FSMakeFSRefUnicode(&first, 1, u"x", 0, &child), noErr);
-    EXPECT_EQ(FSMakeFSRefUnicode(&second, 1, u"x", 0, &child), noErr);
-    ASSERT_EQ(rename(Path("d").c_str(), Path("d-old").c_str()), 0);
-    MakeFolder("d");
-    ASSERT_EQ(Ref("d", &fresh), noErr);
-    EXPECT_EQ(FSMakeFSRefUnicode(&fresh, 1, u"x", 0, &child), fnfErr);
-    EXPECT_EQ(FSMakeFSRefUnicode(&first, 1, u"x", 0, &child), noErr);
-    EXPECT_EQ(fmtest::PathOf(child), Path("d/x")); // the path it was made by
 }
 
 int OpenDescriptors() {
