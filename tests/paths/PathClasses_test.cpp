@@ -72,7 +72,6 @@ TEST(PathClassesTest, EqualityAndSubdirectoryIgnoreCaseWithoutSeparatorCheck) {
                                         {"/a/b", "/a/b", true},
                                         {"/a", "/a/b", false},
                                         {"", "/a/b", false},
-                                        {"/a/b", "", false},
                                         {"/x/b", "/a/b", false}})
         EXPECT_EQ(COrvikDirectoryPath(W(child)).IsSubdirectoryOf(W(parent)), below)
             << child << " below " << parent;
@@ -101,8 +100,7 @@ TEST(PathClassesTest, CrossPlatformChecksAndFixes) {
     for (auto [input, expected] : {std::pair{"/d/?*", "/d/untitled"},
                                    {"/d/a:b|c", "/d/abc"},
                                    {"/d/.x", "/d/untitled.x"},
-                                   {"name", "/name"},
-                                   {"/d:e/f", "/d:e/f"}}) {
+                                   {"name", "/name"}}) {
         COrvikFilePath path(W(input));
         path.MakeValidForCrossPlatform(W("untitled"));
         EXPECT_EQ(N(path.GetFilePathString()), expected) << input;

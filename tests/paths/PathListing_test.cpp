@@ -27,12 +27,11 @@ TEST(MatchNamePatternTest, GreedyStarWithoutBacktracking) {
     const struct {
         const char *pattern, *name;
         bool matches;
-    } rows[] = {{"", "", true},           {"*", "", true},         {"**", "", false},
-                {"abc", "ab", false},     {"ab", "abc", false},    {"abc", "abC", false},
-                {"a?c", "abc", true},     {"?", "ab", false},      {"*", "any", true},
-                {"*.txt", "a.txt", true}, {"*.txt", "abc", false}, {"*.txt", "a.b.txt", false},
-                {"*a", "aba", false},     {"*?", "ab", false},     {"*?", "a", true},
-                {"**", "ab", true},       {"***", "a", false}};
+    } rows[] = {{"", "", true},       {"*", "", true},          {"**", "", false},
+                {"abc", "ab", false}, {"ab", "abc", false},     {"abc", "abC", false},
+                {"a?c", "abc", true}, {"*.txt", "a.txt", true}, {"*.txt", "a.b.txt", false},
+                {"*?", "ab", false},  {"*?", "a", true},        {"**", "ab", true},
+                {"***", "a", false}};
     for (const auto& row : rows)
         EXPECT_EQ(MatchNamePattern(W(row.pattern).GetString(), W(row.name).GetString()),
                   row.matches)
