@@ -6,11 +6,18 @@
 
 #include "platform/CFRef.h"
 #include "platform/CoreFoundation.h"
+#include "tests/TestSupport.h"
 
 namespace cftest {
 
 using orvik::CFRef;
 using Str = orvik::CFRef<CFStringRef>;
+
+// Clears the language variables for the test's duration.
+struct NoLanguage {
+    testsupport::ScopedEnv language{"LANGUAGE", nullptr}, all{"LC_ALL", nullptr},
+        messages{"LC_MESSAGES", nullptr}, lang{"LANG", nullptr};
+};
 
 // A new string of exactly these units.
 inline CFStringRef Make(std::u16string_view text) {

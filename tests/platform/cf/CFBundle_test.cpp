@@ -10,12 +10,6 @@ using testsupport::ScopedEnv;
 
 namespace {
 
-// Clears the language variables for the test's duration.
-struct NoLanguage {
-    ScopedEnv language{"LANGUAGE", nullptr}, all{"LC_ALL", nullptr},
-        messages{"LC_MESSAGES", nullptr}, lang{"LANG", nullptr};
-};
-
 std::string Translate(const char* key, CFStringRef value = nullptr, CFStringRef table = nullptr,
                       CFBundleRef bundle = CFBundleGetMainBundle()) {
     return TakeUtf8(CFBundleCopyLocalizedString(

@@ -10,14 +10,9 @@ using testsupport::ScopedEnv;
 
 namespace {
 
-struct NoLocale {
-    ScopedEnv language{"LANGUAGE", nullptr}, all{"LC_ALL", nullptr},
-        messages{"LC_MESSAGES", nullptr}, lang{"LANG", nullptr};
-};
-
 // The environment's locale when it names one, else the POSIX locale; the languages as an array.
 TEST(CFLocale, CurrentLocaleAndLanguagesFollowTheEnvironment) {
-    NoLocale clear;
+    NoLanguage clear;
     for (const auto& [value, expected] :
          {std::pair{"ja_JP.UTF-8", "ja_JP"}, {"1234", "en_US_POSIX"}}) {
         clear.lang.Set(value);
