@@ -45,8 +45,7 @@ CFStringRef Text(const char* text) {
 }
 
 // Shows the alert in a child of its own session, so there is no controlling terminal to fall
-// back on, with the null device as standard output, where no notice counts as read. The exit
-// status carries the result: the item, plus 10 when the status is not noErr.
+// back on, with the null device as standard output, where no notice counts as read.
 pid_t StartAlert(const Row& row, const std::string& title, const DialogTools& tools) {
     const pid_t pid = fork();
     if (pid != 0)
@@ -70,28 +69,15 @@ pid_t StartAlert(const Row& row, const std::string& title, const DialogTools& to
     _exit(item + (status == noErr ? 0 : 10));
 }
 
-// The child's exit status; -1 when it did not end in time (it is killed with its dialog).
-int AlertResult(pid_t pid) {
-    int status = 0;
-    for (int waited = 0; waited < 500; ++waited) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        usleep(20000);
-    }
-    kill(-pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
-}
-
 // In an isolated root where root acts for a new user (PKEXEC_UID), on a display only that
 // user (and root) can reach: each row's dialog appears as that user, runs `tool` with the
 // texts of the alert, and the answer gives the row's item.
 void RunRows(const std::string& tool, const std::vector<Row>& rows) {
     RunInIsolatedRoot([&] {
-        ASSERT_EQ(RunAndWait(Command({"/usr/sbin/useradd", "-m", "orvik-asker"})), 0);
+        Shell("useradd -m orvik-asker");
         const passwd* user = getpwnam("orvik-asker");
         ASSERT_NE(user, nullptr);
-        const XServer x(93, user->pw_uid, user->pw_gid);
+        const XServer x(user->pw_uid, user->pw_gid);
         ASSERT_TRUE(x.Started());
         setenv("PKEXEC_UID", std::to_string(user->pw_uid).c_str(), 1);
         const DialogTools tools =
@@ -101,27 +87,32 @@ void RunRows(const std::string& tool, const std::vector<Row>& rows) {
             const std::string title = "Uninstall, row " + std::to_string(i);
             SCOPED_TRACE(title + ": " + row.answer);
             const pid_t child = StartAlert(row, title, tools);
-            const std::optional<XWindow> window = WaitForWindow(title, 10);
+            const std::optional<XWindow> window = x.WaitForWindow(title, 10);
+            EXPECT_TRUE(window) << "no dialog appeared";
             if (window) {
                 EXPECT_EQ(window->uid, user->pw_uid);
                 EXPECT_EQ(window->command.substr(0, tool.size() + 1), tool + "\n");
                 EXPECT_NE(window->command.find(row.shown), std::string::npos) << window->command;
                 EXPECT_NE(window->command.find("Remove everything?"), std::string::npos);
-                EXPECT_TRUE(Answer(*window, row.answer));
-                EXPECT_TRUE(WaitForWindowGone(*window, 5));
-            } else {
-                ADD_FAILURE() << "no dialog appeared";
+                EXPECT_TRUE(x.Answer(*window, row.answer));
+                EXPECT_TRUE(x.WaitForWindowGone(*window, 5));
             }
-            const int result = AlertResult(child);
-            EXPECT_EQ(result, row.expected)
-                << "status " << (result >= 10 ? "non-zero" : "noErr") << ", item " << result % 10;
+            // The exit status carries the item, plus 10 when the status is not noErr.
+            int status = 0;
+            if (!PollUntil(10, [&] { return waitpid(child, &status, WNOHANG) == child; })) {
+                kill(-child, SIGKILL);
+                waitpid(child, &status, 0);
+            }
+            EXPECT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), row.expected)
+                << "status " << (WEXITSTATUS(status) >= 10 ? "non-zero" : "noErr") << ", item "
+                << WEXITSTATUS(status) % 10;
         }
     });
 }
 
 TEST(AlertsEndToEnd, Zenity) {
-    E2E_SKIP_WITHOUT("/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xauth", "/usr/bin/mcookie",
-                     "/usr/sbin/useradd", kZenity);
+    E2E_SKIP_WITHOUT(E2E_X_TOOLS, "/usr/sbin/useradd", kZenity);
     RunRows(kZenity, {
                          {kAlertNoteAlert, kDone, 1, 0, "Escape", 1, "--info\n"},
                          {kAlertStopAlert, kDone, 1, 0, "close", 1, "--error\n"},
@@ -138,8 +129,7 @@ TEST(AlertsEndToEnd, Zenity) {
 }
 
 TEST(AlertsEndToEnd, Kdialog) {
-    E2E_SKIP_WITHOUT("/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xauth", "/usr/bin/mcookie",
-                     "/usr/sbin/useradd", kKdialog);
+    E2E_SKIP_WITHOUT(E2E_X_TOOLS, "/usr/sbin/useradd", kKdialog);
     RunRows(kKdialog,
             {
                 {kAlertStopAlert, kDone, 1, 0, "Return", 1, "--error\n"},
@@ -161,14 +151,13 @@ TEST(AlertsEndToEnd, UnreachableDisplayFallsBackToTheTerminal) {
     E2E_SKIP_WITHOUT(kZenity);
     RunInIsolatedRoot([] {
         const std::string program = InstallUninstaller("/opt/orvik");
-        MakeDirs(kApp);
-        WriteFile(kApp + "/Read Me.txt", "r");
-        RunOptions options = Command({program});
-        options.uid = 65534;
-        options.gid = 65534;
-        options.env = {"PATH=/usr/bin:/bin", "HOME=/nonexistent", "LANG=C", "LANGUAGE=en",
-                       "DISPLAY=:99"};
-        Child run(options, true);
+        Shell("mkdir -p '" + kApp + "' && echo r >'" + kApp + "/Read Me.txt'");
+        Child run({.argv = {program},
+                   .env = {"PATH=/usr/bin:/bin", "HOME=/nonexistent", "LANG=C", "LANGUAGE=en",
+                           "DISPLAY=:99"},
+                   .uid = 65534,
+                   .gid = 65534},
+                  true);
         ASSERT_TRUE(run.WaitForOutput("[1] Yes  [2] No (default)\n> ", 30)) << run.Output();
         run.Send("\r");
         EXPECT_EQ(run.Wait(30), 1) << run.Output();

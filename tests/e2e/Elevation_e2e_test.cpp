@@ -20,11 +20,11 @@ using namespace e2e;
 namespace {
 
 const std::string kProgram = kApp + "/Uninstall Tools/bin/orvik-uninstaller";
-const std::string kStartup = "/Library/StartupItems/ORVIKTandroNetFilter";
 const std::string kTitle = "ORVIK Tandro Riravor Software Uninstall";
 const std::string kQuestion = "Are you sure you want to completely remove ORVIK Tandro Riravor "
                               "Software and all of its components?";
 const std::string kCompleted = "Uninstall completed successfully.";
+const std::string kCompletedLine = "orvik-uninstaller 5 " + kCompleted + "\n";
 const std::string kUser = "orviktest";
 const std::string kPassword = "Tandro-e2e-4711";
 const char* const kPolkitd = "/usr/lib/polkit-1/polkitd";
@@ -37,50 +37,31 @@ struct TestUser {
 
 // The user who runs the uninstaller, with a home, a runtime folder and a password; sudo lets
 // it run anything as root once it has given that password. Also the installation.
-void PrepareMachine(TestUser* user) {
-    ASSERT_EQ(RunAndWait(Command({"/usr/sbin/useradd", "--create-home", kUser})), 0);
-    ASSERT_EQ(RunAndWait(Command({"/bin/sh", "-c",
-                                  "echo '" + kUser + ":" + kPassword + "' | /usr/sbin/chpasswd"})),
-              0);
-    WriteFile("/etc/sudoers.d/orvik-e2e", kUser + " ALL=(root) ALL\n", 0440);
-    const passwd* entry = getpwnam(kUser.c_str());
-    ASSERT_NE(entry, nullptr);
-    *user = {entry->pw_uid, entry->pw_gid, entry->pw_dir};
-    const std::string runtime = "/run/user/" + std::to_string(user->uid);
-    MakeDirs(runtime);
-    ASSERT_EQ(chown(runtime.c_str(), user->uid, user->gid), 0);
-    ASSERT_EQ(chmod(runtime.c_str(), 0700), 0);
+TestUser PrepareMachine() {
+    Shell("useradd --create-home " + kUser + " && echo '" + kUser + ":" + kPassword +
+          "' | chpasswd\necho '" + kUser +
+          " ALL=(root) ALL' >/etc/sudoers.d/orvik-e2e && chmod 440 /etc/sudoers.d/orvik-e2e\n"
+          "install -d -m 700 -o " +
+          kUser + " -g " + kUser + " /run/user/$(id -u " + kUser + ")\nmkdir -p '" + kStartup +
+          "' '" + kApp + "/Helpers' && echo h >'" + kApp + "/Helpers/helper.txt'");
     InstallUninstaller(kApp + "/Uninstall Tools");
-    MakeDirs(kApp + "/Helpers");
-    WriteFile(kApp + "/Helpers/helper.txt", "h");
-    MakeDirs(kStartup);
+    const passwd* entry = getpwnam(kUser.c_str());
+    return entry == nullptr ? TestUser{} : TestUser{entry->pw_uid, entry->pw_gid, entry->pw_dir};
 }
 
 RunOptions AsTestUser(const TestUser& user, std::vector<std::string> argv) {
-    RunOptions options = Command(std::move(argv));
-    options.uid = user.uid;
-    options.gid = user.gid;
-    options.workingDirectory = user.home;
-    options.env = {
-        "PATH=/usr/bin:/bin", "HOME=" + user.home, "USER=" + kUser, "LOGNAME=" + kUser, "LANG=C",
-        "LANGUAGE=en"};
-    return options;
+    return {.argv = std::move(argv),
+            .env = {"PATH=/usr/bin:/bin", "HOME=" + user.home, "USER=" + kUser, "LOGNAME=" + kUser,
+                    "LANG=C", "LANGUAGE=en"},
+            .workingDirectory = user.home,
+            .uid = user.uid,
+            .gid = user.gid};
 }
 
-// ---- a system bus with polkitd ------------------------------------------------------------------
-
-// Waits (at most 30 s) until `name` has an owner, giving up when its taker has ended.
-bool WaitForName(const std::string& name, pid_t taker) {
-    for (int i = 0; i < 600 && ProcessAlive(taker); ++i, usleep(50000)) {
-        std::string reply;
-        if (RunAndWait(Command({"/usr/bin/dbus-send", "--system", "--print-reply",
-                                "--dest=org.freedesktop.DBus", "/",
-                                "org.freedesktop.DBus.NameHasOwner", "string:" + name}),
-                       &reply) == 0 &&
-            reply.find("boolean true") != std::string::npos)
-            return true;
-    }
-    return false;
+bool NoCopyRunsWithin(int seconds) {
+    return PollUntil(seconds, [] {
+        return RunAndWait({{"/usr/bin/pgrep", "-f", "--", "-reallyuninstall"}}) == 1;
+    });
 }
 
 // dbus-daemon --system and polkitd, detached, with a rule that answers every request of the
@@ -88,26 +69,26 @@ bool WaitForName(const std::string& name, pid_t taker) {
 class PolkitAuthority {
 public:
     explicit PolkitAuthority(bool allow) {
-        MakeDirs("/etc/polkit-1/rules.d");
+        Shell("mkdir -p /etc/polkit-1/rules.d /run/dbus && rm -f /run/dbus/system_bus_socket");
         WriteFile("/etc/polkit-1/rules.d/10-orvik-e2e.rules",
                   "polkit.addRule(function(action, subject) {\n"
                   "    if (subject.user == \"" +
                       kUser + "\" && action.id == \"org.freedesktop.policykit.exec\")\n" +
                       "        return polkit.Result." + (allow ? "YES" : "NO") + ";\n});\n");
-        MakeDirs("/run/dbus");
-        unlink("/run/dbus/system_bus_socket");
-        m_bus = StartDetached(
-            Command({"/usr/bin/dbus-daemon", "--system", "--nofork", "--nopidfile", "--nosyslog"}));
-        if (!WaitForName("org.freedesktop.DBus", m_bus))
+        // Forked, the bus answers once the call returns.
+        std::string pid;
+        if (RunAndWait({{"/usr/bin/dbus-daemon", "--system", "--fork", "--nopidfile", "--nosyslog",
+                         "--print-pid"}},
+                       &pid) != 0)
             return;
-        m_polkit = StartDetached(Command({kPolkitd, "--no-debug"}));
-        started = WaitForName("org.freedesktop.PolicyKit1", m_polkit);
+        m_bus = atoi(pid.c_str());
+        m_polkit = StartDetached({{kPolkitd, "--no-debug"}});
+        started = RunAndWait({{"/usr/bin/gdbus", "wait", "--system", "--timeout", "30",
+                               "org.freedesktop.PolicyKit1"}}) == 0;
     }
     ~PolkitAuthority() {
-        for (pid_t pid : {m_polkit, m_bus})
-            if (pid > 0 && kill(pid, SIGTERM) == 0 &&
-                !PollUntil(10, [&] { return !ProcessAlive(pid); }))
-                kill(pid, SIGKILL);
+        Stop(m_polkit);
+        Stop(m_bus);
     }
     bool started = false;
 
@@ -129,20 +110,19 @@ std::future<int> StartFromDesktop(const TestUser& user) {
 }
 
 // The uninstaller's dialog that shows `message`, shown as the test user.
-void WaitForAlert(const TestUser& user, const std::string& message, XWindow* window) {
-    const std::optional<XWindow> found = WaitForWindow(kTitle, 60);
-    ASSERT_TRUE(found.has_value()) << "no dialog showing \"" << message << "\"";
-    ASSERT_NE(found->command.find(message), std::string::npos) << found->command;
-    EXPECT_EQ(found->uid, user.uid) << "a dialog runs as another user";
-    *window = *found;
+XWindow WaitForAlert(const XServer& x, const TestUser& user, const std::string& message) {
+    const std::optional<XWindow> found = x.WaitForWindow(kTitle, 60);
+    EXPECT_TRUE(found && found->command.find(message) != std::string::npos)
+        << "no dialog showing \"" << message << "\"" << (found ? ": " + found->command : "");
+    EXPECT_TRUE(!found || found->uid == user.uid) << "a dialog runs as another user";
+    return found.value_or(XWindow{});
 }
 
 // The confirmation shows [No] [Yes], "No" focused: the button to its right says yes.
-void Confirm(const TestUser& user) {
-    XWindow confirmation;
-    ASSERT_NO_FATAL_FAILURE(WaitForAlert(user, kQuestion, &confirmation));
-    ASSERT_TRUE(Answer(confirmation, "Right space"));
-    ASSERT_TRUE(WaitForWindowGone(confirmation, 10));
+void Confirm(const XServer& x, const TestUser& user) {
+    const XWindow confirmation = WaitForAlert(x, user, kQuestion);
+    ASSERT_TRUE(x.Answer(confirmation, "Right space"));
+    ASSERT_TRUE(x.WaitForWindowGone(confirmation, 10));
 }
 
 std::string ProcFile(pid_t pid, const std::string& name) {
@@ -155,46 +135,43 @@ std::string ProcFile(pid_t pid, const std::string& name) {
 // argument, shows its completion on the user's display as that user before it removes the
 // application folder.
 TEST(ElevationEndToEnd, PkexecAsksPolkit) {
-    E2E_SKIP_WITHOUT("/usr/bin/pkexec", "/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xauth",
-                     "/usr/bin/mcookie", "/usr/bin/zenity", "/usr/sbin/useradd",
-                     "/usr/sbin/chpasswd", "/usr/bin/dbus-daemon", "/usr/bin/dbus-send", kPolkitd);
+    E2E_SKIP_WITHOUT(E2E_X_TOOLS, "/usr/bin/pkexec", "/usr/bin/zenity", "/usr/sbin/useradd",
+                     "/usr/sbin/chpasswd", "/usr/bin/dbus-daemon", "/usr/bin/gdbus", kPolkitd);
     RunInIsolatedRoot([] {
-        TestUser user;
-        ASSERT_NO_FATAL_FAILURE(PrepareMachine(&user));
-        const XServer x(73, user.uid, user.gid);
+        const TestUser user = PrepareMachine();
+        const XServer x(user.uid, user.gid);
         ASSERT_TRUE(x.Started());
-        const std::string before = Tree({"/Applications", "/Library"});
+        const std::string before = Tree("/Applications /Library");
         SyslogCapture log;
         {
             const PolkitAuthority polkit(false);
             ASSERT_TRUE(polkit.started);
             std::future<int> status = StartFromDesktop(user);
-            ASSERT_NO_FATAL_FAILURE(Confirm(user));
-            XWindow refused;
-            ASSERT_NO_FATAL_FAILURE(WaitForAlert(
-                user, "Pre-authorization failed. You must be a valid administrator to continue.",
-                &refused));
+            ASSERT_NO_FATAL_FAILURE(Confirm(x, user));
+            const XWindow refused = WaitForAlert(
+                x, user,
+                "Pre-authorization failed. You must be a valid administrator to continue.");
             // A modal alert holds the caller: it ends only once the alert is answered.
             EXPECT_EQ(status.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-            ASSERT_TRUE(Answer(refused, "Return"));
+            ASSERT_TRUE(x.Answer(refused, "Return"));
             ASSERT_EQ(status.wait_for(std::chrono::seconds(60)), std::future_status::ready);
             EXPECT_EQ(status.get(), 1);
-            std::vector<std::string> texts; // sudo and polkit log too
-            for (const LogLine& line : log.Lines())
-                if (line.ident == "orvik-uninstaller")
-                    texts.push_back(line.text);
-            EXPECT_EQ(texts,
-                      std::vector<std::string>{"ORVIK Tandro Riravor Software Uninstall begin\n"});
-            EXPECT_EQ(Tree({"/Applications", "/Library"}), before);
-            EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 1));
+            std::vector<std::string> lines = log.Lines(); // sudo and polkit log too
+            std::erase_if(lines, [](const std::string& line) {
+                return !line.starts_with("orvik-uninstaller ");
+            });
+            EXPECT_EQ(lines,
+                      std::vector<std::string>{
+                          "orvik-uninstaller 5 ORVIK Tandro Riravor Software Uninstall begin\n"});
+            EXPECT_EQ(Tree("/Applications /Library"), before);
+            EXPECT_TRUE(NoCopyRunsWithin(1));
         }
 
         const PolkitAuthority polkit(true);
         ASSERT_TRUE(polkit.started);
         std::future<int> status = StartFromDesktop(user);
-        ASSERT_NO_FATAL_FAILURE(Confirm(user));
-        XWindow completed;
-        ASSERT_NO_FATAL_FAILURE(WaitForAlert(user, kCompleted, &completed));
+        ASSERT_NO_FATAL_FAILURE(Confirm(x, user));
+        const XWindow completed = WaitForAlert(x, user, kCompleted);
         ASSERT_EQ(status.wait_for(std::chrono::seconds(10)), std::future_status::ready)
             << "the caller ends once the copy has started";
         EXPECT_EQ(status.get(), 0);
@@ -204,12 +181,12 @@ TEST(ElevationEndToEnd, PkexecAsksPolkit) {
         EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(copy) + "/cwd").string(),
                   "/");
         EXPECT_NE(ProcFile(copy, "status").find("\nUid:\t0\t0\t"), std::string::npos);
-        EXPECT_TRUE(log.WaitForText(kCompleted + "\n", 10));
+        EXPECT_TRUE(log.WaitForLine(kCompletedLine, 10));
         EXPECT_FALSE(Exists(kApp + "/Helpers"));
         EXPECT_FALSE(Exists(kStartup));
         EXPECT_TRUE(Exists(kApp));
-        ASSERT_TRUE(Answer(completed, "Return"));
-        EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 60));
+        ASSERT_TRUE(x.Answer(completed, "Return"));
+        EXPECT_TRUE(NoCopyRunsWithin(60));
         EXPECT_FALSE(Exists(kApp));
     });
 }
@@ -219,12 +196,11 @@ TEST(ElevationEndToEnd, PkexecAsksPolkit) {
 TEST(ElevationEndToEnd, SudoOnATerminal) {
     E2E_SKIP_WITHOUT("/usr/bin/sudo", "/usr/sbin/useradd", "/usr/sbin/chpasswd");
     RunInIsolatedRoot([] {
-        TestUser user;
-        ASSERT_NO_FATAL_FAILURE(PrepareMachine(&user));
         SyslogCapture log;
-        Child run(AsTestUser(user, {"/bin/sh", "-c", "\"$0\"; echo \"ended with $?\"; read -r line",
-                                    kProgram}),
-                  true);
+        Child run(
+            AsTestUser(PrepareMachine(),
+                       {"/bin/sh", "-c", "\"$0\"; echo \"ended with $?\"; read -r line", kProgram}),
+            true);
         ASSERT_TRUE(run.WaitForOutput("(default)\n> ", 30)) << run.Output();
         run.Send("1\r");
         ASSERT_TRUE(run.WaitForOutput("password for " + kUser, 30)) << run.Output();
@@ -234,8 +210,8 @@ TEST(ElevationEndToEnd, SudoOnATerminal) {
         run.Send("\r");
         EXPECT_EQ(run.Wait(30), 0) << run.Output();
         EXPECT_EQ(run.Output().find(kPassword), std::string::npos) << run.Output();
-        EXPECT_TRUE(WaitUntilNoProcessMatches("-reallyuninstall", 60));
-        EXPECT_TRUE(log.WaitForText(kCompleted + "\n", 10));
+        EXPECT_TRUE(NoCopyRunsWithin(60));
+        EXPECT_TRUE(log.WaitForLine(kCompletedLine, 10));
         EXPECT_FALSE(Exists(kApp));
         EXPECT_FALSE(Exists(kStartup));
     });

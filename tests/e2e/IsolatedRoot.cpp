@@ -9,84 +9,38 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <grp.h>
 #include <poll.h>
+#include <regex>
 #include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <tuple>
 #include <unistd.h>
 
 namespace e2e {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void Die(const std::string& what) {
-    fprintf(stderr, "isolated root: %s: %s\n", what.c_str(), strerror(errno));
-    fflush(stderr);
-    _exit(120);
-}
-
-void MountOrDie(const char* source, const std::string& target, const char* type,
-                unsigned long flags, const char* data) {
-    if (mount(source, target.c_str(), type, flags, data) != 0)
-        Die("mount " + target);
-}
-
-// Lays out <top>/root: an overlay of "/", a private /proc, /sys, /dev and /run, and enters it.
-// Runs as the PID namespace's init, in a private mount namespace.
-void BuildRoot(const std::string& top) {
-    MountOrDie("tmpfs", top, "tmpfs", 0, "mode=0755");
-    const std::string upper = top + "/upper", work = top + "/work", root = top + "/root";
-    for (const std::string& d : {upper, work, root})
-        if (mkdir(d.c_str(), 0755) != 0)
-            Die("mkdir " + d);
-    const std::string options = "lowerdir=/,upperdir=" + upper + ",workdir=" + work;
-    MountOrDie("overlay", root, "overlay", 0, options.c_str());
-    MountOrDie("proc", root + "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
-    MountOrDie("/sys", root + "/sys", nullptr, MS_BIND | MS_REC, nullptr);
-
-    // The host's devtmpfs is shared: /dev/log must not be bound there.
-    const std::string dev = root + "/dev";
-    MountOrDie("tmpfs", dev, "tmpfs", MS_NOSUID, "mode=0755");
-    for (const auto& [name, major, minor] : {std::tuple{"null", 1, 3},
-                                             {"zero", 1, 5},
-                                             {"full", 1, 7},
-                                             {"random", 1, 8},
-                                             {"urandom", 1, 9},
-                                             {"tty", 5, 0}}) {
-        const std::string node = dev + "/" + name;
-        // mknod honours the umask
-        if (mknod(node.c_str(), S_IFCHR, makedev(major, minor)) != 0 ||
-            chmod(node.c_str(), 0666) != 0)
-            Die("mknod " + node);
-    }
-    mkdir((dev + "/pts").c_str(), 0755);
-    MountOrDie("devpts", dev + "/pts", "devpts", MS_NOSUID | MS_NOEXEC,
-               "newinstance,ptmxmode=0666,mode=0620");
-    mkdir((dev + "/shm").c_str(), 01777);
-    MountOrDie("tmpfs", dev + "/shm", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777");
-    for (const auto& [name, target] : {std::pair{"ptmx", "pts/ptmx"},
-                                       {"fd", "/proc/self/fd"},
-                                       {"stdin", "/proc/self/fd/0"},
-                                       {"stdout", "/proc/self/fd/1"},
-                                       {"stderr", "/proc/self/fd/2"}})
-        if (symlink(target, (dev + "/" + name).c_str()) != 0)
-            Die(std::string("symlink ") + name);
-    // /tmp stays the overlay's: a build folder below the host's /tmp must stay readable.
-    MountOrDie("tmpfs", root + "/run", "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755");
-    if (chroot(root.c_str()) != 0 || chdir("/") != 0)
-        Die("chroot");
-}
+// Lays out $top/root: an overlay of "/" whose changes go to a tmpfs, with a private /proc,
+// /sys, /dev and /run. The host's devtmpfs is shared, so /dev/log must not be bound there;
+// /tmp stays the overlay's, since a build folder below the host's /tmp must stay readable.
+const char* const kBuildRoot = R"(set -e
+mount --make-rprivate /
+mount -t tmpfs -o mode=0755 tmpfs "$top" && cd "$top" && mkdir upper work root && cd root
+mount -t overlay -o "lowerdir=/,upperdir=$top/upper,workdir=$top/work" overlay .
+mount -t proc -o nosuid,nodev,noexec proc proc && mount --rbind /sys sys
+mount -t tmpfs -o nosuid,nodev,mode=0755 tmpfs run
+mount -t tmpfs -o nosuid,mode=0755 tmpfs dev && cd dev && mkdir pts && mkdir -m 1777 shm
+mount -t devpts -o nosuid,noexec,newinstance,ptmxmode=0666,mode=0620 devpts pts
+mount -t tmpfs -o nosuid,nodev,mode=1777 tmpfs shm
+mknod -m 666 null c 1 3 && mknod -m 666 zero c 1 5 && mknod -m 666 full c 1 7
+mknod -m 666 random c 1 8 && mknod -m 666 urandom c 1 9 && mknod -m 666 tty c 5 0
+ln -s pts/ptmx ptmx && ln -s /proc/self/fd fd
+ln -s fd/0 stdin && ln -s fd/1 stdout && ln -s fd/2 stderr)";
 
 int StatusOf(int status) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -100,79 +54,47 @@ int WaitFor(pid_t pid) {
     return StatusOf(status);
 }
 
-// The namespace's init: runs the body in a child, reaps every orphan, ends with the body.
+// The namespace's init: builds the root, runs the body in a child, reaps every orphan and
+// ends with the body.
 [[noreturn]] void InitProcess(const std::string& top, const std::function<void()>& body) {
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        Die("make / private");
-    BuildRoot(top);
-    fflush(stdout);
+    if (std::system(("top=" + top + "\n" + kBuildRoot).c_str()) != 0 ||
+        chroot((top + "/root").c_str()) != 0 || chdir("/") != 0)
+        _exit(120);
     const pid_t worker = fork();
-    if (worker < 0)
-        Die("fork");
     if (worker == 0) {
         body();
-        fflush(stdout);
-        fflush(stderr);
+        fflush(nullptr);
         _exit(::testing::Test::HasFailure() ? 1 : 0);
     }
-    for (;;) {
-        int status = 0;
-        const pid_t pid = wait(&status);
-        if (pid < 0 && errno != EINTR)
-            _exit(121);
-        if (pid == worker)
-            _exit(StatusOf(status));
-    }
-}
-
-std::vector<char*> CStrings(const std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    for (const std::string& s : strings)
-        out.push_back(const_cast<char*>(s.c_str()));
-    out.push_back(nullptr);
-    return out;
+    for (int status = 0;;)
+        if (const pid_t pid = wait(&status); pid == worker || (pid < 0 && errno != EINTR))
+            _exit(pid == worker ? StatusOf(status) : 121);
 }
 
 } // namespace
 
 bool PollUntil(double seconds, const std::function<bool()>& ready) {
-    const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!ready()) {
-        if (Clock::now() > deadline)
+        if (std::chrono::steady_clock::now() > deadline)
             return false;
         usleep(50000);
     }
     return true;
 }
 
-std::string WhyNot(const std::vector<std::string>& tools) {
-    if (geteuid() != 0)
-        return "needs root (mounts, namespaces, chroot)";
-#ifndef ORVIK_UNINSTALLER_PATH
-    return "this build has no orvik-uninstaller";
-#endif
-    for (const std::string& tool : tools)
-        if (access(tool.c_str(), X_OK) != 0)
-            return tool + " is not installed (./dev.sh installs it)";
-    return "";
-}
-
 void RunInIsolatedRoot(const std::function<void()>& body) {
     char top[] = "/tmp/orvik-e2e.XXXXXX";
     ASSERT_NE(mkdtemp(top), nullptr) << strerror(errno);
-    fflush(stdout);
-    fflush(stderr);
+    fflush(nullptr);
     const pid_t outer = fork();
-    ASSERT_GE(outer, 0) << strerror(errno);
     if (outer == 0) {
-        if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
-            Die("unshare");
+        if (unshare(CLONE_NEWNS | CLONE_NEWPID | CLONE_NEWNET) != 0)
+            _exit(122);
         const pid_t init = fork(); // the first child in the new PID namespace is its init
-        if (init < 0)
-            Die("fork init");
         if (init == 0)
             InitProcess(top, body);
-        _exit(WaitFor(init));
+        _exit(init < 0 ? 123 : WaitFor(init));
     }
     const int status = WaitFor(outer);
     rmdir(top); // the tmpfs lived only in the namespace
@@ -180,102 +102,65 @@ void RunInIsolatedRoot(const std::function<void()>& body) {
 }
 
 std::string InstallUninstaller(const std::string& folder) {
-    MakeDirs(folder + "/bin");
-    const std::string program = folder + "/bin/orvik-uninstaller";
-#ifdef ORVIK_UNINSTALLER_PATH
-    CopyFile(ORVIK_UNINSTALLER_PATH, program, 0755);
-    EXPECT_EQ(RunAndWait(Command({"/bin/cp", "-r", ORVIK_BUILD_DIR "/share", folder + "/share"})),
-              0);
-#endif
-    return program;
+    RunOptions copy{
+        {"/bin/sh", "-ec",
+         "mkdir -p \"$0/bin\"; cp \"$1\" \"$0/bin/orvik-uninstaller\"; cp -r \"$2\" \"$0\"", folder,
+         ORVIK_UNINSTALLER_PATH, ORVIK_BUILD_DIR "/share"}};
+    EXPECT_EQ(RunAndWait(copy), 0);
+    return folder + "/bin/orvik-uninstaller";
 }
-
-// ---- syslog -----------------------------------------------------------------------------------
 
 SyslogCapture::SyslogCapture() {
     unlink("/dev/log");
     m_socket = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    strcpy(address.sun_path, "/dev/log");
-    if (m_socket < 0 ||
-        bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        pipe2(m_stop, O_CLOEXEC) != 0) {
+    sockaddr_un address{AF_UNIX, "/dev/log"};
+    if (bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ADD_FAILURE() << "cannot bind /dev/log: " << strerror(errno);
         return;
     }
     chmod("/dev/log", 0666);
+    // Receiving and storing happen under the lock, so a line is never between the socket and
+    // the list when Lines() answers. The destructor's shutdown ends the reader.
     m_reader = std::thread([this] {
-        for (;;) {
-            pollfd fds[2] = {{m_socket, POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0 && errno != EINTR)
+        for (pollfd fd{m_socket, POLLIN | POLLRDHUP, 0}; !(fd.revents & POLLRDHUP);) {
+            if (poll(&fd, 1, -1) < 0 && errno != EINTR)
                 return;
-            if (fds[0].revents & POLLIN) {
-                const std::lock_guard<std::mutex> lock(m_mutex);
-                DrainLocked();
-            } else if (fds[1].revents != 0) {
-                return;
-            }
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            DrainLocked();
         }
     });
 }
 
 SyslogCapture::~SyslogCapture() {
-    if (m_reader.joinable()) {
-        (void)!write(m_stop[1], "", 1);
+    shutdown(m_socket, SHUT_RDWR);
+    if (m_reader.joinable())
         m_reader.join();
-    }
-    for (int fd : {m_socket, m_stop[0], m_stop[1]})
-        close(fd);
+    close(m_socket);
     unlink("/dev/log");
 }
 
-// Each datagram is "<PRI>Mmm dd hh:mm:ss ident: text". Receiving and storing happen under the
-// lock, so a line is never between the socket and the list when Lines() answers.
+// Each datagram is "<PRI>Mmm dd hh:mm:ss ident: text".
 void SyslogCapture::DrainLocked() {
+    static const std::regex format(R"(<([0-9]+)>.{16}([^:]*): ([\s\S]*))");
     char buffer[65536];
     for (ssize_t n; (n = recv(m_socket, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) {
+        std::smatch m;
         const std::string datagram(buffer, static_cast<size_t>(n));
-        LogLine line;
-        const size_t close = datagram.find('>'), identStart = close + 1 + 16;
-        const size_t colon = datagram.find(": ", identStart);
-        if (datagram[0] == '<' && close != std::string::npos && colon != std::string::npos) {
-            line.priority = atoi(datagram.c_str() + 1) & 7;
-            line.ident = datagram.substr(identStart, colon - identStart);
-            line.text = datagram.substr(colon + 2);
-        } else {
-            line.text = datagram;
-        }
-        m_lines.push_back(line);
+        m_lines.push_back(!std::regex_match(datagram, m, format)
+                              ? datagram
+                              : m.str(2) + " " + std::to_string(std::stoi(m.str(1)) & 7) + " " +
+                                    m.str(3));
     }
 }
 
-std::vector<LogLine> SyslogCapture::Lines() {
+std::vector<std::string> SyslogCapture::Lines() {
     const std::lock_guard<std::mutex> lock(m_mutex);
     DrainLocked();
     return m_lines;
 }
 
-void SyslogCapture::Clear() {
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    DrainLocked();
-    m_lines.clear();
-}
-
-bool SyslogCapture::WaitForText(const std::string& text, int seconds) {
-    return PollUntil(seconds, [&] {
-        const std::vector<LogLine> lines = Lines();
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const LogLine& line) { return line.text == text; });
-    });
-}
-
-// ---- processes --------------------------------------------------------------------------------
-
-RunOptions Command(std::vector<std::string> argv) {
-    RunOptions options;
-    options.argv = std::move(argv);
-    return options;
+bool SyslogCapture::WaitForLine(const std::string& line, int seconds) {
+    return PollUntil(seconds, [&] { return std::ranges::count(Lines(), line) > 0; });
 }
 
 Child::Child(const RunOptions& options, bool onTerminal) {
@@ -294,7 +179,14 @@ Child::Child(const RunOptions& options, bool onTerminal) {
         ADD_FAILURE() << "pipe: " << strerror(errno);
         return;
     }
-    const std::vector<char*> argv = CStrings(options.argv), env = CStrings(options.env);
+    const auto cStrings = [](const std::vector<std::string>& strings) {
+        std::vector<char*> out;
+        for (const std::string& s : strings)
+            out.push_back(const_cast<char*>(s.c_str()));
+        out.push_back(nullptr);
+        return out;
+    };
+    const std::vector<char*> argv = cStrings(options.argv), env = cStrings(options.env);
     m_pid = fork();
     if (m_pid == 0) {
         setsid();
@@ -369,12 +261,15 @@ int RunAndWait(const RunOptions& options, std::string* output) {
     return status;
 }
 
-pid_t StartDetached(const RunOptions& options, bool ignoreSigterm) {
+void Shell(const std::string& script) {
+    fflush(nullptr);
+    EXPECT_EQ(std::system(("set -e\n" + script).c_str()), 0) << script;
+}
+
+pid_t StartDetached(const RunOptions& options) {
     RunOptions shell = options;
     shell.argv.insert(shell.argv.begin(),
-                      {"/bin/sh", "-c",
-                       std::string(ignoreSigterm ? "trap '' TERM; " : "") +
-                           "\"$0\" \"$@\" </dev/null >/dev/null 2>&1 & echo $!"});
+                      {"/bin/sh", "-c", "\"$0\" \"$@\" </dev/null >/dev/null 2>&1 & echo $!"});
     std::string pid;
     return RunAndWait(shell, &pid) == 0 ? atoi(pid.c_str()) : -1;
 }
@@ -386,34 +281,19 @@ bool ProcessAlive(pid_t pid) {
            std::string("ZX").find(stat[close + 2]) == std::string::npos;
 }
 
-bool WaitUntilNoProcessMatches(const std::string& needle, int seconds) {
-    return PollUntil(seconds, [&] {
-        return RunAndWait(Command({"/usr/bin/pgrep", "-f", "--", needle})) == 1;
-    });
+void Stop(pid_t pid) {
+    if (pid > 0 && kill(pid, SIGTERM) == 0 && !PollUntil(10, [&] { return !ProcessAlive(pid); }))
+        kill(pid, SIGKILL);
 }
-
-// ---- files ------------------------------------------------------------------------------------
 
 void WriteFile(const std::string& path, const std::string& content, mode_t mode) {
     ASSERT_TRUE(testsupport::WriteFile(path, content, mode)) << path << ": " << strerror(errno);
 }
 
-void MakeDirs(const std::string& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    EXPECT_FALSE(error) << path << ": " << error.message();
-}
-
-void CopyFile(const std::string& from, const std::string& to, mode_t mode) {
-    WriteFile(to, ReadFile(from), mode);
-}
-
-std::string Tree(const std::vector<std::string>& folders) {
-    RunOptions find = Command(
-        {"/bin/sh", "-c", "find \"$@\" -printf '%p %y %m %s %l\\n' 2>/dev/null | sort", "find"});
-    find.argv.insert(find.argv.end(), folders.begin(), folders.end());
+std::string Tree(const std::string& folders) {
     std::string out;
-    RunAndWait(find, &out);
+    RunAndWait({{"/bin/sh", "-c", "find " + folders + " -printf '%p %y %m %s %l\\n' | sort"}},
+               &out);
     return out;
 }
 

@@ -1,6 +1,7 @@
 // A throwaway root file system for running the real uninstaller, and the tools to watch it.
 //
-// RunInIsolatedRoot(body) forks; the child enters new mount and PID namespaces, lays an
+// RunInIsolatedRoot(body) forks; the child enters new mount, PID and network namespaces (the
+// last keeps X displays and other abstract sockets apart from concurrent runs), lays an
 // overlay over "/" whose changes go to a tmpfs, mounts /proc, /sys and a private /dev inside,
 // chroots into it and runs `body` below the namespace's init, which reaps every orphan.
 // Nothing the body does reaches the host's folders. The calling test fails when the body
@@ -22,34 +23,25 @@ namespace e2e {
 using testsupport::Exists; // lstat: a dangling link exists
 using testsupport::ReadFile;
 
-// Empty when the scenario can run here: root, this build's uninstaller and every tool
-// named; otherwise why not.
-std::string WhyNot(const std::vector<std::string>& tools);
-
+// Skips unless running as root with every tool named installed.
 #define E2E_SKIP_WITHOUT(...)                                                                      \
-    do {                                                                                           \
-        if (const std::string why = e2e::WhyNot({__VA_ARGS__}); !why.empty())                      \
-            GTEST_SKIP() << why;                                                                   \
-    } while (0)
+    for (const std::string& need : std::vector<std::string>{"/", __VA_ARGS__})                     \
+        if (geteuid() != 0 || access(need.c_str(), X_OK) != 0)                                     \
+    GTEST_SKIP() << (geteuid() != 0 ? "needs root (namespaces, chroot)"                            \
+                                    : need + " is missing (./dev.sh)")
 
 void RunInIsolatedRoot(const std::function<void()>& body);
 
 inline const std::string kApp = "/Applications/ORVIK Tandro Riravor";
+inline const std::string kStartup = "/Library/StartupItems/ORVIKTandroNetFilter";
 
 // Puts this build's uninstaller with its catalogs at <folder>/bin/orvik-uninstaller.
 std::string InstallUninstaller(const std::string& folder);
 
-// ---- syslog -------------------------------------------------------------------------------
-
-struct LogLine {
-    int priority = -1; // LOG_NOTICE, LOG_WARNING, ... (facility stripped)
-    std::string ident; // the text before ": " after the time stamp
-    std::string text;  // what the program logged, its own newline kept
-};
-
-// Binds /dev/log (mode 0666, the unprivileged phase logs too) and keeps what arrives. A
-// reader takes the lines as they come: the socket's queue holds only a few, and a program
-// that logs more waits until they are taken.
+// Binds /dev/log (mode 0666, the unprivileged phase logs too) and keeps each line as
+// "ident priority text" (facility stripped, the program's own newline kept). A reader takes
+// the lines as they come: the socket's queue holds only a few, and a program that logs more
+// waits until they are taken.
 class SyslogCapture {
 public:
     SyslogCapture();
@@ -57,36 +49,30 @@ public:
     SyslogCapture(const SyslogCapture&) = delete;
     SyslogCapture& operator=(const SyslogCapture&) = delete;
 
-    std::vector<LogLine> Lines();
-    void Clear();
-    // Waits (at most `seconds`) until a line with this exact text has arrived.
-    bool WaitForText(const std::string& text, int seconds);
+    std::vector<std::string> Lines();
+    // Waits (at most `seconds`) until this line has arrived.
+    bool WaitForLine(const std::string& line, int seconds);
 
 private:
     void DrainLocked();
     int m_socket = -1;
-    int m_stop[2] = {-1, -1};
     std::mutex m_mutex;
-    std::vector<LogLine> m_lines;
+    std::vector<std::string> m_lines;
     std::thread m_reader;
 };
 
 // Polls `ready` every 50 ms until it holds or `seconds` have passed.
 bool PollUntil(double seconds, const std::function<bool()>& ready);
 
-// ---- processes ------------------------------------------------------------------------------
-
 struct RunOptions {
     std::vector<std::string> argv; // argv[0] is the file to execute
-    std::string workingDirectory = "/";
-    uid_t uid = 0; // drops to this user (and group) when non-zero
-    gid_t gid = 0;
     std::vector<std::string> env = {
         "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", "HOME=/root",
         "LANG=C"};
+    std::string workingDirectory = "/";
+    uid_t uid = 0; // drops to this user (and group) when non-zero
+    gid_t gid = 0;
 };
-
-RunOptions Command(std::vector<std::string> argv);
 
 // A program started in a session of its own, either on a new pseudo-terminal that is its
 // controlling terminal, or without a terminal (input /dev/null, output and errors to a pipe).
@@ -114,21 +100,19 @@ private:
 
 // Runs the program without a terminal and waits for it.
 int RunAndWait(const RunOptions& options, std::string* output = nullptr);
+// Runs a shell script (set -e), its messages going to the test's output; fails the test
+// unless it succeeds.
+void Shell(const std::string& script);
 
-// Starts a process that is not a child of the test (the namespace's init reaps it), with
-// SIGTERM ignored when asked. Returns its pid, or -1.
-pid_t StartDetached(const RunOptions& options, bool ignoreSigterm = false);
-
+// Starts a process that is not a child of the test (the namespace's init reaps it). Returns
+// its pid, or -1.
+pid_t StartDetached(const RunOptions& options);
 bool ProcessAlive(pid_t pid); // exists and is not a zombie
-// Waits (at most `seconds`) until no process's command line contains `needle`.
-bool WaitUntilNoProcessMatches(const std::string& needle, int seconds);
-
-// ---- files ------------------------------------------------------------------------------------
+// SIGTERM, and SIGKILL when the process has not ended 10 s later.
+void Stop(pid_t pid);
 
 void WriteFile(const std::string& path, const std::string& content, mode_t mode = 0644);
-void MakeDirs(const std::string& path);
-void CopyFile(const std::string& from, const std::string& to, mode_t mode);
 // Every entry below the folders, with its type, mode, size and link target, sorted.
-std::string Tree(const std::vector<std::string>& folders);
+std::string Tree(const std::string& folders);
 
 } // namespace e2e

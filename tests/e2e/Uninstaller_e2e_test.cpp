@@ -18,19 +18,18 @@ namespace {
 
 const std::string kReceipt = "/Library/Receipts/ORVIK Tandro Riravor.pkg";
 const std::string kKext = "System/Library/Extensions/PacketSieve.kext"; // as the program names it
-const std::string kStartup = "/Library/StartupItems/ORVIKTandroNetFilter";
 const std::string kLoginWindow = "/Library/Preferences/loginwindow.plist";
 const std::vector<std::string> kPreferenceFiles = {
     "/Library/Preferences/com.orvikware.orviktandro.StudentSettings.plist",
     "/Library/Preferences/com.orvikware.ORVIKTandro.plist",
     "/Library/Preferences/com.orvikware.orviktandro.TandroClient.plist"};
 
-RunOptions Uninstaller(const std::string& program, const std::string& argument) {
-    RunOptions options = Command({program});
-    if (!argument.empty())
-        options.argv.push_back(argument);
-    options.env.push_back("LANGUAGE=en");
-    return options;
+// Run from the caller's folder, whose PATH comes first.
+RunOptions Uninstaller(std::vector<std::string> argv) {
+    return {
+        std::move(argv),
+        {"PATH=/srv/work/bin:/usr/sbin:/usr/bin:/sbin:/bin", "HOME=/root", "LANG=C", "LANGUAGE=en"},
+        "/srv/work"};
 }
 
 // ---- expected log lines ----------------------------------------------------------------------
@@ -46,8 +45,8 @@ Log Notice(const std::string& text) {
 
 Log LogOf(SyslogCapture& log) {
     Log out;
-    for (const LogLine& line : log.Lines())
-        out += line.ident + " " + std::to_string(line.priority) + " " + line.text + "|";
+    for (const std::string& line : log.Lines())
+        out += line + "|";
     out = std::regex_replace(out, std::regex("list found [0-9]+ items"), "list found # items");
     return std::regex_replace(out, std::regex(R"(process "\s*([0-9]+)\s+\S+\s+\S+\s+[0-9:]+ )"),
                               "process \"$1 ");
@@ -125,84 +124,65 @@ std::vector<std::string> LoginItemPaths() {
 // own with a PATH of its own: everything of the product goes, with its running programs, and
 // nothing that links planted in the installation point at changes.
 TEST(UninstallerEndToEnd, DeclinedThenRemovesTheProductAndNothingElse) {
-    E2E_SKIP_WITHOUT("/usr/bin/pgrep");
+    E2E_SKIP_WITHOUT();
     RunInIsolatedRoot([] {
         const std::string program = InstallUninstaller(kApp + "/Uninstall Tools");
-        WriteFile("/usr/bin/pkgutil", "#!/bin/sh\necho \"$@\" >> /tmp/pkgutil.calls\n", 0755);
-
-        const std::string app = kApp + "/ORVIK Tandro.app";
-        MakeDirs(app + "/Contents/MacOS");
-        MakeDirs(kApp + "/Helpers");
-        MakeDirs(kApp + "/Documentation/Guides");
-        WriteFile(kApp + "/Documentation/Guides/filters.html", "guide", 0444);
-        WriteFile(kApp + "/Read Me.txt", "read me");
-        MakeDirs(kReceipt + "/Contents");
-        WriteFile(kReceipt + "/Contents/Archive.bom", "bom");
-        MakeDirs("/" + kKext + "/Contents");
-        WriteFile("/" + kKext + "/Contents/Info.plist", "system");
-        MakeDirs("/Library/Preferences");
-        MakeDirs("/Library/StartupItems");
-        for (const std::string& file : kPreferenceFiles)
-            WriteFile(file, "<plist version=\"1.0\"><dict/></plist>\n");
-        WriteFile("/Library/Preferences/com.example.other.plist", "other");
+        const std::string app = kApp + "/ORVIK Tandro.app", links = kApp + "/Data/Links";
         const std::string other = "/Applications/Mail Helper.app", zeta = "/Applications/Zeta.app";
-        WriteFile(kLoginWindow,
-                  LoginWindowPlist({other, app, kApp + "/Helpers/TandroAgent", zeta}));
-
         // Outside the installation: what links point at, and the caller's folder with a kernel
         // extension at the program's relative path and a package tool that must never run.
-        MakeDirs("/srv/outside/locked");
-        WriteFile("/srv/outside/secret.txt", "secret", 0440);
-        WriteFile("/srv/outside/locked/inside.txt", "inside", 0444);
-        ASSERT_EQ(chmod("/srv/outside/locked", 0555), 0);
-        MakeDirs("/srv/startup");
-        WriteFile("/srv/startup/ORVIKTandroNetFilter", "#!/bin/sh\n", 0755);
-        const std::string work = "/srv/work";
-        MakeDirs(work + "/" + kKext);
-        MakeDirs(work + "/bin");
-        WriteFile(work + "/bin/pkgutil", "#!/bin/sh\ntouch /tmp/callers-pkgutil-ran\n", 0755);
-        const std::string links = kApp + "/Data/Links";
-        MakeDirs(links);
-        for (const auto& [target, link] : std::vector<std::pair<std::string, std::string>>{
-                 {"/srv/outside/secret.txt", links + "/file"},
-                 {"/srv/outside/locked", links + "/folder"},
-                 {"/srv/outside/none", links + "/dangling"},
-                 {links + "/loop", links + "/loop"},
-                 {"/srv/outside", kApp + "/Documentation/Shared Data"},
-                 {"/srv/outside", kApp + "/Outside Link"},
-                 {"/srv/startup", kStartup}})
-            ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0) << link;
-
-        // Running programs of the product (copies of sleep in the application folder).
+        // Running programs of the product are copies of sleep in the application folder.
+        Shell("cd '" + kApp + R"('
+mkdir -p "ORVIK Tandro.app/Contents/MacOS" Helpers Documentation/Guides Data/Links \
+  /System/Library/Extensions/PacketSieve.kext/Contents /Library/StartupItems /Library/Preferences \
+  "/Library/Receipts/ORVIK Tandro Riravor.pkg/Contents" /srv/outside/locked /srv/startup \
+  /srv/work/bin /srv/work/System/Library/Extensions/PacketSieve.kext
+echo guide >Documentation/Guides/filters.html && chmod 444 Documentation/Guides/filters.html
+echo 'read me' >'Read Me.txt'
+echo bom >"/Library/Receipts/ORVIK Tandro Riravor.pkg/Contents/Archive.bom"
+echo system >/System/Library/Extensions/PacketSieve.kext/Contents/Info.plist
+echo other >/Library/Preferences/com.example.other.plist
+echo secret >/srv/outside/secret.txt && chmod 440 /srv/outside/secret.txt
+echo inside >/srv/outside/locked/inside.txt && chmod 444 /srv/outside/locked/inside.txt
+chmod 555 /srv/outside/locked
+printf '#!/bin/sh\n' >/srv/startup/ORVIKTandroNetFilter && chmod 755 /srv/startup/*
+printf '#!/bin/sh\necho "$@" >>/tmp/pkgutil.calls\n' >/usr/bin/pkgutil
+printf '#!/bin/sh\ntouch /tmp/callers-pkgutil-ran\n' >/srv/work/bin/pkgutil
+chmod 755 /usr/bin/pkgutil /srv/work/bin/pkgutil
+ln -s /srv/outside/secret.txt Data/Links/file && ln -s /srv/outside/locked Data/Links/folder
+ln -s /srv/outside/none Data/Links/dangling && ln -s "$PWD/Data/Links/loop" Data/Links/loop
+ln -s /srv/outside "Documentation/Shared Data" && ln -s /srv/outside "Outside Link"
+ln -s /srv/startup /Library/StartupItems/ORVIKTandroNetFilter
+cp /bin/sleep "ORVIK Tandro.app/Contents/MacOS/ORVIK Tandro" && cp /bin/sleep Helpers/TandroDaemon)");
+        for (const std::string& file : kPreferenceFiles)
+            WriteFile(file, "<plist version=\"1.0\"><dict/></plist>\n");
+        WriteFile(kLoginWindow,
+                  LoginWindowPlist({other, app, kApp + "/Helpers/TandroAgent", zeta}));
         const std::string mainApp = app + "/Contents/MacOS/ORVIK Tandro";
         const std::string daemon = kApp + "/Helpers/TandroDaemon";
-        CopyFile("/bin/sleep", mainApp, 0755);
-        CopyFile("/bin/sleep", daemon, 0755);
-        const pid_t plain = StartDetached(Command({mainApp, "600"}));
-        const pid_t stubborn = StartDetached(Command({daemon, "600"}), true);
-        const pid_t unrelated = StartDetached(Command({"/bin/sleep", "600"}));
-        const std::vector<std::string> watched = {"/Applications", "/Library", "/System", "/srv"};
-        const std::string before = Tree(watched), outside = Tree({"/srv"});
-        ASSERT_NE(before.find(kApp + "/Helpers/TandroDaemon f 755"), std::string::npos) << before;
+        const pid_t plain = StartDetached({{mainApp, "600"}});
+        const pid_t stubborn =
+            StartDetached({{"/bin/sh", "-c", "trap '' TERM; exec \"$0\" 600", daemon}});
+        const pid_t unrelated = StartDetached({{"/bin/sleep", "600"}});
+        const std::string watched = "/Applications /Library /System /srv";
+        const std::string before = Tree(watched), outside = Tree("/srv");
+        ASSERT_NE(before.find(daemon + " f 755"), std::string::npos) << before;
 
-        SyslogCapture log;
         {
+            SyslogCapture log;
             // Return takes the default "No".
-            Child run(Uninstaller(program, ""), true);
+            Child run(Uninstaller({program}), true);
             ASSERT_TRUE(run.WaitForOutput("[1] Yes  [2] No (default)\n> ", 30)) << run.Output();
             run.Send("\r");
             EXPECT_EQ(run.Wait(30), 1) << run.Output();
+            EXPECT_EQ(LogOf(log), Notice("ORVIK Tandro Riravor Software Uninstall begin\n"));
         }
-        EXPECT_EQ(LogOf(log), Notice("ORVIK Tandro Riravor Software Uninstall begin\n"));
         EXPECT_EQ(Tree(watched), before);
         for (pid_t pid : {plain, stubborn, unrelated})
             EXPECT_TRUE(ProcessAlive(pid)) << pid;
 
-        log.Clear();
-        RunOptions options = Uninstaller(program, "-ReallyUninstall");
-        options.workingDirectory = work;
-        options.env[0] = "PATH=" + work + "/bin:/usr/sbin:/usr/bin:/sbin:/bin";
-        Child run(options, true);
+        SyslogCapture log;
+        Child run(Uninstaller({program, "-ReallyUninstall"}), true);
         ASSERT_TRUE(
             run.WaitForOutput("Uninstall completed successfully.\n[1] OK (default)\n> ", 60))
             << run.Output();
@@ -232,7 +212,7 @@ TEST(UninstallerEndToEnd, DeclinedThenRemovesTheProductAndNothingElse) {
         for (const std::string& file : kPreferenceFiles)
             EXPECT_FALSE(Exists(file)) << file;
         EXPECT_TRUE(Exists("/Library/Preferences/com.example.other.plist"));
-        EXPECT_EQ(Tree({"/srv"}), outside) << "the caller's folder or a link's target changed";
+        EXPECT_EQ(Tree("/srv"), outside) << "the caller's folder or a link's target changed";
         EXPECT_EQ(ReadFile("/tmp/pkgutil.calls"),
                   "--forget com.orvikware.ORVIKTandroStudent.pkg\n");
         EXPECT_FALSE(Exists("/tmp/callers-pkgutil-ran")) << "a tool from the caller's PATH ran";
@@ -249,19 +229,15 @@ TEST(UninstallerEndToEnd, ApplicationFolderThatSurvives) {
     RunInIsolatedRoot([] {
         const std::string program = InstallUninstaller("/opt/orvik");
         const std::string locked = kApp + "/Data/Locked";
-        MakeDirs(locked);
-        WriteFile(kApp + "/Data/loose.txt", "loose");
-        MakeDirs("/srv/locked");
-        WriteFile("/srv/locked/held.txt", "held");
-        ASSERT_EQ(mount("/srv/locked", locked.c_str(), nullptr, MS_BIND, nullptr), 0);
-        ASSERT_EQ(
-            mount(nullptr, locked.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr), 0);
-        MakeDirs("/Library/Preferences");
+        Shell("mkdir -p '" + locked + "' && cd '" + kApp + R"('
+mkdir -p /srv/locked /srv/work /Library/Preferences
+echo loose >Data/loose.txt && echo held >/srv/locked/held.txt
+mount --bind /srv/locked Data/Locked && mount -o remount,bind,ro Data/Locked)");
         const std::string plist = LoginWindowPlist({"/Applications/Other.app"});
         WriteFile(kLoginWindow, plist);
 
         SyslogCapture log;
-        EXPECT_EQ(RunAndWait(Uninstaller(program, "-reallyuninstall")), 1);
+        EXPECT_EQ(RunAndWait(Uninstaller({program, "-reallyuninstall"})), 1);
         const auto failed = [](const std::string& path) {
             return "orvik-uninstaller 4 Failed to delete directory \"" + path +
                    "\".  This directory must be removed manually.\n|";
@@ -274,7 +250,7 @@ TEST(UninstallerEndToEnd, ApplicationFolderThatSurvives) {
                                   ClosingSteps(NonExistant(kReceipt), NonExistant(kKext),
                                                NonExistant(kStartup)) +
                                   Removing(kApp) + failed(kApp));
-        EXPECT_EQ(ReadFile(locked + "/held.txt"), "held");
+        EXPECT_EQ(ReadFile(locked + "/held.txt"), "held\n");
         EXPECT_FALSE(Exists(kApp + "/Data/loose.txt")) << "what could go is gone";
         EXPECT_EQ(ReadFile(kLoginWindow), plist) << "nothing removed, so nothing written";
     });

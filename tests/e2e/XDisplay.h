@@ -10,25 +10,12 @@
 
 #include <optional>
 #include <string>
-#include <vector>
+
+struct _XDisplay;
+
+#define E2E_X_TOOLS "/usr/bin/Xvfb", "/usr/bin/xdotool", "/usr/bin/xauth", "/usr/bin/mcookie"
 
 namespace e2e {
-
-class XServer {
-public:
-    // Also points this process's DISPLAY and XAUTHORITY at it.
-    XServer(int number, uid_t ownerUid, gid_t ownerGid);
-    ~XServer();
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-
-    bool Started() const { return m_started; }
-
-private:
-    std::string m_authority;
-    pid_t m_pid = -1;
-    bool m_started = false;
-};
 
 struct XWindow {
     unsigned long id = 0;
@@ -37,12 +24,29 @@ struct XWindow {
     std::string command;   // its command line, the arguments joined by "\n"
 };
 
-// Waits (at most `seconds`) for a mapped top-level window whose title starts with
-// `titlePrefix` and that has drawn itself (a tool ignores input until then).
-std::optional<XWindow> WaitForWindow(const std::string& titlePrefix, int seconds);
-bool WaitForWindowGone(const XWindow& window, int seconds);
-// Keys typed in turn ("Return", "Escape", "Left space": the button left of the focused
-// default), or "close" (WM_DELETE_WINDOW, as a window manager's close button).
-bool Answer(const XWindow& window, const std::string& answer);
+class XServer {
+public:
+    // Also points this process's DISPLAY and XAUTHORITY at it.
+    XServer(uid_t ownerUid, gid_t ownerGid);
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+
+    bool Started() const { return m_display != nullptr; }
+    // Waits (at most `seconds`) for a mapped top-level window whose title starts with
+    // `titlePrefix` and that has drawn itself (a tool ignores input until then).
+    std::optional<XWindow> WaitForWindow(const std::string& titlePrefix, int seconds) const;
+    bool WaitForWindowGone(const XWindow& window, int seconds) const;
+    // Keys typed in turn ("Return", "Escape", "Left space": the button left of the focused
+    // default), or "close" (WM_DELETE_WINDOW, as a window manager's close button).
+    bool Answer(const XWindow& window, const std::string& answer) const;
+
+private:
+    // Runs `sh -ec script argument` on this display; its status, its output in *output.
+    int Run(const std::string& script, const std::string& argument, std::string* output) const;
+    std::string m_displayName, m_authority;
+    pid_t m_pid = -1;
+    _XDisplay* m_display = nullptr;
+};
 
 } // namespace e2e
