@@ -115,37 +115,23 @@ def blank_code(text):
     return "".join(out)
 
 
-def match_forward(code, open_at):
-    """Offset of the bracket closing the one at open_at, or -1."""
-    pairs = {"(": ")", "[": "]", "{": "}"}
-    opening = code[open_at]
-    closing = pairs[opening]
+BRACKET_PARTNERS = {"(": ")", "[": "]", "{": "}", ")": "(", "]": "[", "}": "{"}
+
+
+def match_bracket(code, at, step):
+    """Offset of the bracket matching the one at `at`, searching forward (step 1) from
+    an opening one or backward (step -1) from a closing one; -1 when there is none."""
+    own, partner = code[at], BRACKET_PARTNERS[code[at]]
     depth = 0
-    for k in range(open_at, len(code)):
-        ch = code[k]
-        if ch == opening:
+    for k in range(at, len(code) if step > 0 else -1, step):
+        if code[k] == own:
             depth += 1
-        elif ch == closing:
+        elif code[k] == partner:
             depth -= 1
             if depth == 0:
                 return k
     return -1
 
-
-def match_backward(code, close_at):
-    pairs = {")": "(", "]": "[", "}": "{"}
-    closing = code[close_at]
-    opening = pairs[closing]
-    depth = 0
-    for k in range(close_at, -1, -1):
-        ch = code[k]
-        if ch == closing:
-            depth += 1
-        elif ch == opening:
-            depth -= 1
-            if depth == 0:
-                return k
-    return -1
 
 
 @dataclass
@@ -193,7 +179,7 @@ class Source:
                 continued = False
         # Assertions compile away in the tested build, and static_assert is the compiler's.
         for m in re.finditer(r"\b(?:static_assert|assert)\s*\(", self.code):
-            close = match_forward(self.code, m.end() - 1)
+            close = match_bracket(self.code, m.end() - 1, 1)
             last = self.line_of(close if close >= 0 else m.end())
             excluded.update(range(self.line_of(m.start()), last + 1))
         return excluded
@@ -340,7 +326,7 @@ def top_level(code, start, end):
 def negate_if_mutants(src):
     for m in IF_OPEN.finditer(src.code):
         open_at = m.end() - 1
-        close_at = match_forward(src.code, open_at)
+        close_at = match_bracket(src.code, open_at, 1)
         if close_at < 0:
             continue
         outer = top_level(src.code, open_at + 1, close_at)
@@ -356,7 +342,7 @@ def ignore_result_mutants(src):
         target, callee = m.group(2), m.group(3)
         if target in KEYWORDS or callee.split("::")[-1] in KEYWORDS:
             continue
-        close_at = match_forward(src.code, m.end() - 1)
+        close_at = match_bracket(src.code, m.end() - 1, 1)
         if close_at < 0 or not src.code[close_at + 1:].lstrip(" \t").startswith(";"):
             continue
         # Only a statement of its own: the previous code ends one.
@@ -376,7 +362,7 @@ def function_bodies(src):
         if not tail:
             continue
         close_at = brace - len(head) + tail.start()
-        open_at = match_backward(code, close_at)
+        open_at = match_bracket(code, close_at, -1)
         if open_at < 0:
             continue
         before = code[max(0, open_at - 300):open_at]
@@ -390,7 +376,7 @@ def function_bodies(src):
         ahead = words[-2] if len(words) > 1 else ";"
         if ahead not in LEADING_WORDS and ahead not in (";", "}", "{", ">", ":"):
             continue
-        end = match_forward(code, brace)
+        end = match_bracket(code, brace, 1)
         if end < 0:
             continue
         yield words[-1], name.group(1), brace, end
