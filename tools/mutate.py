@@ -644,13 +644,16 @@ def run_mutants(args, repo, rev, header, report_path):
         added = True
         sources = sources_at(repo, rev)
         mutants = choose(candidates(sources), args.count, args.seed)
+        # A run cut short goes on where it stopped: the draw is the same, only
+        # the first mutants are passed over.
+        chosen = [(index, m) for index, m in enumerate(mutants, 1) if index >= args.start]
         by_path = {s.path: s for s in sources}
         session = Session(tree, workdir, args.timeout, args.jobs, say)
         say(header)
         print(f"mutate: private copy in {tree}", flush=True)
         session.configure()
         needed = []
-        for mutant in mutants:
+        for _, mutant in chosen:
             for program in programs_for(mutant.path, tree):
                 if program not in needed:
                     needed.append(program)
@@ -662,7 +665,7 @@ def run_mutants(args, repo, rev, header, report_path):
         session.baseline(needed)
 
         killed = built = 0
-        for index, mutant in enumerate(mutants, 1):
+        for index, mutant in chosen:
             src = by_path[mutant.path]
             path = os.path.join(tree, mutant.path)
             programs = programs_for(mutant.path, tree)
@@ -734,14 +737,20 @@ def main():
     parser.add_argument("--timeout", type=int, default=DEFAULT_TIMEOUT,
                         help=f"seconds the tests of one mutant may take (default {DEFAULT_TIMEOUT})")
     parser.add_argument("--jobs", type=int, default=2, help="build jobs (default 2)")
+    parser.add_argument("--start", type=int, default=1,
+                        help="the first mutant to run, to finish a run cut short (default 1)")
     parser.add_argument("--workdir", help="where the private copy goes (default the temporary folder)")
     args = parser.parse_args()
     if args.count < 1:
         parser.error("--count must be at least 1")
+    if not 1 <= args.start <= args.count:
+        parser.error("--start must be between 1 and --count")
 
     repo = ROOT
     rev = git(repo, "rev-parse", "--verify", args.rev + "^{commit}").strip()
     header = f"mutants of {rev[:12]}, seed {args.seed}, count {args.count}"
+    if args.start > 1:
+        header += f", from mutant {args.start}"
     if args.list_only:
         sources = sources_at(repo, rev)
         everything = candidates(sources)
