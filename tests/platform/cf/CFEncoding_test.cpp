@@ -79,36 +79,4 @@ TEST(CFEncoding, ByteOrderMarksOfUnicodeInput) {
     }
 }
 
-// Runs of ASCII across a few blocks with one other character at every position (or none):
-// the bytes written and needed, and the way back, agree with a unit-by-unit reference; a
-// character the encoding lacks stops the conversion exactly there.
-TEST(CFEncoding, AsciiRunsAroundOneOtherCharacterInEveryPosition) {
-    const std::pair<CFStringEncoding, const char*> encodings[] = {
-        {kCFStringEncodingMacRoman, "\x8E"}, {kCFStringEncodingUTF8, "\xC3\xA9"}};
-    for (const auto& [enc, eAcute] : encodings)
-        for (int len = 0; len <= 34; len += 3)
-            for (int pos = -1; pos < len; ++pos) {
-                std::u16string text;
-                std::string expected;
-                for (int i = 0; i < len; ++i) {
-                    text += i == pos ? u'\u00E9' : char16_t('a' + i % 26);
-                    expected += i == pos ? eAcute : std::string(1, char('a' + i % 26));
-                }
-                SCOPED_TRACE(testing::Message() << enc << " length " << len << " at " << pos);
-                CFIndex done = -1;
-                EXPECT_EQ(Bytes(Str(Make(text)).get(), enc, &done), expected);
-                EXPECT_EQ(done, len);
-                EXPECT_EQ(Take(CFStringCreateWithBytes(
-                              nullptr, reinterpret_cast<const UInt8*>(expected.data()),
-                              CFIndex(expected.size()), enc, false)),
-                          text);
-                if (pos >= 0 && enc != kCFStringEncodingUTF8) {
-                    text[size_t(pos)] = u'\u4E2D';
-                    EXPECT_EQ(Bytes(Str(Make(text)).get(), enc, &done),
-                              expected.substr(0, size_t(pos)));
-                    EXPECT_EQ(done, pos);
-                }
-            }
-}
-
 } // namespace

@@ -68,24 +68,4 @@ TEST(CFStringSearch, FindAndReplace) {
               1);
 }
 
-// Literal search over haystacks of every length up to a few blocks of units, the needle at
-// every position with decoys (its first unit alone) around it, agrees with a plain scan.
-TEST(CFStringSearch, LiteralFindAgreesWithAPlainScan) {
-    for (const std::u16string needle : {u"%s%", u"abcabcabd"})
-        for (size_t len = 0; len <= 30; ++len)
-            for (size_t pos = 0; pos <= len; ++pos) {
-                std::u16string hay(len, u'x');
-                for (size_t i = 0; i < len; i += 2)
-                    hay[i] = needle[0];
-                if (pos + needle.size() <= len)
-                    hay.replace(pos, needle.size(), needle);
-                const size_t from = pos % 2, at = hay.find(needle, from);
-                CFRange got{-1, -1};
-                CFStringFindWithOptions(Str(Make(hay)).get(), Str(Make(needle)).get(),
-                                        CFRangeMake(CFIndex(from), CFIndex(len - from)), 0, &got);
-                ASSERT_EQ(got.location, at == hay.npos ? -1 : CFIndex(at))
-                    << testing::PrintToString(hay);
-            }
-}
-
 } // namespace

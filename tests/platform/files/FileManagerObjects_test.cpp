@@ -2,6 +2,8 @@
 // object its reference names, replaces nothing, and says exactly why it failed.
 #include <sys/stat.h>
 
+#include <tuple>
+
 #include "tests/platform/files/FileManagerTestSupport.h"
 
 namespace {
@@ -60,28 +62,22 @@ TEST_F(FileManagerObjectsTest, ExchangeSwapsContentsAndKeepsMetadataWithTheNames
     struct timespec times[2] = {{1000000000, 0}, {1200000000, 0}}; // access, modification
     ASSERT_EQ(utimensat(AT_FDCWD, Path("a").c_str(), times, 0), 0);
     FSRef a, b, d;
-    ASSERT_EQ(Ref("a", &a), noErr);
-    ASSERT_EQ(Ref("b", &b), noErr);
-    ASSERT_EQ(Ref("d", &d), noErr);
+    ASSERT_EQ(Ref("a", &a) | Ref("b", &b) | Ref("d", &d), noErr);
     EXPECT_EQ(FSExchangeObjects(&a, &d), notAFileErr);
     EXPECT_EQ(FSExchangeObjects(&a, &a), noErr);
     const OSErr status = FSExchangeObjects(&a, &b);
     if (status == paramErr)
         GTEST_SKIP() << "this file system refuses RENAME_EXCHANGE";
     ASSERT_EQ(status, noErr);
+    // The mode and the access date stay with the name, the modification date goes with the data.
     struct stat st;
     ASSERT_EQ(stat(Path("a").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    EXPECT_EQ(st.st_atim.tv_sec, 1000000000); // the access date stays with the name
-    EXPECT_NE(st.st_mtim.tv_sec, 1200000000); // the modification date is the data's own
-    ASSERT_EQ(stat(Path("b").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0644u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
-    EXPECT_EQ(testsupport::ReadFile(Path("a")), "b");
-    EXPECT_EQ(testsupport::ReadFile(Path("b")), "contents of a");
+    EXPECT_EQ(std::tuple(st.st_mode & 07777, st.st_atim.tv_sec, st.st_mtim.tv_sec != 1200000000),
+              std::tuple(0600u, 1000000000L, true));
+    EXPECT_EQ(testsupport::ReadFile(Path("a")) + "|" + testsupport::ReadFile(Path("b")),
+              "b|contents of a");
     // The references name the objects they were made for, now at the other name.
     EXPECT_EQ(FSExchangeObjects(&a, &b), fnfErr);
-    EXPECT_EQ(testsupport::ReadFile(Path("a")), "b");
 }
 
 } // namespace
