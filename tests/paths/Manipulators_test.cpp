@@ -178,10 +178,8 @@ TEST_F(ManipulatorTest, RecursiveCopyAndMove) {
     EXPECT_EQ(Read("moved/in/sub/c"), "C");
     EXPECT_FALSE(Exists("src/sub/c"));
     EXPECT_TRUE(Exists("src/sub")); // folders stay behind
-
-    MakeFile(Path("s"), "S");
-    EXPECT_EQ(CFileManipulator::CopyFileTo(File("s"), Dir("copy"), true), TRUE);
-    EXPECT_EQ(Read("copy/s"), "S");
+    EXPECT_EQ(CFileManipulator::CopyFileTo(File("copy/a"), Dir("moved"), true), TRUE);
+    EXPECT_EQ(Read("moved/a"), "A");
 }
 
 } // namespace

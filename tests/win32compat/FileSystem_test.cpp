@@ -116,9 +116,8 @@ TEST_F(FileTest, RemoveAndCreateDirectory) {
 TEST_F(FileTest, AttributesFromAndToTheWriteBits) {
     const std::tuple<const char*, mode_t, DWORD, DWORD, mode_t> rows[] = {
         {"f444", 0444, 0x01, 0x80, 0664},  {"f002", 0002, 0x80, 0x10, 0002},
-        {"f666", 0666, 0x80, 0x01, 0444},  {"f640", 0640, 0x80, 0x21, 0440},
-        {"d555/", 0555, 0x11, 0x80, 0775}, {"d755/", 0755, 0x10, 0x80, 0755},
-        {"d700/", 0700, 0x10, 0x11, 0500}};
+        {"f640", 0640, 0x80, 0x21, 0440},  {"d555/", 0555, 0x11, 0x80, 0775},
+        {"d755/", 0755, 0x10, 0x80, 0755}, {"d700/", 0700, 0x10, 0x11, 0500}};
     for (const auto& [name, before, got, set, after] : rows) {
         Make({name});
         chmod(P(name).c_str(), before);
@@ -138,7 +137,6 @@ TEST_F(FileTest, AttributesFromAndToTheWriteBits) {
 TEST(FindData, SearchesFindNothingAndTheRecordComesFromCatalogInformation) {
     _WIN32_FIND_DATA record;
     std::memset(&record, 0x5A, sizeof record);
-    EXPECT_EQ(FindFirstFile(US(u"*"), &record), FindFirstFile(u"*", &record));
     EXPECT_EQ(FindFirstFile(u"*", &record), INVALID_HANDLE_VALUE);
     EXPECT_EQ(FindNextFile(nullptr, &record) * 2 + FindClose(nullptr), TRUE);
     FSCatalogInfo info{};
