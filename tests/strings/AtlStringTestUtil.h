@@ -24,11 +24,11 @@ inline bool IsNil(const CAtlStringA& s) {
     return s.GetString() == _afxPchANil;
 }
 // A fresh buffer: exactly the text's room, one holder and a terminator; nil for no text.
-template <class S, class T> void ExpectFresh(const S& s, const T& expect) {
+template <class S> void ExpectFresh(const S& s, const decltype(Text(s))& expect) {
     EXPECT_EQ(Text(s), expect);
-    EXPECT_EQ(IsNil(s), expect.empty());
+    EXPECT_EQ(IsNil(s), expect.empty()) << testing::PrintToString(expect);
     if (!expect.empty()) {
-        EXPECT_EQ(s.GetAllocLength(), int(expect.size()));
-        EXPECT_EQ(Refs(s), 1);
+        EXPECT_EQ(s.GetAllocLength(), int(expect.size())) << testing::PrintToString(expect);
+        EXPECT_EQ(Refs(s), 1) << testing::PrintToString(expect);
     }
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -85,14 +86,11 @@ TEST(UcaString, SearchAndNumbers) {
     EXPECT_EQ(ucatoi(u"x12") + ucatoi(static_cast<const char16_t*>(nullptr)), 0);
     EXPECT_EQ(ucatof(u"3.5e2x"), 350.0);
     EXPECT_EQ(ucatof(static_cast<const char16_t*>(nullptr)), 0.0);
-    struct Row {
-        int value, radix;
-        const char16_t* want;
-    } rows[] = {{255, 16, u"ff"}, {-1, 8, u"37777777777"}, {INT32_MIN, 10, u"-2147483648"}};
-    for (const Row& r : rows) {
+    for (const auto& [value, radix, want] :
+         {std::tuple{255, 16, u"ff"}, {-1, 8, u"37777777777"}, {INT32_MIN, 10, u"-2147483648"}}) {
         std::unique_ptr<char16_t[]> twelve(new char16_t[12]); // exactly what fits
-        EXPECT_EQ(itouca(r.value, twelve.get(), r.radix), twelve.get());
-        EXPECT_EQ(std::u16string(twelve.get()), r.want);
+        EXPECT_EQ(itouca(value, twelve.get(), radix), twelve.get());
+        EXPECT_EQ(std::u16string(twelve.get()), want);
     }
     char16_t buf[4];
     fill(buf);

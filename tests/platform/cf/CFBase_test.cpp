@@ -20,7 +20,7 @@ const CFRuntimeClass kWidgetClass = {"Widget", [](CFTypeRef) { ++gFinalized; },
                                      },
                                      nullptr, nullptr};
 
-TEST(CFBase, RegisteredTypesRetainReleaseAndCompare) {
+TEST(CFBase, RegisteredTypesRetainReleaseAndCompareAndNulls) {
     const CFTypeID id = _CFRuntimeRegisterClass(&kWidgetClass);
     EXPECT_EQ(_CFRuntimeCreateInstance(nullptr, id, sizeof(CFRuntimeBase) - 1), nullptr);
     Widget* w[3];
@@ -41,9 +41,7 @@ TEST(CFBase, RegisteredTypesRetainReleaseAndCompare) {
     EXPECT_EQ(gFinalized, 2);
     CFRelease(w[0]);
     EXPECT_EQ(gFinalized, 3);
-}
-
-TEST(CFBase, NullsAndAllocators) {
+    // Null objects, and allocators that give nothing.
     EXPECT_EQ(CFGetTypeID(nullptr), 0u);
     EXPECT_TRUE(CFEqual(nullptr, nullptr));
     EXPECT_FALSE(CFEqual(nullptr, CFSTR("a")));

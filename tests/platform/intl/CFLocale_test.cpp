@@ -1,12 +1,10 @@
 // Locales: the current one and the preferred languages from the environment, canonical
 // identifiers and what is refused.
-#include "tests/TestSupport.h"
 #include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
 
 using namespace cftest;
-using testsupport::ScopedEnv;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The user's locale and languages as the environment names them: the order of the
 // variables, codesets and modifiers dropped, C and POSIX and malformed names meaning none.
 #include "platform/intl/LocaleEnvironment.h"
-#include "tests/TestSupport.h"
+#include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -26,8 +26,7 @@ TEST(LocaleEnvironment, VariablesInGettextOrder) {
         {{{"LANG", "de;rm -rf"}}, "", {}},
     };
     for (const auto& row : rows) {
-        testsupport::ScopedEnv language("LANGUAGE", nullptr), all("LC_ALL", nullptr),
-            messages("LC_MESSAGES", nullptr), lang("LANG", nullptr);
+        cftest::NoLanguage clear;
         std::string description;
         for (const auto& [name, value] : row.vars) {
             setenv(name.c_str(), value.c_str(), 1);
