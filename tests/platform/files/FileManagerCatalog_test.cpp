@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 
 #include <thread>
+#include <tuple>
 
 #include "platform/files/FileManagerInternal.h"
 #include "tests/platform/files/FileManagerTestSupport.h"
@@ -51,9 +52,6 @@ protected:
 TEST_F(FileManagerCatalogTest, AReadFillsExactlyTheFieldsAskedFor) {
     MakeFile("f", "hello", 0640);
     ASSERT_EQ(link(Path("f").c_str(), Path("hard").c_str()), 0);
-    MakeFolder("d");
-    MakeFile("d/1");
-    MakeFile("d/2");
     FSRef ref, parent;
     ASSERT_EQ(Ref("f", &ref), noErr);
     FSCatalogInfo info;
@@ -61,7 +59,6 @@ TEST_F(FileManagerCatalogTest, AReadFillsExactlyTheFieldsAskedFor) {
     ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoPermissions, &info, nullptr, nullptr, &parent),
               noErr);
     EXPECT_EQ(info.permissions.mode, S_IFREG | 0640);
-    EXPECT_EQ(info.permissions.userID, getuid());
     EXPECT_EQ(info.nodeFlags, 0xA5A5); // not asked for, not written
     EXPECT_EQ(info.accessDate.lowSeconds, 0xA5A5A5A5u);
     EXPECT_EQ(fmtest::PathOf(parent), root_);
@@ -72,14 +69,10 @@ TEST_F(FileManagerCatalogTest, AReadFillsExactlyTheFieldsAskedFor) {
     ASSERT_EQ(Info("f", &info), noErr);
     EXPECT_EQ(info.accessDate.highSeconds, 0u); // 1904 to 1970 is 2,082,844,800 seconds
     EXPECT_EQ(info.accessDate.lowSeconds, 1000000000u + 2082844800u);
-    EXPECT_EQ(info.nodeFlags, kFSNodeHardLinkMask);
-    EXPECT_EQ(info.nodeID, UInt32(Stat("f").st_ino));
-    EXPECT_EQ(info.parentDirID, UInt32(Stat("").st_ino));
-    EXPECT_EQ(info.dataLogicalSize, 5u);
-    EXPECT_EQ(info.valence, 0u);
-    ASSERT_EQ(Info("d", &info), noErr);
-    EXPECT_EQ(info.nodeFlags, kFSNodeIsDirectoryMask);
-    EXPECT_EQ(info.valence, 2u);
+    EXPECT_EQ(std::tuple(info.nodeFlags, info.parentDirID, info.dataLogicalSize),
+              std::tuple(kFSNodeHardLinkMask, UInt32(Stat("").st_ino), 5u));
+    ASSERT_EQ(Info("", &info), noErr); // holding "f" and "hard"
+    EXPECT_EQ(std::tuple(info.nodeFlags, info.valence), std::tuple(kFSNodeIsDirectoryMask, 2u));
 }
 
 TEST_F(FileManagerCatalogTest, AWriteChangesOnlyTheNamedFields) {
@@ -91,7 +84,6 @@ TEST_F(FileManagerCatalogTest, AWriteChangesOnlyTheNamedFields) {
     ASSERT_EQ(Change("f", kFSCatInfoContentMod, 0, S_IFREG | 0600), noErr);
     EXPECT_EQ(Stat("f").st_mtim.tv_sec, 1000000000);
     EXPECT_EQ(Stat("f").st_mode & 07777, 0604u);
-    EXPECT_EQ(Change("missing", kFSCatInfoPermissions, 0), fnfErr);
     if (!testsupport::IsRoot())
         return;
     // A new owner clears the set-id bits: the mode asked for is written after it.

@@ -12,17 +12,13 @@ namespace {
 class FileManagerIteratorTest : public fmtest::TempFolderTest {};
 
 TEST_F(FileManagerIteratorTest, ListsEveryEntryOnceWithItsCatalogInformation) {
-    std::map<std::string, UInt16> expected; // name -> node flags
-    for (int i = 0; i < 8; ++i) {
-        const std::string name = (i % 7 == 0 ? "." : "") + std::string("e") + std::to_string(i);
-        if (i % 5 == 0)
-            MakeFolder(name);
-        else
-            MakeFile(name, std::string(size_t(i), 'x'));
-        expected[name] = i % 5 == 0 ? kFSNodeIsDirectoryMask : 0;
-    }
-    ASSERT_EQ(symlink("e5", Path("link").c_str()), 0);
-    expected["link"] = 0;
+    // Names beginning with a dot are entries too, only "." and ".." are not.
+    MakeFolder("..x");
+    MakeFile(".h");
+    MakeFile("f");
+    ASSERT_EQ(symlink("..x", Path("link").c_str()), 0);
+    const std::map<std::string, UInt16> expected = {
+        {"..x", kFSNodeIsDirectoryMask}, {".h", 0}, {"f", 0}, {"link", 0}};
     FSRef top, file;
     ASSERT_EQ(Ref("", &top), noErr);
     FSIterator iterator;
@@ -31,11 +27,11 @@ TEST_F(FileManagerIteratorTest, ListsEveryEntryOnceWithItsCatalogInformation) {
     OSErr status;
     ItemCount count = 0;
     do {
-        FSCatalogInfo infos[7];
-        HFSUniStr255 names[7];
-        FSRef refs[7];
+        FSCatalogInfo infos[3];
+        HFSUniStr255 names[3];
+        FSRef refs[3];
         Boolean changed = 7;
-        status = FSGetCatalogInfoBulk(iterator, 7, &count, &changed, kFSCatInfoNodeFlags, infos,
+        status = FSGetCatalogInfoBulk(iterator, 3, &count, &changed, kFSCatInfoNodeFlags, infos,
                                       refs, nullptr, names);
         EXPECT_EQ(changed, false);
         EXPECT_EQ(status == noErr, count > 0);
@@ -46,7 +42,6 @@ TEST_F(FileManagerIteratorTest, ListsEveryEntryOnceWithItsCatalogInformation) {
         }
     } while (status == noErr);
     EXPECT_EQ(status, errFSNoMoreItems);
-    EXPECT_EQ(count, 0u);
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(
         FSGetCatalogInfoBulk(iterator, 0, &count, nullptr, 0, nullptr, nullptr, nullptr, nullptr),
@@ -56,7 +51,7 @@ TEST_F(FileManagerIteratorTest, ListsEveryEntryOnceWithItsCatalogInformation) {
               paramErr);
     EXPECT_EQ(FSCloseIterator(iterator), noErr);
 
-    ASSERT_EQ(Ref("e1", &file), noErr);
+    ASSERT_EQ(Ref("f", &file), noErr);
     EXPECT_EQ(FSOpenIterator(&file, kFSIterateFlat, &iterator), dirNFErr);
     EXPECT_EQ(FSOpenIterator(&top, kFSIterateSubtree, &iterator), errFSIteratorNotSupported);
     EXPECT_EQ(FSOpenIterator(&top, 4, &iterator), errFSBadIteratorFlags);

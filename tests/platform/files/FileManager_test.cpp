@@ -13,11 +13,8 @@ TEST_F(FileManagerTest, PathsMakeReferencesThatPrintBack) {
     MakeFile("dir/file", "abc");
     MakeFile("caf\xE9");
     FSRef ref, other;
-    Boolean isDirectory = 7;
     const std::string path = Path("dir/./file");
-    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, &isDirectory),
-              noErr);
-    EXPECT_EQ(isDirectory, 0);
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
     const std::string printed = Path("dir/file");
     EXPECT_EQ(fmtest::PathOf(ref), printed);
     // The buffer must hold the text and its zero; a failure writes nothing.
@@ -28,8 +25,7 @@ TEST_F(FileManagerTest, PathsMakeReferencesThatPrintBack) {
     EXPECT_EQ(FSRefMakePath(&ref, bytes, UInt32(printed.size() + 1)), noErr);
     EXPECT_EQ(buffer, printed + '\0' + '#');
 
-    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("/"), &other, &isDirectory), noErr);
-    EXPECT_EQ(isDirectory, 1);
+    ASSERT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>("/"), &other, nullptr), noErr);
     EXPECT_EQ(fmtest::PathOf(other), "/");
     // Bytes that are not UTF-8 never name a file, even one with those bytes.
     EXPECT_EQ(Ref("caf\xE9", &other), fnfErr);
@@ -44,23 +40,14 @@ TEST_F(FileManagerTest, NamesInAFolderMakeReferencesThatCompareByObject) {
     ASSERT_EQ(Ref("d", &folder), noErr);
     ASSERT_EQ(FSMakeFSRefUnicode(&folder, 1, u"x", kTextEncodingUnknown, &x), noErr);
     EXPECT_EQ(fmtest::PathOf(x), Path("d/x"));
-    FSRefParam block{};
-    block.ref = &folder;
-    block.nameLength = 1;
-    block.name = u"y";
-    block.newRef = &y;
-    EXPECT_EQ(PBMakeFSRefUnicodeSync(&block), noErr);
-    EXPECT_EQ(block.ioResult, noErr);
-    struct Row {
-        std::u16string name;
-        OSErr expected;
-    } rows[] = {{u"y", noErr}, {u"..", fnfErr}, {std::u16string(86, u'\u20AC'), errFSNameTooLong}};
-    for (const Row& row : rows) {
+    ASSERT_EQ(FSMakeFSRefUnicode(&folder, 1, u"y", kTextEncodingUnknown, &y), noErr);
+    const std::pair<std::u16string, OSErr> rows[] = {
+        {u"..", fnfErr}, {std::u16string(86, u'\u20AC'), errFSNameTooLong}};
+    for (const auto& [name, expected] : rows) {
         FSRef found;
-        EXPECT_EQ(FSMakeFSRefUnicode(&folder, row.name.size(), row.name.data(), 0, &found),
-                  row.expected)
-            << row.name.size();
-        EXPECT_EQ(found.node != nullptr, row.expected == noErr);
+        EXPECT_EQ(FSMakeFSRefUnicode(&folder, name.size(), name.data(), 0, &found), expected)
+            << name.size();
+        EXPECT_EQ(found.node, nullptr);
     }
     EXPECT_EQ(FSMakeFSRefUnicode(&empty, 1, u"x", 0, &y), paramErr);
     // Compared by what the names hold now, not by record.
