@@ -16,10 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <atomic>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -48,16 +50,8 @@ inline mode_t ModeOf(const std::string& path) {
 
 // The whole content, or "" when the file cannot be read.
 inline std::string ReadFile(const std::string& path) {
-    std::string out;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd == -1)
-        return out;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fd, buffer, sizeof(buffer))) > 0)
-        out.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return out;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Creates or truncates the file; the mode is set exactly (umask aside).
@@ -72,19 +66,10 @@ inline bool WriteFile(const std::string& path, const std::string& content, mode_
 }
 
 // The immutable inode flag (what the file manager reports as "locked"); false where the
-// file system refuses.
+// file system refuses. chattr never follows a link.
 inline bool SetImmutable(const std::string& path, bool on) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd == -1)
-        return false;
-    int flags = 0;
-    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    close(fd);
-    return ok;
+    const std::string command = std::string("chattr ") + (on ? "+i" : "-i") + " -- '" + path + "'";
+    return std::system((command + " 2>/dev/null").c_str()) == 0;
 }
 inline bool IsImmutable(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -135,8 +120,8 @@ inline void RemoveTree(const std::string& path) {
     if (!Exists(path))
         return;
     const std::string quoted = "'" + path + "'";
-    const std::string command = "chattr -R -f -i -- " + quoted +
-                                " 2>/dev/null; rm -rf --one-file-system -- " + quoted;
+    const std::string command =
+        "chattr -R -f -i -- " + quoted + " 2>/dev/null; rm -rf --one-file-system -- " + quoted;
     if (std::system(command.c_str()) != 0 || Exists(path))
         ADD_FAILURE() << "could not clean up " << path;
 }
@@ -186,7 +171,8 @@ std::string MakeDeepTree(const std::string& root, int depth, FolderName folderAt
 // folder (a/b/c), by r % 3; each folder's link waits beside it under its name and "~".
 // After every round the outside must be exactly as it was. Returns the rounds in which
 // `remove(treePath)` reported success, or -1 once the outside changed.
-template <class Remove> int RaceLinkSwapsAgainst(const std::string& base, int rounds, Remove remove) {
+template <class Remove>
+int RaceLinkSwapsAgainst(const std::string& base, int rounds, Remove remove) {
     const char* const levels[] = {"", "/a", "/a/b", "/a/b/c"};
     auto build = [&](const std::string& top, mode_t fileMode) {
         for (const char* level : levels) {
@@ -210,8 +196,8 @@ template <class Remove> int RaceLinkSwapsAgainst(const std::string& base, int ro
         std::atomic<int> swaps{0};
         std::thread swapper([&] {
             for (int misses = 0; !stop.load(std::memory_order_relaxed) && misses < 100000;) {
-                const bool swappedNow = renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD,
-                                                  link.c_str(), RENAME_EXCHANGE) == 0;
+                const bool swappedNow = renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, link.c_str(),
+                                                  RENAME_EXCHANGE) == 0;
                 misses = swappedNow ? 0 : misses + 1;
                 swaps += swappedNow ? 1 : 0;
             }
