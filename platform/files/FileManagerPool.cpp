@@ -157,7 +157,11 @@ int FindSlot(const OrvikFSNode* node) {
     return -1;
 }
 
-void EvictSlot(int i) {
+// Eviction runs when the process is out of descriptors. The undefined-behaviour
+// checker's test of a virtual call's object opens a pipe, fails there and
+// reports a live iterator as a bad object; the address checker still watches
+// every access the call makes, so only that one check is left out here.
+__attribute__((no_sanitize("vptr"))) void EvictSlot(int i) {
     Slot& s = g_slots[i];
     assert(s.pins == 0 && "a pinned descriptor evicted while in use");
     if (s.owner)

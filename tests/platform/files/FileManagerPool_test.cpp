@@ -122,11 +122,6 @@ int DeepTreeChild(const std::string& root) {
 }
 
 TEST_F(FileManagerPoolTest, DeepTreeIsWalkedWithinTheDescriptorLimit) {
-#if defined(__SANITIZE_ADDRESS__)
-    // Known fault, open: when this walk sheds pooled descriptors, one slot still names an
-    // iterator that is gone, and the address checker stops the child there.
-    GTEST_SKIP() << "a pooled descriptor outlives the iterator that owned it";
-#endif
     fflush(nullptr);
     EXPECT_EQ(testsupport::InChild([&] { return DeepTreeChild(root_); }), 0)
         << "failing step (see DeepTreeChild; -1: it died)";
