@@ -646,7 +646,8 @@ def run_mutants(args, repo, rev, header, report_path):
         mutants = choose(candidates(sources), args.count, args.seed)
         # A run cut short goes on where it stopped: the draw is the same, only
         # the first mutants are passed over.
-        chosen = [(index, m) for index, m in enumerate(mutants, 1) if index >= args.start]
+        chosen = [(index, m) for index, m in enumerate(mutants, 1)
+                  if index >= args.start and (not args.only or index in args.only)]
         by_path = {s.path: s for s in sources}
         session = Session(tree, workdir, args.timeout, args.jobs, say)
         say(header)
@@ -739,6 +740,8 @@ def main():
     parser.add_argument("--jobs", type=int, default=2, help="build jobs (default 2)")
     parser.add_argument("--start", type=int, default=1,
                         help="the first mutant to run, to finish a run cut short (default 1)")
+    parser.add_argument("--only", type=lambda text: {int(n) for n in text.split(",")},
+                        help="only these mutants of the draw, by number (e.g. 3,17,40)")
     parser.add_argument("--workdir", help="where the private copy goes (default the temporary folder)")
     args = parser.parse_args()
     if args.count < 1:
@@ -751,6 +754,8 @@ def main():
     header = f"mutants of {rev[:12]}, seed {args.seed}, count {args.count}"
     if args.start > 1:
         header += f", from mutant {args.start}"
+    if args.only:
+        header += ", only mutants " + ",".join(str(n) for n in sorted(args.only))
     if args.list_only:
         sources = sources_at(repo, rev)
         everything = candidates(sources)
