@@ -85,14 +85,10 @@ bool XServer::WaitForWindowGone(const XWindow& window, int seconds) const {
 bool XServer::Answer(const XWindow& window, const std::string& answer) const {
     if (answer == "close") {
         XEvent event{};
-        event.xclient = {ClientMessage,
-                         0,
-                         False,
-                         nullptr,
-                         window.id,
-                         XInternAtom(m_display, "WM_PROTOCOLS", False),
-                         32,
-                         {}};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window.id;
+        event.xclient.message_type = XInternAtom(m_display, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
         event.xclient.data.l[0] = (long)XInternAtom(m_display, "WM_DELETE_WINDOW", False);
         event.xclient.data.l[1] = CurrentTime;
         const bool sent = XSendEvent(m_display, window.id, False, NoEventMask, &event) != 0;

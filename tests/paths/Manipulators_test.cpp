@@ -1,7 +1,6 @@
 #include "paths/Manipulators.h"
 
 #include <string>
-#include <vector>
 
 #include "tests/paths/PathTestSupport.h"
 
@@ -36,7 +35,7 @@ TEST_F(ManipulatorTest, EmptyingATreeNeverReachesThroughALink) {
 }
 
 // A link named for removal goes as a link; a pattern removes only the files it matches.
-TEST_F(ManipulatorTest, RemovingFoldersAndFiles) {
+TEST_F(ManipulatorTest, RemovingAndCreatingFoldersAndFiles) {
     MakeDir(Path("d"));
     MakeFile(Path("d/a.log"), "x", 0444);
     MakeFile(Path("d/c.txt"));
@@ -48,6 +47,12 @@ TEST_F(ManipulatorTest, RemovingFoldersAndFiles) {
     EXPECT_TRUE(Exists("d/c.txt"));
     EXPECT_EQ(CDirectoryManipulator::RemoveDirectory(Dir("missing")), TRUE);
     EXPECT_EQ(CFileManipulator::DeleteFile(File("missing")), TRUE);
+    EXPECT_TRUE(CDirectoryManipulator::CreateDirectory(Dir("a/b/c")));
+    EXPECT_TRUE(testsupport::IsDir(Path("a/b/c")));
+    MakeFile(Path("file"));
+    EXPECT_TRUE(CDirectoryManipulator::CreateDirectory(Dir("file"))); // something is there
+    EXPECT_FALSE(CDirectoryManipulator::CreateDirectory(Dir("file/below")));
+    EXPECT_FALSE(CDirectoryManipulator::CreateDirectory(COrvikDirectoryPath()));
 }
 
 // Names the normal form can't reach (a backslash becomes a separator) stay, and so does
@@ -63,15 +68,6 @@ TEST_F(ManipulatorTest, EntriesItCannotNameStayAndTheRemovalFails) {
     EXPECT_TRUE(Exists("t/sub/x\\..\\..\\canary"));
     EXPECT_FALSE(Exists("t/sub/deep"));
     EXPECT_EQ(Read("t/canary"), "c");
-}
-
-TEST_F(ManipulatorTest, CreateDirectoryMakesMissingParents) {
-    EXPECT_TRUE(CDirectoryManipulator::CreateDirectory(Dir("a/b/c")));
-    EXPECT_TRUE(testsupport::IsDir(Path("a/b/c")));
-    MakeFile(Path("file"));
-    EXPECT_TRUE(CDirectoryManipulator::CreateDirectory(Dir("file"))); // something is there
-    EXPECT_FALSE(CDirectoryManipulator::CreateDirectory(Dir("file/below")));
-    EXPECT_FALSE(CDirectoryManipulator::CreateDirectory(COrvikDirectoryPath()));
 }
 
 // ---- Content -------------------------------------------------------------

@@ -17,7 +17,7 @@ std::string DirText(const COrvikDirectoryPath& path) {
     return N(path.GetDirectoryPathString());
 }
 
-TEST(PathClassesTest, NormalFormAndEditing) {
+TEST(PathClassesTest, NormalFormEditingEqualityAndSubdirectories) {
     for (auto [input, expected] :
          {std::pair{"C:\\dir\\sub\\", "C:/dir/sub"}, {"/a//", "/a/"}, {"", ""}, {"a", "a"}})
         EXPECT_EQ(N(FixFilePathForPlatform(W(input))), expected) << input;
@@ -30,6 +30,17 @@ TEST(PathClassesTest, NormalFormAndEditing) {
     EXPECT_TRUE(path.RemoveLastSubdirectoryFromPath());
     EXPECT_EQ(DirText(path), "/Library/a");
     EXPECT_FALSE(COrvikDirectoryPath(W("abc")).RemoveLastSubdirectoryFromPath());
+    const COrvikDirectoryPath ab(W("/a/b"));
+    EXPECT_TRUE(ab.IsEqualPath(COrvikDirectoryPath(W("/A/B"))));
+    EXPECT_TRUE(ab.IsEqualPath(COrvikFilePath(W("/A/b"))));
+    EXPECT_TRUE(COrvikFilePath(W("/a/B")).IsEqualPath(ab));
+    for (auto [child, parent, below] : {std::tuple{"/a/bc", "/a/b", true},
+                                        {"/a/b", "/a/b", true},
+                                        {"/a", "/a/b", false},
+                                        {"", "/a/b", false},
+                                        {"/x/b", "/a/b", false}})
+        EXPECT_EQ(COrvikDirectoryPath(W(child)).IsSubdirectoryOf(W(parent)), below)
+            << child << " below " << parent;
 }
 
 TEST(PathClassesTest, FileNamePartsExtensionsAndFileUrls) {
@@ -58,20 +69,6 @@ TEST(PathClassesTest, FileNamePartsExtensionsAndFileUrls) {
     COrvikFilePath kept(W("/keep"));
     EXPECT_FALSE(kept.createFromFileURL(W("FILE:///a")));
     EXPECT_EQ(N(kept.GetFilePathString()), "/keep");
-}
-
-TEST(PathClassesTest, EqualityAndSubdirectoryIgnoreCaseWithoutSeparatorCheck) {
-    const COrvikDirectoryPath ab(W("/a/b"));
-    EXPECT_TRUE(ab.IsEqualPath(COrvikDirectoryPath(W("/A/B"))));
-    EXPECT_TRUE(ab.IsEqualPath(COrvikFilePath(W("/A/b"))));
-    EXPECT_TRUE(COrvikFilePath(W("/a/B")).IsEqualPath(ab));
-    for (auto [child, parent, below] : {std::tuple{"/a/bc", "/a/b", true},
-                                        {"/a/b", "/a/b", true},
-                                        {"/a", "/a/b", false},
-                                        {"", "/a/b", false},
-                                        {"/x/b", "/a/b", false}})
-        EXPECT_EQ(COrvikDirectoryPath(W(child)).IsSubdirectoryOf(W(parent)), below)
-            << child << " below " << parent;
 }
 
 TEST(PathClassesTest, CrossPlatformChecksAndFixes) {

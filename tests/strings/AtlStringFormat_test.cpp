@@ -39,15 +39,7 @@ TEST(AtlStringFormat, SharedAndLockedBuffersAreReleasedNeverWritten) {
     EXPECT_EQ(Text(locked), u"11");
 }
 
-TEST(AtlStringFormat, AppendFormat) {
-    CAtlString s(u"n=");
-    s.AppendFormat(u"%d", 0); // a literal 0 is an argument, not a va_list
-    s.AppendFormat(reinterpret_cast<const unsigned short*>(u"%s"), u"!");
-    EXPECT_EQ(Text(s), u"n=0!");
-    EXPECT_EQ(s.GetAllocLength(), 4); // exact-fit growth
-}
-
-TEST(AtlStringFormat, FailingFormatLeavesTheString) {
+TEST(AtlStringFormat, AppendFormatFitsExactlyAndAFailureLeavesTheString) {
     // Positional and sequential arguments mixed: the engine makes nothing.
     CAtlString s(u"same");
     s.Format(u"%1$d %d", 1, 2);
@@ -57,6 +49,11 @@ TEST(AtlStringFormat, FailingFormatLeavesTheString) {
     a.Format("%1$d %d", 1, 2);
     a.AppendFormat("%1$d %d", 1, 2);
     EXPECT_EQ(Text(a), "same");
+    CAtlString n(u"n=");
+    n.AppendFormat(u"%d", 0); // a literal 0 is an argument, not a va_list
+    n.AppendFormat(reinterpret_cast<const unsigned short*>(u"%s"), u"!");
+    EXPECT_EQ(Text(n), u"n=0!");
+    EXPECT_EQ(n.GetAllocLength(), 4); // exact-fit growth
 }
 
 TEST(AtlStringFormat, EightBitFormats) {

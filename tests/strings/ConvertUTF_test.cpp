@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <unicode/ustring.h>
 
-#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -188,10 +187,11 @@ TEST(ConvertUTF8, AgreesWithIcuOnShortByteStrings) {
                     }
                 }
     }
-    // Every byte alone: a lead byte has run out, any other non-ASCII byte is ill-formed.
-    for (int a = 0x80; a <= 0xFF; ++a) {
+    // Every byte alone: ASCII converts, a lead byte has run out, any other byte is ill-formed.
+    for (int a = 0; a <= 0xFF; ++a) {
         const std::vector<UTF8> alone = {UTF8(a)};
-        const ConversionResult expected = a >= 0xC0 ? sourceExhausted : sourceIllegal;
+        const ConversionResult expected =
+            a < 0x80 ? conversionOK : (a >= 0xC0 ? sourceExhausted : sourceIllegal);
         EXPECT_EQ(convert(ConvertUTF8toUTF16, alone, 8).result, expected) << a;
         EXPECT_EQ(convert(ConvertUTF8toUTF32, alone, 8).result, expected) << a;
     }

@@ -60,22 +60,7 @@ TEST(UcaString, NarrowingAndWidening) {
     EXPECT_EQ(none[0], 0);
 }
 
-TEST(UcaString, CollationOptionsAndBounds) {
-    EXPECT_EQ(ucaicmp(u"abc", u"ABC") + ucaicoll(u"abc", u"ABC"), 0);
-    EXPECT_NE(ucacmp(u"abc", u"ABC"), 0);
-    EXPECT_NE(ucacoll(u"abc", u"ABC"), 0);
-    EXPECT_EQ(ucancmp(u"abcd", u"abxy", 2) + ucancoll(u"ab", u"abc", 2), 0);
-    EXPECT_EQ(ucanicmp(u"ABcd", u"abXY", 2) + ucanicoll(u"ABc", u"abd", 2), 0);
-    EXPECT_NE(ucancmp(u"abcd", u"abxy", 3), 0);
-    EXPECT_NE(ucancmp(u"ab", u"abc", 3), 0); // each side ends at its terminator
-    // Composition and width are ignored, punctuation is not.
-    EXPECT_EQ(ucacmp(u"caf\u00E9", u"cafe\u0301") + ucacmp(u"\uFF21", u"A"), 0);
-    EXPECT_NE(ucaicmp(u"a.b", u"ab"), 0);
-    EXPECT_LT(ucacmp(static_cast<const char16_t*>(nullptr), u"a"), 0);
-    EXPECT_GT(ucacmp(u"a", static_cast<const char16_t*>(nullptr)), 0);
-}
-
-TEST(UcaString, SearchAndNumbers) {
+TEST(UcaString, ComparisonsSearchAndNumbers) {
     const char16_t* hay = u"path/to/File.txt";
     EXPECT_EQ(ucastr(hay, u""), hay);
     EXPECT_EQ(ucastr(hay, static_cast<const char16_t*>(nullptr)), hay);
@@ -97,6 +82,18 @@ TEST(UcaString, SearchAndNumbers) {
     EXPECT_EQ(itouca(5, buf, 2), nullptr);
     EXPECT_EQ(itouca(5, static_cast<char16_t*>(nullptr), 10), nullptr);
     EXPECT_EQ(buf[0], kFill);
+    EXPECT_EQ(ucaicmp(u"abc", u"ABC") + ucaicoll(u"abc", u"ABC"), 0);
+    EXPECT_NE(ucacmp(u"abc", u"ABC"), 0);
+    EXPECT_NE(ucacoll(u"abc", u"ABC"), 0);
+    EXPECT_EQ(ucancmp(u"abcd", u"abxy", 2) + ucancoll(u"ab", u"abc", 2), 0);
+    EXPECT_EQ(ucanicmp(u"ABcd", u"abXY", 2) + ucanicoll(u"ABc", u"abd", 2), 0);
+    EXPECT_NE(ucancmp(u"abcd", u"abxy", 3), 0);
+    EXPECT_NE(ucancmp(u"ab", u"abc", 3), 0); // each side ends at its terminator
+    // Composition and width are ignored, punctuation is not.
+    EXPECT_EQ(ucacmp(u"caf\u00E9", u"cafe\u0301") + ucacmp(u"\uFF21", u"A"), 0);
+    EXPECT_NE(ucaicmp(u"a.b", u"ab"), 0);
+    EXPECT_LT(ucacmp(static_cast<const char16_t*>(nullptr), u"a"), 0);
+    EXPECT_GT(ucacmp(u"a", static_cast<const char16_t*>(nullptr)), 0);
 }
 
 TEST(UcaString, PrintfFamily) {

@@ -78,13 +78,21 @@ TEST_F(FileTest, MoveFile) {
         EXPECT_EQ(std::to_string(Has(r[3])) + Read(r[4]), "0payload") << r[1];
     }
     EXPECT_EQ(MoveFile(nullptr, W("x").c_str()), FALSE);
+    // A source that cannot go: nothing moves, and the fresh file made at the new name goes.
+    Make({"locked/", "locked/s=only"});
+    if (SetImmutable(P("locked"), true)) {
+        EXPECT_EQ(Move("locked/s", "t"), FALSE);
+        EXPECT_EQ(std::to_string(Has("t")) + Read("locked/s"), "0only");
+        SetImmutable(P("locked"), false);
+    }
     if (!Far())
         GTEST_SKIP() << "no second file system";
     Make({"into=into", "far/folder/"});
     EXPECT_EQ(Move("d1/g", "far/dst") + Move("into", "far/folder"), 2);
+    EXPECT_EQ(Read("far/folder/into") + Read("far/dst"), "intopayload");
     WriteFile(P("into"), "second");
     EXPECT_EQ(Move("into", "far/folder/"), TRUE);
-    EXPECT_EQ(Read("far/folder/into") + Read("far/dst"), "secondpayload");
+    EXPECT_EQ(Read("far/folder/into"), "second");
     EXPECT_FALSE(Has("d1/g") || Has("into"));
 }
 

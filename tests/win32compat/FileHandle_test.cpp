@@ -2,7 +2,6 @@
 // and writes.
 #include <string>
 #include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 

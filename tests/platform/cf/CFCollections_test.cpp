@@ -57,10 +57,7 @@ TEST(CFArray, EditsAndCallbacks) {
     for (intptr_t v = 1; v <= 3; ++v)
         CFArrayAppendValue(bounded.get(), p(v));
     EXPECT_EQ(Values(bounded.get()), (std::vector<intptr_t>{1, 2}));
-}
-
-// Empty fields survive a split and a join.
-TEST(CFArray, SplitAndJoin) {
+    // Empty fields survive a split and a join.
     CFRef<CFArrayRef> parts(
         CFStringCreateArrayBySeparatingStrings(nullptr, CFSTR(",a,,"), CFSTR(",")));
     EXPECT_EQ(TakeUtf8(CFStringCreateByCombiningStrings(nullptr, parts.get(), CFSTR("+"))), "+a++");

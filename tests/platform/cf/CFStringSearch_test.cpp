@@ -1,5 +1,5 @@
-// Searching strings: options, ranges, case folding that changes lengths, replacement, and
-// literal search that agrees with a plain scan.
+// Comparing and searching strings: options, ranges, case folding that changes lengths, digit
+// runs by value, and replacement.
 #include "tests/platform/CFTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +44,24 @@ TEST(CFStringSearch, FindWithOptions) {
     EXPECT_TRUE(CFStringHasPrefix(h.get(), CFSTR("ab")));
     EXPECT_FALSE(CFStringHasPrefix(h.get(), CFSTR("")));
     EXPECT_TRUE(CFStringHasSuffix(h.get(), CFSTR("bc")));
+}
+
+// Code units, and digit runs by value only when asked; each row also holds the other way
+// round. (Folded comparisons show through the string classes' comparisons.)
+TEST(CFStringSearch, CompareWithOptions) {
+    const std::tuple<std::u16string, std::u16string, CFStringCompareFlags, CFComparisonResult>
+        rows[] = {
+            {u"\uFFFF", u"\U00010000", 0, kCFCompareGreaterThan}, // units, not code points
+            {u"a9", u"a10", 0, kCFCompareGreaterThan},
+            {u"a9", u"a10", kCFCompareNumerically, kCFCompareLessThan},
+            {u"a010", u"a10", kCFCompareNumerically, kCFCompareEqualTo},
+            {u"A9b", u"a10B", kCFCompareNumerically | kFold, kCFCompareLessThan},
+        };
+    for (const auto& [a, b, opts, expect] : rows) {
+        SCOPED_TRACE(testing::PrintToString(a));
+        EXPECT_EQ(CFStringCompare(Str(Make(a)).get(), Str(Make(b)).get(), opts), expect);
+        EXPECT_EQ(CFStringCompare(Str(Make(b)).get(), Str(Make(a)).get(), opts), -expect);
+    }
 }
 
 // Replacement as the options choose.

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <tuple>
 
 using namespace cftest;
 
@@ -32,6 +31,17 @@ TEST(CFString, CreationCopiesOrBorrowsExactly) {
     hello[0] = u'j';
     EXPECT_EQ(Units(borrowed.get()), u"jello");
     EXPECT_EQ(Units(copy.get()), u"hello");
+    // Units handed over with a deallocator are freed with it once, by the last release.
+    static int freed = 0;
+    CFAllocatorContext context{};
+    context.deallocate = [](void* p, void*) { ++freed, std::free(p); };
+    CFRef<CFAllocatorRef> counting(CFAllocatorCreate(nullptr, &context));
+    auto* owned = static_cast<UniChar*>(std::calloc(1, sizeof(UniChar)));
+    CFStringRef handed = CFStringCreateWithCharactersNoCopy(nullptr, owned, 1, counting.get());
+    CFRelease(CFRetain(handed));
+    EXPECT_EQ(freed, 0);
+    CFRelease(handed);
+    EXPECT_EQ(freed, 1);
     // An immutable string of its own is shared, whole or as its full substring.
     Str whole(CFStringCreateWithSubstring(nullptr, copy.get(), CFRangeMake(0, 5)));
     EXPECT_EQ(CFGetRetainCount(copy.get()), 2);

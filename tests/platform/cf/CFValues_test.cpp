@@ -58,10 +58,7 @@ TEST(CFValues, NumberConversionsReportLoss) {
     EXPECT_EQ(CFNumberCreate(nullptr, 99, &v), nullptr);
     CFRef<CFNumberRef> one(Number(false, 1));
     EXPECT_FALSE(CFNumberGetValue(one.get(), 0, &v));
-}
-
-// An integer and a double compare by value: a fraction counts, and equal values hash alike.
-TEST(CFValues, NumbersCompareAcrossKinds) {
+    // An integer and a double compare by value: a fraction counts, and equal values hash alike.
     CFRef<CFNumberRef> two(Number(false, 2)), twoAndAHalf(Number(true, 2.5)), twoF(Number(true, 2));
     EXPECT_EQ(CFNumberCompare(two.get(), twoAndAHalf.get(), nullptr), kCFCompareLessThan);
     EXPECT_EQ(CFNumberCompare(twoF.get(), two.get(), nullptr), kCFCompareEqualTo);

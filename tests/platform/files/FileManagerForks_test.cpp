@@ -74,6 +74,7 @@ TEST_F(FileManagerForksTest, NamedForksAreUserAttributes) {
     ASSERT_EQ(Ref("f", &ref), noErr);
     HFSUniStr255 resource;
     ASSERT_EQ(FSGetResourceForkName(&resource), noErr);
+    EXPECT_EQ(FSCreateFork(&ref, 0, nullptr), errFSForkExists); // the data fork always does
     ASSERT_EQ(FSCreateFork(&ref, resource.length, resource.unicode), noErr);
     EXPECT_EQ(FSCreateFork(&ref, resource.length, resource.unicode), errFSForkExists);
     FSIORefNum fork, data;

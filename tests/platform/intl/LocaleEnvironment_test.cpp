@@ -27,21 +27,18 @@ TEST(LocaleEnvironment, VariablesInGettextOrder) {
     };
     for (const auto& row : rows) {
         cftest::NoLanguage clear;
-        std::string description;
-        for (const auto& [name, value] : row.vars) {
+        for (const auto& [name, value] : row.vars)
             setenv(name.c_str(), value.c_str(), 1);
-            description += name + "=" + value + " ";
-        }
-        EXPECT_EQ(LocaleFromEnvironment(), row.locale) << description;
-        EXPECT_EQ(LanguagesFromEnvironment(), row.languages) << description;
+        SCOPED_TRACE(testing::PrintToString(row.vars));
+        EXPECT_EQ(LocaleFromEnvironment(), row.locale);
+        EXPECT_EQ(LanguagesFromEnvironment(), row.languages);
     }
     EXPECT_EQ(NormalizeLocaleName("az_AZ09-x@euro"), "az_AZ09-x");
     const std::pair<const char*, const char*> names[] = {
         {"xde/DE", ""}, {"xde:DE", ""},    {"xde`", ""},     {"xde[", ""},
         {"xde{", ""},   {"xde@DE", "xde"}, {"x\xC3\xA9", ""}};
-    for (const auto& [name, normal] : names) {
+    for (const auto& [name, normal] : names)
         EXPECT_EQ(NormalizeLocaleName(name), normal) << name;
-    }
 }
 
 } // namespace

@@ -107,9 +107,8 @@ TEST(MoCatalog, DamagedFilesLoadAsNothing) {
         {"text ending at the file's end", changed(28 + 4, std::uint32_t(good.size() - 3))},
         {"truncated texts", good.substr(0, good.size() - 2)},
     };
-    for (const auto& [what, data] : rows) {
+    for (const auto& [what, data] : rows)
         EXPECT_FALSE(MoCatalog::Parse(data).has_value()) << what;
-    }
     EXPECT_FALSE(MoCatalog::Load("/").has_value()); // a folder is no catalog
 }
 

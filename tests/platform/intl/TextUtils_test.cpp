@@ -45,9 +45,6 @@ TEST(TextUtils, OptionsTable) {
         EXPECT_EQ(Compare(r.options, r.a, r.b), r.sign);
         EXPECT_EQ(Compare(r.options, r.b, r.a), -r.sign);
     }
-}
-
-TEST(TextUtils, CollatorOptionsAndArgumentsChecked) {
     CollatorRef c = reinterpret_cast<CollatorRef>(0x1);
     EXPECT_EQ(UCCreateCollator(nullptr, 0, 0, nullptr), paramErr);
     EXPECT_EQ(UCCreateCollator(nullptr, 0, 1u << 30, &c), kCollateInvalidOptions);
