@@ -48,10 +48,15 @@ inline mode_t ModeOf(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-// The whole content, or "" when the file cannot be read.
+// The whole content, or "" when the file cannot be read. A read can fail part-way (the
+// /proc file of a process that ends meanwhile), and the stream then throws.
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    try {
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::ios_base::failure&) {
+        return "";
+    }
 }
 
 // Creates or truncates the file; the mode is set exactly (umask aside).

@@ -8,8 +8,9 @@ using namespace cftest;
 
 namespace {
 
-// The environment's locale when it names one, else the POSIX locale; the languages as an array.
-TEST(CFLocale, CurrentLocaleAndLanguagesFollowTheEnvironment) {
+// The environment's locale when it names one, else the POSIX locale; identifiers made
+// canonical, nonsense refused; the languages as an array.
+TEST(CFLocale, CurrentLocaleLanguagesAndCanonicalIdentifiers) {
     NoLanguage clear;
     for (const auto& [value, expected] :
          {std::pair{"ja_JP.UTF-8", "ja_JP"}, {"1234", "en_US_POSIX"}}) {
@@ -17,13 +18,6 @@ TEST(CFLocale, CurrentLocaleAndLanguagesFollowTheEnvironment) {
         CFRef<CFLocaleRef> locale(CFLocaleCopyCurrent());
         EXPECT_EQ(Utf8(CFLocaleGetIdentifier(locale.get())), expected) << value;
     }
-    clear.language.Set("fr_CA:de");
-    CFRef<CFArrayRef> two(CFLocaleCopyPreferredLanguages());
-    ASSERT_EQ(CFArrayGetCount(two.get()), 2);
-    EXPECT_EQ(Utf8(static_cast<CFStringRef>(CFArrayGetValueAtIndex(two.get(), 1))), "de");
-}
-
-TEST(CFLocale, IdentifiersAreCanonicalAndNonsenseIsRefused) {
     const std::pair<const char*, const char*> rows[] = {
         {"de-DE", "de_DE"},      {"EN_us", "en_US"}, {"ja", "ja"},    {"abcdefgh", "abcdefgh"},
         {"abcdefghi", "<none>"}, {"", "<none>"},     {"x", "<none>"}, {"de;rm -rf", "<none>"},
@@ -38,6 +32,10 @@ TEST(CFLocale, IdentifiersAreCanonicalAndNonsenseIsRefused) {
             << input;
     }
     EXPECT_EQ(CFLocaleCreate(nullptr, nullptr), nullptr);
+    clear.language.Set("fr_CA:de");
+    CFRef<CFArrayRef> two(CFLocaleCopyPreferredLanguages());
+    ASSERT_EQ(CFArrayGetCount(two.get()), 2);
+    EXPECT_EQ(Utf8(static_cast<CFStringRef>(CFArrayGetValueAtIndex(two.get(), 1))), "de");
 }
 
 } // namespace
