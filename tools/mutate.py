@@ -133,7 +133,6 @@ def match_bracket(code, at, step):
     return -1
 
 
-
 @dataclass
 class Source:
     path: str          # relative to the tree's root
@@ -620,9 +619,16 @@ def report_line(mutant, outcome):
     return f"{mutant.path}:{mutant.line}  {mutant.operator}  {mutant.original} -> {mutant.mutated}  {outcome}"
 
 
-def list_only(mutants, header):
+def selected(mutants, args):
+    """(number, mutant) of the draw that --start and --only leave: a run cut short goes on
+    where it stopped, or chosen mutants are measured again, with the same draw."""
+    return [(index, m) for index, m in enumerate(mutants, 1)
+            if index >= args.start and (not args.only or index in args.only)]
+
+
+def list_only(chosen, header):
     print(header)
-    for mutant in mutants:
+    for _, mutant in chosen:
         print(report_line(mutant, "").rstrip())
 
 
@@ -644,10 +650,7 @@ def run_mutants(args, repo, rev, header, report_path):
         added = True
         sources = sources_at(repo, rev)
         mutants = choose(candidates(sources), args.count, args.seed)
-        # A run cut short goes on where it stopped: the draw is the same, only
-        # the first mutants are passed over.
-        chosen = [(index, m) for index, m in enumerate(mutants, 1)
-                  if index >= args.start and (not args.only or index in args.only)]
+        chosen = selected(mutants, args)
         by_path = {s.path: s for s in sources}
         session = Session(tree, workdir, args.timeout, args.jobs, say)
         say(header)
@@ -759,8 +762,8 @@ def main():
     if args.list_only:
         sources = sources_at(repo, rev)
         everything = candidates(sources)
-        mutants = choose(everything, args.count, args.seed)
-        list_only(mutants, f"{header} (from {len(everything)} candidates in {len(sources)} files)")
+        chosen = selected(choose(everything, args.count, args.seed), args)
+        list_only(chosen, f"{header} (from {len(everything)} candidates in {len(sources)} files)")
         return 0
 
     report_path = args.report or f"/tmp/mutate-{args.seed}-{args.count}.txt"
