@@ -20,8 +20,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
@@ -48,15 +46,17 @@ inline mode_t ModeOf(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-// The whole content, or "" when the file cannot be read. A read can fail part-way (the
-// /proc file of a process that ends meanwhile), and the stream then throws.
+// The whole content, or what was read before a read failed ("" when the file cannot be
+// opened): the /proc file of a process can vanish part-way.
 inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    try {
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } catch (const std::ios_base::failure&) {
-        return "";
-    }
+    std::string out;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    char buffer[4096];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+        out.append(buffer, size_t(n));
+    if (fd >= 0)
+        close(fd);
+    return out;
 }
 
 // Creates or truncates the file; the mode is set exactly (umask aside).

@@ -25,10 +25,11 @@ inline bool IsNil(const CAtlStringA& s) {
 }
 // A fresh buffer: exactly the text's room, one holder and a terminator; nil for no text.
 template <class S> void ExpectFresh(const S& s, const decltype(Text(s))& expect) {
+    SCOPED_TRACE(testing::PrintToString(expect));
     EXPECT_EQ(Text(s), expect);
-    EXPECT_EQ(IsNil(s), expect.empty()) << testing::PrintToString(expect);
+    EXPECT_EQ(IsNil(s), expect.empty());
     if (!expect.empty()) {
-        EXPECT_EQ(s.GetAllocLength(), int(expect.size())) << testing::PrintToString(expect);
-        EXPECT_EQ(Refs(s), 1) << testing::PrintToString(expect);
+        EXPECT_EQ(s.GetAllocLength(), int(expect.size()));
+        EXPECT_EQ(Refs(s), 1);
     }
 }
