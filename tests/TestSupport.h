@@ -46,6 +46,12 @@ inline mode_t ModeOf(const std::string& path) {
     return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
+// An ASCII text in 16-bit units: test paths and formats are ASCII, and a test spells any
+// other character in 16 bits itself.
+inline std::u16string Widen(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
 // The whole content, or what was read before a read failed ("" when the file cannot be
 // opened): the /proc file of a process can vanish part-way.
 inline std::string ReadFile(const std::string& path) {

@@ -16,10 +16,6 @@ namespace filetest {
 
 using namespace testsupport;
 
-// Test paths are ASCII; a test spells any other character in 16 bits itself.
-inline std::u16string U(const std::string& s) {
-    return std::u16string(s.begin(), s.end());
-}
 // The 16-bit twin's view of a path.
 inline const unsigned short* US(const char16_t* s) {
     return reinterpret_cast<const unsigned short*>(s);
@@ -47,7 +43,7 @@ protected:
         return MoveFile(US(W(from).c_str()), US(W(to).c_str()));
     }
     std::string P(const std::string& rel) const { return Path(rel); }
-    std::u16string W(const std::string& rel) const { return U(Path(rel)); }
+    std::u16string W(const std::string& rel) const { return Widen(Path(rel)); }
     // Entries in order: "d/" a folder, "f=text" a file ("f" alone holds "x"), "l->t" a link
     // to t, taken as it is when it starts with '.' or '/', else inside the test folder.
     void Make(std::initializer_list<std::string> entries) const {

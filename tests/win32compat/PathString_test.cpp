@@ -46,7 +46,7 @@ TEST(PathString, Extensions) {
     PathRemoveExtension(twin.us());
     char narrow[] = "a/b.c";
     PathRemoveExtensionA(narrow);
-    EXPECT_EQ(twin.str() + u" " + U(narrow), u"a/b a/b");
+    EXPECT_EQ(twin.str() + u" " + Widen(narrow), u"a/b a/b");
     EXPECT_EQ(GetExtensionIndex(US(u"x.y")) * 10 + GetExtensionIndexA("x/y.z"), 13);
     EXPECT_EQ(PathRenameExtension(Buffer(u"f.txt").units.data(), nullptr), TRUE);
 }

@@ -11,10 +11,6 @@ using namespace cftest;
 
 namespace {
 
-std::u16string Widen(const std::string& s) {
-    return std::u16string(s.begin(), s.end());
-}
-
 // Formats with the engine, the format given as UTF-8; u"<none>" when it refuses.
 std::u16string Format(const char* format, ...) {
     va_list ap;
@@ -31,7 +27,7 @@ std::u16string Libc(const char* format, ...) {
     char buffer[512];
     std::vsnprintf(buffer, sizeof buffer, format, ap);
     va_end(ap);
-    return Widen(buffer);
+    return testsupport::Widen(buffer);
 }
 
 TEST(CFFormat, NumbersMatchTheCLibrary) {

@@ -15,10 +15,6 @@ protected:
     std::string Base() const override { return testsupport::MemoryBase(); }
 };
 
-std::u16string Units(const std::string& text) {
-    return std::u16string(text.begin(), text.end());
-}
-
 // Deletes a tree the way the path layer does: by path texts, in a tree scope.
 OSErr DeleteText(const std::string& path) {
     FSRef ref;
@@ -34,7 +30,7 @@ OSErr DeleteText(const std::string& path) {
 }
 
 bool DeleteInTreeScope(const std::string& tree) {
-    const std::u16string units = Units(tree);
+    const std::u16string units = testsupport::Widen(tree);
     orvik::fm::TreeScope scope(units.data(), units.size());
     return DeleteText(tree) == noErr;
 }
@@ -80,7 +76,7 @@ TEST_F(FileManagerTreeTest, ATreeScopeHoldsForEverySpellingOfItsFolder) {
     const int saved = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_EQ(chdir(Path("").c_str()), 0);
     for (const std::string& folder : {std::string("./t"), Path("") + "//./t"}) {
-        const std::u16string units = Units(folder);
+        const std::u16string units = testsupport::Widen(folder);
         orvik::fm::TreeScope scope(units.data(), units.size());
         EXPECT_FALSE(scope.FolderIsLink());
         // "": nothing is found.
@@ -97,7 +93,7 @@ TEST_F(FileManagerTreeTest, ATreeScopeHoldsForEverySpellingOfItsFolder) {
         }
     }
     // A folder named through a link is the link, and nothing lies beneath it.
-    const std::u16string link = Units(Path("toplink"));
+    const std::u16string link = testsupport::Widen(Path("toplink"));
     orvik::fm::TreeScope scope(link.data(), link.size());
     EXPECT_TRUE(scope.FolderIsLink());
     FSRef ref;
@@ -126,7 +122,7 @@ TEST_F(FileManagerTreeTest, ATreeScopeNeverAnswersFromAFolderThatChanged) {
             mkdir(Path(folder).c_str(), 0755);
         testsupport::WriteFile(Path("t/a/b/x"), "old");
         testsupport::WriteFile(Path("spare/b/x"), "new");
-        const std::u16string units = Units(Path("t"));
+        const std::u16string units = testsupport::Widen(Path("t"));
         orvik::fm::TreeScope scope(units.data(), units.size());
         if (inode("t/a/b/x") != onDisk("t/a/b/x"))
             return "first walk";
